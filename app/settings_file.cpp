@@ -1,0 +1,126 @@
+#include "app/settings_file.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "ports/file_system.h"
+#include "ports/locale.h"
+
+namespace korv {
+namespace {
+
+constexpr std::u16string_view kOptions = u"options";
+constexpr std::u16string_view kOtherConfig = u"OtherConfig";
+constexpr std::u16string_view kHelpFiles = u"HelpFiles";
+constexpr std::u16string_view kIncludeList = u"IncludeHIDDeviceList";
+
+// The registry folder always gets this prefix, the default included: without the key the
+// folder is "software\software\KORVANTH417GM", as the configuration program expects.
+constexpr std::u16string_view kRegistryFolderPrefix = u"software\\";
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+std::optional<std::int32_t> ParseHex(std::u16string_view digits) {
+    if (digits.empty() || digits.size() > 8)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (char16_t c : digits) {
+        const int d = HexDigit(c);
+        if (d < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(d);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::int32_t> ParseDecimal(std::u16string_view digits, bool negative) {
+    if (digits.empty())
+        return std::nullopt;
+    const std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + negative;
+    std::int64_t value = 0;
+    for (char16_t c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > limit)
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::u16string IncludeListKey(int number) {
+    std::u16string key = u"id";
+    for (char c : std::to_string(number))
+        key.push_back(static_cast<char16_t>(c));
+    return key;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> ParseSettingsInteger(std::u16string_view text) {
+    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
+        return ParseHex(text.substr(2));
+    }
+    const bool negative = !text.empty() && text.front() == u'-';
+    if (!text.empty() && (text.front() == u'-' || text.front() == u'+'))
+        text.remove_prefix(1);
+    return ParseDecimal(text, negative);
+}
+
+SettingsFile SettingsFile::Load(const FileSystem& files, const Locale& locale) {
+    const auto bytes =
+        files.ReadWholeFile(files.ExecutableFolder() + std::u16string(kSettingsFileName));
+    if (!bytes)
+        return SettingsFile(IniFile{});
+    return SettingsFile(IniFile::FromBytes(*bytes, locale));
+}
+
+TOptionsFromConfigFile SettingsFile::ReadOptions() const {
+    TOptionsFromConfigFile options;
+    options.ProfileRegFolder =
+        std::u16string(kRegistryFolderPrefix) +
+        ini_.GetString(kOptions, u"ProfileRegFolder", u"software\\KORVANTH417GM");
+    options.ProfileFolder = ini_.GetString(kOptions, u"profileFolder", u"Profile");
+    options.ProfileNamePrefix = ini_.GetString(kOptions, u"profilePrefix", u"Profile");
+    options.ProfileMacroFolder = ini_.GetString(kOptions, u"profileMacroFolder", u"MacroDB");
+    return options;
+}
+
+TOtherConfig SettingsFile::ReadOtherConfig() const {
+    TOtherConfig other;
+    other.Nologo = ParseSettingsInteger(ini_.GetString(kOtherConfig, u"NoLogo", u"0")).value_or(0);
+    other.OfficialWebsite = ini_.GetString(kOtherConfig, u"OfficialWebsite", u"http://");
+    // A key written twice reads as its first value, so it gives one line.
+    std::vector<std::u16string> seen;
+    for (const std::u16string& name : ini_.KeyNames(kHelpFiles)) {
+        if (std::ranges::any_of(seen, [&](const auto& s) { return EqualsIgnoringCase(s, name); })) {
+            continue;
+        }
+        seen.push_back(name);
+        const std::u16string value = ini_.GetString(kHelpFiles, name, u"");
+        if (!value.empty())
+            other.HelpFile.push_back(name + u"=" + value);
+    }
+    return other;
+}
+
+std::vector<std::u16string> SettingsFile::ReadIncludeList() const {
+    std::vector<std::u16string> ids;
+    for (int number = 1; number <= kMaxIncludeListKeys; ++number) {
+        std::u16string id = ini_.GetString(kIncludeList, IncludeListKey(number), u"");
+        if (id.empty())
+            break;
+        ids.push_back(std::move(id));
+    }
+    return ids;
+}
+
+}  // namespace korv

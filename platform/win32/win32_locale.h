@@ -1,0 +1,13 @@
+#pragma once
+// National-language services of Windows.
+
+#include "ports/locale.h"
+
+namespace korv::win32 {
+
+class Win32Locale : public Locale {
+  public:
+    std::u16string DecodeSystemCodePage(std::string_view bytes) const override;
+};
+
+}  // namespace korv::win32
