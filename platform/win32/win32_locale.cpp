@@ -19,4 +19,8 @@ std::u16string Win32Locale::DecodeSystemCodePage(std::string_view bytes) const {
     return std::u16string(wide.begin(), wide.end());
 }
 
+std::uint16_t Win32Locale::SystemDefaultLanguageId() const {
+    return GetSystemDefaultLangID();
+}
+
 }  // namespace korv::win32

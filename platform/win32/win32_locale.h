@@ -8,6 +8,7 @@ namespace korv::win32 {
 class Win32Locale : public Locale {
   public:
     std::u16string DecodeSystemCodePage(std::string_view bytes) const override;
+    std::uint16_t SystemDefaultLanguageId() const override;
 };
 
 }  // namespace korv::win32
