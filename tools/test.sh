@@ -37,7 +37,7 @@ build native "$root/build/native" -DCMAKE_BUILD_TYPE=Debug -DKORV_SANITIZE=ON &&
 
 build windows "$root/build/win64" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" || status=1
-if [ -f "$root/build/win64/tests/win32_tests.exe" ]; then
+if [ -f "$root/build/win64/bin/win32_tests.exe" ]; then
     # One persistent Wine session for all test programs, stopped again at the end. Its server
     # and services must not hold ctest's output pipes, or ctest waits for them forever.
     (wineserver -p && wine wineboot) </dev/null >/dev/null 2>&1
