@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,18 @@ class FileSystem {
 
     // The folder of the running executable, ending in a path separator.
     virtual std::u16string ExecutableFolder() const = 0;
+
+    virtual bool FileExists(std::u16string_view path) const = 0;
+    virtual bool FolderExists(std::u16string_view path) const = 0;
+
+    // Creates one folder level: its parent must exist. True when the folder exists afterwards.
+    virtual bool CreateFolder(std::u16string_view path) const = 0;
+
+    // Creates or replaces a file with the bytes. An existing file is replaced only once the new
+    // content is completely on disk, so a failure or a crash never leaves a truncated file where
+    // a good one was.
+    virtual bool WriteWholeFile(std::u16string_view path,
+                                std::span<const std::uint8_t> bytes) const = 0;
 };
 
 }  // namespace korv

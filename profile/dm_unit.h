@@ -1,35 +1,171 @@
-// The data module: owner of all profile data of the monitor.
 #pragma once
+// TDM, the data module: owner of all profile data of the monitor. On creation it reads the
+// settings file, sets up its ten stores and loads the profile-group record, the all-settings
+// record and the five game profiles, falling back to defaults where nothing is stored. Then it
+// serves the active profile, the language and the reloads the configuration program asks for.
+//
+// Stored data belongs to the configuration program too and may be damaged: stored indexes out
+// of range, short or long values, values of the wrong type. The module never reads or writes
+// outside a record for them; it takes a safe choice in memory (group 0, profile 0, at most 12
+// buttons), leaves the stored record as it is and writes a trace line.
 
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "profile/options.h"
 #include "profile/records.h"
+#include "profile/ui_profile.h"
 
 namespace korv {
 
-// Holds the working copies of the stored records and of the settings-file options. Everything is
-// zero (or empty) when the module is created, whatever memory it is created in.
-//
-// The three profile copies alone take 3 x 113064 bytes, so a TDM is far too large for a stack:
-// its owner allocates it on the heap. Copying is disabled for the same reason, so that a stray
-// by-value use cannot copy a third of a megabyte.
+class Clock;
+class DebugOutput;
+class FileSystem;
+class KeyedStore;
+class Locale;
+class Shell;
+
+// The platform services the data module works through.
+struct DataModulePorts {
+    KeyedStore& registry;
+    const FileSystem& files;
+    const Shell& shell;
+    const Locale& locale;
+    const Clock& clock;
+    const DebugOutput& debug;
+};
+
+inline constexpr int kProfileCount = 5;
+inline constexpr int kProfileGroupCount = 2;
+inline constexpr int kMaxProfileButtons = 12;
+
+// The three profile copies alone take 3 x 113064 bytes, so a TDM lives on the heap
+// (CreateDataModule); copying is disabled so that a stray by-value use cannot copy it.
 class TDM {
   public:
-    TDM() = default;
+    explicit TDM(const DataModulePorts& ports);
     TDM(const TDM&) = delete;
     TDM& operator=(const TDM&) = delete;
 
-    TALLGAMESINFO FAllProfileSettingInfo{};         // working copy of the all-settings record
-    TProfileSettingGroup FProfileSettingGroup{};    // working copy of the profile-group record
-    std::int32_t FProfileGroupIndex = 0;            // active group (0 or 1)
-    std::int32_t FProfileIndex = 0;                 // active profile (0 to 4)
-    TMouseProfileInfo FCurrentProfileInfo{};        // working copy of the active profile
-    TOtherConfig FOtherConfig;                      // other settings from the settings file
-    TMouseProfileInfo FDefaultProfileInfo{};        // default-game profile
-    TMouseProfileInfo FTestProfileInfo{};           // test profile
-    TMACROKEYINFO FRecordMacroInfo{};               // recorded macro
-    TOptionsFromConfigFile FOptionsFromConfigFile;  // options from the settings file
+    void DataModuleCreate() { InitDataModule(); }
+    void DataModuleDestroy() {}
+    void InitDataModule();
+
+    // Set-up and loading.
+    void LoadProfileGroupSettingInfoFromRegistry();
+    void LoadAllProfileInfoFromRegistry();
+    bool LoadCurrentProfileInfoFromRegistry();
+    bool LoadCurrentProfileInfoFromFile(std::u16string_view AFile);
+    bool LoadProfileInfoFromRegistry(std::int32_t AProfileIndex);
+    void LoadRecordMacroInfoFromRegistry();
+    void InitTestDefaultValue();
+
+    // Switching.
+    bool SwitchToProfile(std::int32_t AProfileIndex);
+    bool SwitchToProfileGroup(std::int32_t AProfileGroupIndex);
+    static bool IsProfileIndexInRange(std::int32_t AProfileIndex);
+    static bool IsProfileGroupIndexInRange(std::int32_t AProfileGroupIndex);
+
+    // Reading and writing working copies.
+    bool ReadCurrentProfileInfo();
+    bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex);
+    void SaveBackToCurrentProfileInfo();
+    bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex);
+    void SaveBackToProfileGroupSettingInfo();
+
+    // Persisting.
+    void SaveCurrentProfileInfoToRegistry();
+    bool SaveProfileInfoToRegistry(std::int32_t AProfileIndex);
+    void SaveBackAllProfileInfo();
+    void SaveBackAllProfileInfoToRegistry() { SaveBackAllProfileInfo(); }
+    void SaveBackAllProfileInfoToFile();
+    void SaveCurrentProfileInfoToFile(std::u16string_view AFile);
+    void SaveCurrentProfileInfoToFile();
+    void SaveBackAllProfileSettingInfo();
+    void SaveProfileGroupSettingInfoToRegistry();
+    void SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo);
+    bool ChangeCurrentProfileFileNameAndPath(std::u16string_view AProfileFilePath);
+
+    // Restoring defaults.
+    void RestoreCurrentProfileInfoToDefault();
+    void RestoreAllProfileInfoToDefault();
+    bool RestoreProfileInfoToDefault(std::int32_t AProfileIndex);
+    bool RestoreProfileGroupToDefault(std::int32_t AProfileGroupIndex);
+    void RestoreProfileSettingGroupToDefault();
+    void RestoreToDefaultCPISetting();
+    void RestoreToDefaultLightAndReportAdvancedSetting();
+
+    // Change flags; indexes outside 0 to 4 are ignored (and read as unchanged).
+    void SetProfileChanged(std::int32_t AIndex, bool AIsChanged);
+    bool IsProfileChanged(std::int32_t AIndex) const;
+
+    // Paths and lists.
+    std::u16string GetPersonalDocumentProfilePath();
+    std::u16string GetPersonalDocumentMacroDatabasePath();
+    std::vector<std::int32_t> GetAllProfilesMacroIndexList() const;
+
+    // Default handlers of the stores.
+    void uiProfileGame1RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 0); }
+    void uiProfileGame2RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 1); }
+    void uiProfileGame3RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 2); }
+    void uiProfileGame4RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 3); }
+    void uiProfileGame5RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 4); }
+    void uiProfileTestRestoreToDefault(ProfileStream& stream);
+    void uiProfileAllSettingInfoRestoreToDefault(ProfileStream& stream);
+    void uiProfileSettingGroupRestoreToDefault(ProfileStream& stream);
+
+    // The store of a game profile, 0 to 4.
+    TuiProfile& GameStore(std::int32_t index) {
+        return *FProfileGroup[static_cast<std::size_t>(index)];
+    }
+
+  private:
+    void SetUpStore(TuiProfile& store, std::u16string_view file_name);
+    void InitProfileSettingGroup();
+    void InitAllSettingInfo();
+    void InitGameProfiles();
+    void InitGameProfile(std::int32_t index);
+    void LoadGameProfileFromFile(TuiProfile& store, const TProfileSetting& entry);
+    void GameDefault(ProfileStream& stream, int game);
+    TuiProfile& CurrentStore() { return GameStore(FProfileIndex); }
+    std::int32_t StoredProfileIndex(std::int32_t group);
+    void Trace(std::u16string_view line) const;
+
+    DataModulePorts ports_;
+
+  public:
+    // The stores, in declaration order.
+    TuiProfile uiProfileAllSettingInfo;
+    TuiProfile uiProfileGame1;
+    TuiProfile uiProfileGame2;
+    TuiProfile uiProfileGame3;
+    TuiProfile uiProfileGame4;
+    TuiProfile uiProfileGame5;
+    TuiProfile uiProfileSettingGroup;
+    TuiProfile uiProfileDefaultGame;
+    TuiProfile uiProfileTest;
+    TuiProfile uiProfileRecordMacroInfo;
+
+    // Working copies and state; everything is zero when the module is created.
+    TALLGAMESINFO FAllProfileSettingInfo{};
+    // Slots 0 to 4 are the game stores; slot 5 is never filled.
+    std::array<TuiProfile*, 6> FProfileGroup{};
+    std::array<bool, kProfileCount> FProfileChanged{};
+    TProfileSettingGroup FProfileSettingGroup{};
+    std::int32_t FProfileGroupIndex = 0;
+    std::int32_t FProfileIndex = 0;
+    TMouseProfileInfo FCurrentProfileInfo{};
+    TOtherConfig FOtherConfig;
+    TMouseProfileInfo FDefaultProfileInfo{};
+    TMouseProfileInfo FTestProfileInfo{};
+    TMACROKEYINFO FRecordMacroInfo{};
+    TOptionsFromConfigFile FOptionsFromConfigFile;
 };
+
+// Creates the data module and runs its start-up (InitDataModule).
+std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports);
 
 }  // namespace korv

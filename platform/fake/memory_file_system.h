@@ -1,7 +1,9 @@
 #pragma once
-// A file system held in memory, for the core's tests.
+// A file system held in memory, for the core's tests. Paths use backslashes as on Windows;
+// folders must exist before files are written into them, as on a real disk.
 
 #include <map>
+#include <set>
 
 #include "ports/file_system.h"
 
@@ -9,32 +11,36 @@ namespace korv::fake {
 
 class MemoryFileSystem : public FileSystem {
   public:
-    explicit MemoryFileSystem(std::u16string executable_folder = u"C:\\Program Files\\Monitor\\")
-        : executable_folder_(std::move(executable_folder)) {}
+    explicit MemoryFileSystem(std::u16string executable_folder = u"C:\\Program Files\\Monitor\\");
 
-    void Put(std::u16string path, std::vector<std::uint8_t> bytes) {
-        files_[std::move(path)] = std::move(bytes);
-    }
+    void Put(std::u16string path, std::vector<std::uint8_t> bytes);
     // A file that exists but cannot be read (locked or without permission).
-    void PutUnreadable(std::u16string path) { unreadable_[std::move(path)] = true; }
+    void PutUnreadable(std::u16string path);
+    void AddFolder(std::u16string path);
+    // Every following write fails, as on a full disk.
+    void FailWrites(bool fail) { fail_writes_ = fail; }
 
-    std::optional<std::vector<std::uint8_t>> ReadWholeFile(
-        std::u16string_view path) const override {
-        const std::u16string key(path);
-        if (unreadable_.contains(key))
-            return std::nullopt;
-        const auto it = files_.find(key);
-        if (it == files_.end())
-            return std::nullopt;
-        return it->second;
-    }
-
+    std::optional<std::vector<std::uint8_t>> ReadWholeFile(std::u16string_view path) const override;
     std::u16string ExecutableFolder() const override { return executable_folder_; }
+    bool FileExists(std::u16string_view path) const override;
+    bool FolderExists(std::u16string_view path) const override;
+    bool CreateFolder(std::u16string_view path) const override;
+    bool WriteWholeFile(std::u16string_view path,
+                        std::span<const std::uint8_t> bytes) const override;
+
+    // What a test inspects.
+    const std::map<std::u16string, std::vector<std::uint8_t>>& Files() const { return files_; }
+    int WriteCount() const { return write_count_; }
 
   private:
     std::u16string executable_folder_;
-    std::map<std::u16string, std::vector<std::uint8_t>> files_;
-    std::map<std::u16string, bool> unreadable_;
+    // The port is const, as a real file system is state outside the program; the fake keeps
+    // that state here.
+    mutable std::map<std::u16string, std::vector<std::uint8_t>> files_;
+    mutable std::set<std::u16string> folders_;
+    std::set<std::u16string> unreadable_;
+    bool fail_writes_ = false;
+    mutable int write_count_ = 0;
 };
 
 }  // namespace korv::fake

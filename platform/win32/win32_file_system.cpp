@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
@@ -12,7 +14,62 @@ namespace {
 // treated as unreadable rather than taken into memory.
 constexpr LONGLONG kMaxWholeFileSize = 64 * 1024 * 1024;
 
+DWORD Attributes(std::u16string_view path) {
+    return GetFileAttributesW(ToWide(path).c_str());
+}
+
+bool WriteAll(HANDLE file, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
+            return false;
+        bytes = bytes.subspan(written);
+    }
+    return true;
+}
+
+// A name beside the target, in the same folder, so that the final rename stays on one volume.
+std::wstring TemporaryNameFor(const std::wstring& path) {
+    return path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+}
+
 }  // namespace
+
+bool Win32FileSystem::FileExists(std::u16string_view path) const {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32FileSystem::FolderExists(std::u16string_view path) const {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32FileSystem::CreateFolder(std::u16string_view path) const {
+    return CreateDirectoryW(ToWide(path).c_str(), nullptr) || FolderExists(path);
+}
+
+// Writes the bytes to a new file beside the target, flushes it to disk, then puts it in the
+// target's place in one rename: a crash or a full disk leaves either the old file or the new
+// one, never a part of either.
+bool Win32FileSystem::WriteWholeFile(std::u16string_view path,
+                                     std::span<const std::uint8_t> bytes) const {
+    const std::wstring target = ToWide(path);
+    const std::wstring temporary = TemporaryNameFor(target);
+    bool written = false;
+    {
+        const UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        written = file.Valid() && WriteAll(file.Get(), bytes) && FlushFileBuffers(file.Get());
+    }
+    if (written && MoveFileExW(temporary.c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(temporary.c_str());
+    return false;
+}
 
 std::optional<std::vector<std::uint8_t>> Win32FileSystem::ReadWholeFile(
     std::u16string_view path) const {

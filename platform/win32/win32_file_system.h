@@ -9,6 +9,11 @@ class Win32FileSystem : public FileSystem {
   public:
     std::optional<std::vector<std::uint8_t>> ReadWholeFile(std::u16string_view path) const override;
     std::u16string ExecutableFolder() const override;
+    bool FileExists(std::u16string_view path) const override;
+    bool FolderExists(std::u16string_view path) const override;
+    bool CreateFolder(std::u16string_view path) const override;
+    bool WriteWholeFile(std::u16string_view path,
+                        std::span<const std::uint8_t> bytes) const override;
 };
 
 }  // namespace korv::win32

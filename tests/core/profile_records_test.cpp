@@ -17,8 +17,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "profile/dm_unit.h"
 #include "profile/function_codes.h"
+#include "profile/options.h"
 #include "profile/records.h"
 #include "profile/text_field.h"
 
@@ -64,12 +64,6 @@ std::size_t FirstDifference(const Image& actual, const Image& expected) {
     return static_cast<std::size_t>(
         std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
         actual.begin());
-}
-
-template <typename T>
-bool AllBytesZero(const T& record) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
-    return std::all_of(bytes, bytes + sizeof(T), [](unsigned char b) { return b == 0; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -207,9 +201,17 @@ TEST(ProfileUID, DoubleViewsShareTheLittleEndianBytes) {
 // ---------------------------------------------------------------------------------------------
 // Whole profile images
 
+// The data module's working copies that these tests move images through.
+struct WorkingCopies {
+    TMouseProfileInfo FCurrentProfileInfo{};
+    TMouseProfileInfo FDefaultProfileInfo{};
+    TMouseProfileInfo FTestProfileInfo{};
+    TOtherConfig FOtherConfig;
+};
+
 TEST(ProfileImage, NotInterpretedBytesSurviveLoadEditAndSave) {
     const Image loaded = RandomImage(kProfileSize, 20240611);
-    auto dm = std::make_unique<TDM>();
+    auto dm = std::make_unique<WorkingCopies>();
 
     std::memcpy(&dm->FCurrentProfileInfo, loaded.data(), kProfileSize);
     EXPECT_EQ(FirstDifference(ImageOf(dm->FCurrentProfileInfo), loaded), kProfileSize);
@@ -245,7 +247,7 @@ TEST(ProfileImage, OtherConfigSlotIsCarriedWithoutBeingFollowed) {
         loaded[kOtherConfigSlot + i] = static_cast<std::uint8_t>(0xE1 + i);
     }
 
-    auto dm = std::make_unique<TDM>();
+    auto dm = std::make_unique<WorkingCopies>();
     std::memcpy(&dm->FCurrentProfileInfo, loaded.data(), kProfileSize);
     dm->FTestProfileInfo = dm->FCurrentProfileInfo;
 
@@ -294,41 +296,6 @@ TEST(FunctionCodeTable, CodesOutsideTheTableHaveNoRow) {
         SCOPED_TRACE(code);
         EXPECT_FALSE(FindFunctionCode(code).has_value());
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Data module
-
-TEST(DataModule, CreatedZeroWhateverTheMemoryHeld) {
-    // Construct with default-initialisation (as plain `new TDM` does) over memory full of a
-    // pattern, so only the module's own initialisers can make its fields zero.
-    void* raw = ::operator new (sizeof(TDM), std::align_val_t{alignof(TDM)});
-    auto* bytes = static_cast<volatile unsigned char*>(raw);
-    for (std::size_t i = 0; i < sizeof(TDM); ++i) {
-        bytes[i] = 0xA5;
-    }
-    TDM* dm = new (raw) TDM;
-
-    EXPECT_TRUE(AllBytesZero(dm->FAllProfileSettingInfo));
-    EXPECT_TRUE(AllBytesZero(dm->FProfileSettingGroup));
-    EXPECT_EQ(dm->FProfileGroupIndex, 0);
-    EXPECT_EQ(dm->FProfileIndex, 0);
-    EXPECT_TRUE(AllBytesZero(dm->FCurrentProfileInfo));
-    EXPECT_TRUE(AllBytesZero(dm->FDefaultProfileInfo));
-    EXPECT_TRUE(AllBytesZero(dm->FTestProfileInfo));
-    EXPECT_TRUE(AllBytesZero(dm->FRecordMacroInfo));
-    const TOtherConfig& other = dm->FOtherConfig;
-    EXPECT_EQ(other.ShowNumLock | other.ShowCapsLock | other.ShowScrollLock |
-                  other.ShowLockStatePop | other.Nologo,
-              0);
-    EXPECT_TRUE(other.HelpFile.empty());
-    EXPECT_TRUE(other.OfficialWebsite.empty());
-    const TOptionsFromConfigFile& options = dm->FOptionsFromConfigFile;
-    EXPECT_TRUE(options.ProfileRegFolder.empty() && options.ProfileFolder.empty() &&
-                options.ProfileNamePrefix.empty() && options.ProfileMacroFolder.empty());
-
-    dm->~TDM();
-    ::operator delete (raw, std::align_val_t{alignof(TDM)});
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// Small fakes of the clock, the shell and the debugger output, for the core's tests.
+
+#include <string>
+#include <vector>
+
+#include "ports/clock.h"
+#include "ports/debug_output.h"
+#include "ports/shell.h"
+
+namespace korv::fake {
+
+// A clock that shows the time a test sets.
+class FixedClock : public Clock {
+  public:
+    double LocalDateTimeNow() const override { return now; }
+    double now = 46000.5;  // 2025-12-09 12:00
+};
+
+class FakeShell : public Shell {
+  public:
+    std::u16string DocumentsFolder() const override { return documents; }
+    std::u16string documents = u"C:\\users\\gamer\\Documents";
+};
+
+// Keeps the trace lines for a test to read.
+class RecordingDebugOutput : public DebugOutput {
+  public:
+    void Trace(std::u16string_view line) const override { lines.emplace_back(line); }
+    mutable std::vector<std::u16string> lines;
+};
+
+}  // namespace korv::fake

@@ -1,0 +1,92 @@
+#include "platform/fake/memory_file_system.h"
+
+namespace korv::fake {
+namespace {
+
+std::u16string WithoutTrailingSeparator(std::u16string_view path) {
+    while (path.size() > 1 && (path.back() == u'\\' || path.back() == u'/'))
+        path.remove_suffix(1);
+    return std::u16string(path);
+}
+
+std::u16string ParentOf(std::u16string_view path) {
+    const std::u16string clean = WithoutTrailingSeparator(path);
+    const std::size_t cut = clean.find_last_of(u"\\/");
+    return cut == std::u16string::npos ? std::u16string() : clean.substr(0, cut);
+}
+
+// A drive root such as "C:" always exists.
+bool IsDriveRoot(std::u16string_view folder) {
+    return folder.size() == 2 && folder[1] == u':';
+}
+
+}  // namespace
+
+MemoryFileSystem::MemoryFileSystem(std::u16string executable_folder)
+    : executable_folder_(std::move(executable_folder)) {
+    // The executable's folder and its parents exist.
+    for (std::u16string f = WithoutTrailingSeparator(executable_folder_); !f.empty();
+         f = ParentOf(f)) {
+        folders_.insert(f);
+    }
+}
+
+void MemoryFileSystem::Put(std::u16string path, std::vector<std::uint8_t> bytes) {
+    for (std::u16string f = ParentOf(path); !f.empty(); f = ParentOf(f))
+        folders_.insert(f);
+    files_[std::move(path)] = std::move(bytes);
+}
+
+void MemoryFileSystem::PutUnreadable(std::u16string path) {
+    Put(path, {});
+    unreadable_.insert(std::move(path));
+}
+
+void MemoryFileSystem::AddFolder(std::u16string path) {
+    for (std::u16string f = WithoutTrailingSeparator(path); !f.empty(); f = ParentOf(f)) {
+        folders_.insert(f);
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> MemoryFileSystem::ReadWholeFile(
+    std::u16string_view path) const {
+    const std::u16string key(path);
+    if (unreadable_.contains(key))
+        return std::nullopt;
+    const auto it = files_.find(key);
+    if (it == files_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool MemoryFileSystem::FileExists(std::u16string_view path) const {
+    return files_.contains(std::u16string(path));
+}
+
+bool MemoryFileSystem::FolderExists(std::u16string_view path) const {
+    const std::u16string folder = WithoutTrailingSeparator(path);
+    return IsDriveRoot(folder) || folders_.contains(folder);
+}
+
+bool MemoryFileSystem::CreateFolder(std::u16string_view path) const {
+    const std::u16string folder = WithoutTrailingSeparator(path);
+    if (folder.empty() || fail_writes_)
+        return false;
+    if (FolderExists(folder))
+        return true;
+    if (!FolderExists(ParentOf(folder)))
+        return false;
+    folders_.insert(folder);
+    return true;
+}
+
+bool MemoryFileSystem::WriteWholeFile(std::u16string_view path,
+                                      std::span<const std::uint8_t> bytes) const {
+    if (fail_writes_ || !FolderExists(ParentOf(path)))
+        return false;
+    files_[std::u16string(path)].assign(bytes.begin(), bytes.end());
+    ++write_count_;
+    return true;
+}
+
+}  // namespace korv::fake

@@ -1,0 +1,114 @@
+#include "platform/win32/win32_keyed_store.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/win32/wide_string.h"
+
+namespace korv::win32 {
+namespace {
+
+// Owns an open registry key.
+class UniqueKey {
+  public:
+    UniqueKey() = default;
+    UniqueKey(UniqueKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+    UniqueKey(const UniqueKey&) = delete;
+    UniqueKey& operator=(const UniqueKey&) = delete;
+    ~UniqueKey() {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    HKEY Get() const { return key_; }
+    HKEY* Receive() { return &key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+
+  private:
+    HKEY key_ = nullptr;
+};
+
+HKEY RootHandle(StoreRoot root) {
+    switch (root) {
+        case StoreRoot::CurrentUser:
+            return HKEY_CURRENT_USER;
+        case StoreRoot::LocalMachine:
+            return HKEY_LOCAL_MACHINE;
+        case StoreRoot::None:
+            break;
+    }
+    return nullptr;
+}
+
+UniqueKey OpenOrCreate(StoreRoot root, std::u16string_view key_path, REGSAM access) {
+    UniqueKey key;
+    const HKEY parent = RootHandle(root);
+    if (parent == nullptr)
+        return key;
+    if (RegCreateKeyExW(parent, ToWide(key_path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        access, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
+        *key.Receive() = nullptr;
+    }
+    return key;
+}
+
+StoredValueKind KindOf(DWORD type) {
+    switch (type) {
+        case REG_BINARY:
+            return StoredValueKind::Binary;
+        case REG_SZ:
+        case REG_EXPAND_SZ:
+            return StoredValueKind::Text;
+        case REG_DWORD:
+            return StoredValueKind::Integer32;
+        default:
+            return StoredValueKind::Other;
+    }
+}
+
+}  // namespace
+
+StoredValue Win32KeyedStore::ReadValue(StoreRoot root, std::u16string_view key_path,
+                                       std::u16string_view name) {
+    StoredValue value;
+    const UniqueKey key = OpenOrCreate(root, key_path, KEY_READ | KEY_WRITE);
+    if (!key)
+        return value;
+    const std::wstring value_name = ToWide(name);
+    // The value may change between asking its size and reading it; ask again when it grew.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = 0, size = 0;
+        LSTATUS status =
+            RegQueryValueExW(key.Get(), value_name.c_str(), nullptr, &type, nullptr, &size);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            value.status = StoredValue::Status::NoValue;
+            return value;
+        }
+        if (status != ERROR_SUCCESS)
+            return value;
+        value.data.resize(size);
+        status = RegQueryValueExW(key.Get(), value_name.c_str(), nullptr, &type, value.data.data(),
+                                  &size);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            return value;
+        value.data.resize(size);
+        value.kind = KindOf(type);
+        value.status = StoredValue::Status::Found;
+        return value;
+    }
+    return value;
+}
+
+bool Win32KeyedStore::WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+                                       std::u16string_view name,
+                                       std::span<const std::uint8_t> data) {
+    const UniqueKey key = OpenOrCreate(root, key_path, KEY_WRITE);
+    if (!key || data.size() > MAXDWORD)
+        return false;
+    return RegSetValueExW(key.Get(), ToWide(name).c_str(), 0, REG_BINARY, data.data(),
+                          static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+}  // namespace korv::win32

@@ -1,0 +1,17 @@
+#pragma once
+// The registry as the keyed store: binary values under keys of HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE.
+
+#include "ports/keyed_store.h"
+
+namespace korv::win32 {
+
+class Win32KeyedStore : public KeyedStore {
+  public:
+    StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
+                          std::u16string_view name) override;
+    bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
+                          std::span<const std::uint8_t> data) override;
+};
+
+}  // namespace korv::win32

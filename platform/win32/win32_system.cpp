@@ -1,0 +1,38 @@
+#include "platform/win32/win32_system.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include "platform/win32/wide_string.h"
+
+namespace korv::win32 {
+namespace {
+
+// FILETIME counts 100 ns from 1601-01-01; TDateTime counts days from 1899-12-30.
+constexpr double kFileTimeTicksPerDay = 864000000000.0;
+constexpr double kDaysFrom1601To1899 = 109205.0;
+
+}  // namespace
+
+double Win32Clock::LocalDateTimeNow() const {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    FILETIME as_file_time{};
+    SystemTimeToFileTime(&local, &as_file_time);
+    const ULARGE_INTEGER ticks{{as_file_time.dwLowDateTime, as_file_time.dwHighDateTime}};
+    return static_cast<double>(ticks.QuadPart) / kFileTimeTicksPerDay - kDaysFrom1601To1899;
+}
+
+std::u16string Win32Shell::DocumentsFolder() const {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        return {};
+    }
+    return FromWide(path);
+}
+
+void Win32DebugOutput::Trace(std::u16string_view line) const {
+    OutputDebugStringW(ToWide(line).c_str());
+}
+
+}  // namespace korv::win32

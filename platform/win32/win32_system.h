@@ -1,0 +1,25 @@
+#pragma once
+// Small Windows backends: the clock, the shell's documents folder and the debugger output.
+
+#include "ports/clock.h"
+#include "ports/debug_output.h"
+#include "ports/shell.h"
+
+namespace korv::win32 {
+
+class Win32Clock : public Clock {
+  public:
+    double LocalDateTimeNow() const override;
+};
+
+class Win32Shell : public Shell {
+  public:
+    std::u16string DocumentsFolder() const override;
+};
+
+class Win32DebugOutput : public DebugOutput {
+  public:
+    void Trace(std::u16string_view line) const override;
+};
+
+}  // namespace korv::win32

@@ -1,0 +1,41 @@
+#pragma once
+// Port: a keyed store of named values, the registry on Windows. Keys are paths below one of two
+// roots; values have a kind and raw bytes.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace korv {
+
+enum class StoreRoot : std::uint8_t { None, CurrentUser, LocalMachine };
+
+enum class StoredValueKind : std::uint8_t {
+    Binary,     // raw bytes
+    Text,       // a string value
+    Integer32,  // a 32-bit number
+    Other,      // any other kind, read as raw bytes
+};
+
+struct StoredValue {
+    enum class Status : std::uint8_t { Found, NoValue, KeyUnavailable };
+    Status status = Status::KeyUnavailable;
+    StoredValueKind kind = StoredValueKind::Binary;
+    std::vector<std::uint8_t> data;
+};
+
+class KeyedStore {
+  public:
+    virtual ~KeyedStore() = default;
+
+    // Opens the key (creating it when missing) and reads the named value.
+    virtual StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
+                                  std::u16string_view name) = 0;
+
+    // Opens the key (creating it when missing) and writes the bytes as a binary value.
+    virtual bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+                                  std::u16string_view name, std::span<const std::uint8_t> data) = 0;
+};
+
+}  // namespace korv

@@ -1,0 +1,534 @@
+#include "profile/dm_unit.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "app/settings_file.h"
+#include "hid/usage_and_page.h"
+#include "ports/clock.h"
+#include "ports/debug_output.h"
+#include "ports/file_system.h"
+#include "ports/locale.h"
+#include "ports/shell.h"
+#include "profile/default_profiles.h"
+#include "profile/text_field.h"
+
+namespace korv {
+namespace {
+
+constexpr std::u16string_view kAllSettingsName = u"allsettings.pfd";
+constexpr std::u16string_view kProfileGroupName = u"ProfileSettingGroup.pfd";
+constexpr std::u16string_view kRecordMacroName = u"RecordRPROFILE.pfd";
+constexpr std::u16string_view kTestProfileName = u"Q5310ProfileTest.pfd";
+constexpr std::u16string_view kDefaultGameName = u"Q5310ProfileDef.pfd";
+constexpr std::u16string_view kMacroDatabaseName = u"MacroSet.MSDB";
+
+// Stores are primed with an all-zero image of their record before the first load or restore.
+constexpr std::size_t kLargestRecord = sizeof(TMouseProfileInfo);
+const std::array<std::uint8_t, kLargestRecord> kZeroImage{};
+
+std::int32_t PrimeWithZeros(TuiProfile& store, std::size_t record_size) {
+    return store.Write(kZeroImage.data(), static_cast<std::int32_t>(record_size));
+}
+
+// Applies a default to the record image at the start of a stream. A stream shorter than the
+// record (left by a short stored value) first gets the record's full size; a longer one keeps
+// its tail.
+template <typename Record, typename Apply>
+void ApplyToStream(ProfileStream& stream, Apply&& apply) {
+    if (stream.size() < sizeof(Record))
+        stream.resize(sizeof(Record));
+    const std::unique_ptr<Record> record(new Record);
+    std::memcpy(record.get(), stream.data(), sizeof(Record));
+    apply(*record);
+    std::memcpy(stream.data(), record.get(), sizeof(Record));
+}
+
+// Reads one field of a record image in a stream; false when the stream ends before it.
+template <typename T>
+bool ReadStreamField(const ProfileStream& stream, std::size_t offset, T& value) {
+    if (offset + sizeof(T) > stream.size())
+        return false;
+    std::memcpy(&value, stream.data() + offset, sizeof(T));
+    return true;
+}
+
+std::u16string Number(std::int64_t value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace
+
+TDM::TDM(const DataModulePorts& ports)
+    : ports_(ports),
+      uiProfileAllSettingInfo(ports.registry, ports.files),
+      uiProfileGame1(ports.registry, ports.files),
+      uiProfileGame2(ports.registry, ports.files),
+      uiProfileGame3(ports.registry, ports.files),
+      uiProfileGame4(ports.registry, ports.files),
+      uiProfileGame5(ports.registry, ports.files),
+      uiProfileSettingGroup(ports.registry, ports.files),
+      uiProfileDefaultGame(ports.registry, ports.files),
+      uiProfileTest(ports.registry, ports.files),
+      uiProfileRecordMacroInfo(ports.registry, ports.files) {
+    uiProfileAllSettingInfo.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileAllSettingInfoRestoreToDefault(s);
+    };
+    uiProfileGame1.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileGame1RestoreToDefault(s);
+    };
+    uiProfileGame2.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileGame2RestoreToDefault(s);
+    };
+    uiProfileGame3.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileGame3RestoreToDefault(s);
+    };
+    uiProfileGame4.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileGame4RestoreToDefault(s);
+    };
+    uiProfileGame5.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileGame5RestoreToDefault(s);
+    };
+    uiProfileSettingGroup.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileSettingGroupRestoreToDefault(s);
+    };
+    uiProfileDefaultGame.OnRestoreToDefault = uiProfileGame1.OnRestoreToDefault;
+    uiProfileTest.OnRestoreToDefault = [this](ProfileStream& s) {
+        uiProfileTestRestoreToDefault(s);
+    };
+}
+
+std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports) {
+    auto module = std::make_unique<TDM>(ports);
+    module->DataModuleCreate();
+    return module;
+}
+
+void TDM::Trace(std::u16string_view line) const {
+    ports_.debug.Trace(line);
+}
+
+// ---- Start-up -------------------------------------------------------------------------------
+
+void TDM::InitDataModule() {
+    const SettingsFile settings = SettingsFile::Load(ports_.files, ports_.locale);
+    FOptionsFromConfigFile = settings.ReadOptions();
+    FOtherConfig = settings.ReadOtherConfig();
+    MouseUsageAndPage = kMouseVendorCollection;
+    FProfileGroupIndex = 0;
+    InitProfileSettingGroup();
+    InitAllSettingInfo();
+    InitGameProfiles();
+    std::int32_t current = FAllProfileSettingInfo.CurrentGame;
+    if (!IsProfileIndexInRange(current)) {
+        Trace(u"Stored CurrentGame " + Number(current) + u" is out of range; profile 0 is active");
+        current = 0;
+    }
+    SwitchToProfile(current);
+}
+
+void TDM::SetUpStore(TuiProfile& store, std::u16string_view file_name) {
+    store.SetRootKey(StoreRoot::CurrentUser);
+    store.SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
+    store.SetFileName(file_name);
+}
+
+void TDM::InitProfileSettingGroup() {
+    SetUpStore(uiProfileSettingGroup, kProfileGroupName);
+    PrimeWithZeros(uiProfileSettingGroup, sizeof(TProfileSettingGroup));
+    LoadProfileGroupSettingInfoFromRegistry();
+}
+
+void TDM::InitAllSettingInfo() {
+    SetUpStore(uiProfileAllSettingInfo, kAllSettingsName);
+    uiProfileAllSettingInfo.WriteRecord(FAllProfileSettingInfo);
+    LoadAllProfileInfoFromRegistry();
+    SetUpStore(uiProfileRecordMacroInfo, kRecordMacroName);
+    uiProfileRecordMacroInfo.WriteRecord(FRecordMacroInfo);
+}
+
+void TDM::InitGameProfiles() {
+    TuiProfile* const stores[] = {&uiProfileGame1, &uiProfileGame2, &uiProfileGame3,
+                                  &uiProfileGame4, &uiProfileGame5};
+    std::copy(std::begin(stores), std::end(stores), FProfileGroup.begin());
+    for (std::int32_t i = 0; i < kProfileCount; ++i)
+        InitGameProfile(i);
+}
+
+void TDM::InitGameProfile(std::int32_t index) {
+    const TProfileSetting& entry = FProfileSettingGroup.ProfileSettingList[index];
+    TuiProfile& store = GameStore(index);
+    store.SetRootKey(StoreRoot::CurrentUser);
+    store.SetFileName(GetTextField(entry.FileName));
+    store.SetFilePath(GetTextField(entry.ProfilePath));
+    store.SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
+    PrimeWithZeros(store, sizeof(TMouseProfileInfo));
+    if (entry.StorageType == kStorageTypeFile) {
+        LoadGameProfileFromFile(store, entry);
+        return;
+    }
+    // An unknown storage type is read as the registry, so that the profile still gets its
+    // stored content or its default rather than an empty image.
+    if (entry.StorageType != kStorageTypeRegistry) {
+        Trace(u"Stored StorageType " + Number(entry.StorageType) + u" of profile " + Number(index) +
+              u" is unknown; the registry is used");
+    }
+    if (!store.LoadStreamFromRegistry())
+        store.RestoreToDefault();
+}
+
+void TDM::LoadGameProfileFromFile(TuiProfile& store, const TProfileSetting& entry) {
+    const std::u16string full_name =
+        WithTrailingBackslash(GetTextField(entry.ProfilePath)) + GetTextField(entry.FileName);
+    if (!ports_.files.FileExists(full_name)) {
+        store.RestoreToDefault();
+        store.SaveStreamToFile(full_name);
+        return;
+    }
+    if (!store.LoadStreamFromFile(full_name)) {
+        // The file exists but cannot be read now (locked, no access): the default serves in
+        // memory, and the user's file is not overwritten with it.
+        Trace(u"Profile file " + full_name + u" cannot be read; its default is used");
+        store.RestoreToDefault();
+    }
+}
+
+// ---- Loading --------------------------------------------------------------------------------
+
+std::int32_t TDM::StoredProfileIndex(std::int32_t group) {
+    const std::int32_t index = FProfileSettingGroup.ProfileIndexOfProfileGroup[group];
+    if (IsProfileIndexInRange(index))
+        return index;
+    Trace(u"Stored profile index " + Number(index) + u" of group " + Number(group) +
+          u" is out of range; profile 0 is used");
+    return 0;
+}
+
+void TDM::LoadProfileGroupSettingInfoFromRegistry() {
+    if (!uiProfileSettingGroup.LoadStreamFromRegistry()) {
+        uiProfileSettingGroup.RestoreToDefault();
+        uiProfileSettingGroup.SaveStreamToRegistry();
+    }
+    uiProfileSettingGroup.ReadRecord(FProfileSettingGroup);
+    FProfileGroupIndex = FProfileSettingGroup.CurrentProfileGroup;
+    if (!IsProfileGroupIndexInRange(FProfileGroupIndex)) {
+        Trace(u"Stored CurrentProfileGroup " + Number(FProfileGroupIndex) +
+              u" is out of range; group 0 is used");
+        FProfileGroupIndex = 0;
+    }
+    FProfileIndex = StoredProfileIndex(FProfileGroupIndex);
+}
+
+void TDM::LoadAllProfileInfoFromRegistry() {
+    if (!uiProfileAllSettingInfo.LoadStreamFromRegistry()) {
+        uiProfileAllSettingInfo.RestoreToDefault();
+        uiProfileAllSettingInfo.SaveStreamToRegistry();
+    }
+    uiProfileAllSettingInfo.ReadRecord(FAllProfileSettingInfo);
+}
+
+bool TDM::LoadCurrentProfileInfoFromRegistry() {
+    const bool loaded = CurrentStore().LoadStreamFromRegistry();
+    CurrentStore().ReadRecord(FCurrentProfileInfo);
+    return loaded;
+}
+
+bool TDM::LoadCurrentProfileInfoFromFile(std::u16string_view AFile) {
+    const bool loaded = CurrentStore().LoadStreamFromFile(AFile);
+    CurrentStore().ReadRecord(FCurrentProfileInfo);
+    return loaded;
+}
+
+bool TDM::LoadProfileInfoFromRegistry(std::int32_t AProfileIndex) {
+    return IsProfileIndexInRange(AProfileIndex) &&
+           GameStore(AProfileIndex).LoadStreamFromRegistry();
+}
+
+void TDM::LoadRecordMacroInfoFromRegistry() {
+    uiProfileRecordMacroInfo.LoadStreamFromRegistry();
+    uiProfileRecordMacroInfo.ReadRecord(FRecordMacroInfo);
+}
+
+void TDM::InitTestDefaultValue() {
+    SetUpStore(uiProfileTest, kTestProfileName);
+    uiProfileTest.WriteRecord(FTestProfileInfo);
+    uiProfileTest.RestoreToDefault();
+    uiProfileTest.ReadRecord(FTestProfileInfo);
+    SetUpStore(uiProfileDefaultGame, kDefaultGameName);
+    uiProfileDefaultGame.WriteRecord(FDefaultProfileInfo);
+    uiProfileDefaultGame.RestoreToDefault();
+    uiProfileDefaultGame.ReadRecord(FDefaultProfileInfo);
+}
+
+// ---- Switching ------------------------------------------------------------------------------
+
+bool TDM::IsProfileIndexInRange(std::int32_t AProfileIndex) {
+    return AProfileIndex >= 0 && AProfileIndex < kProfileCount;
+}
+
+bool TDM::IsProfileGroupIndexInRange(std::int32_t AProfileGroupIndex) {
+    return AProfileGroupIndex >= 0 && AProfileGroupIndex < kProfileGroupCount;
+}
+
+bool TDM::SwitchToProfile(std::int32_t AProfileIndex) {
+    if (!IsProfileIndexInRange(AProfileIndex))
+        return false;
+    FProfileIndex = AProfileIndex;
+    CurrentStore().ReadRecord(FCurrentProfileInfo);
+    FAllProfileSettingInfo.CurrentGame = static_cast<std::uint16_t>(AProfileIndex);
+    return true;
+}
+
+bool TDM::SwitchToProfileGroup(std::int32_t AProfileGroupIndex) {
+    if (!IsProfileGroupIndexInRange(AProfileGroupIndex))
+        return false;
+    FProfileSettingGroup.CurrentProfileGroup = AProfileGroupIndex;
+    FProfileGroupIndex = AProfileGroupIndex;
+    FProfileIndex = StoredProfileIndex(AProfileGroupIndex);
+    SwitchToProfile(FProfileIndex);
+    return true;
+}
+
+// ---- Working copies -------------------------------------------------------------------------
+
+bool TDM::ReadCurrentProfileInfo() {
+    CurrentStore().ReadRecord(FCurrentProfileInfo);
+    return true;
+}
+
+bool TDM::ReadProfileInfo(TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex) {
+    if (!IsProfileIndexInRange(AProfileIndex))
+        return false;
+    GameStore(AProfileIndex).ReadRecord(AProfileInfo);
+    return true;
+}
+
+void TDM::SaveBackToCurrentProfileInfo() {
+    CurrentStore().WriteRecord(FCurrentProfileInfo);
+    SetProfileChanged(FProfileIndex, true);
+}
+
+bool TDM::SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex) {
+    if (!IsProfileIndexInRange(AProfileIndex))
+        return false;
+    GameStore(AProfileIndex).WriteRecord(AProfileInfo);
+    return true;
+}
+
+void TDM::SaveBackToProfileGroupSettingInfo() {
+    uiProfileSettingGroup.WriteRecord(FProfileSettingGroup);
+}
+
+// ---- Persisting -----------------------------------------------------------------------------
+
+void TDM::SaveCurrentProfileInfoToRegistry() {
+    SaveBackToCurrentProfileInfo();
+    CurrentStore().SaveStreamToRegistry();
+}
+
+bool TDM::SaveProfileInfoToRegistry(std::int32_t AProfileIndex) {
+    if (!IsProfileIndexInRange(AProfileIndex))
+        return false;
+    GameStore(AProfileIndex).SaveStreamToRegistry();
+    return true;
+}
+
+void TDM::SaveBackAllProfileInfo() {
+    for (std::int32_t i = 0; i < kProfileCount; ++i)
+        GameStore(i).SaveStreamToRegistry();
+}
+
+void TDM::SaveBackAllProfileInfoToFile() {
+    for (std::int32_t i = 0; i < kProfileCount; ++i)
+        GameStore(i).SaveStreamToFile();
+}
+
+void TDM::SaveCurrentProfileInfoToFile(std::u16string_view AFile) {
+    CurrentStore().SaveStreamToFile(AFile);
+}
+
+void TDM::SaveCurrentProfileInfoToFile() {
+    CurrentStore().SaveStreamToFile();
+}
+
+void TDM::SaveBackAllProfileSettingInfo() {
+    FAllProfileSettingInfo.CurrentGame = static_cast<std::uint16_t>(FProfileIndex);
+    uiProfileAllSettingInfo.WriteRecord(FAllProfileSettingInfo);
+    uiProfileAllSettingInfo.SaveStreamToRegistry();
+}
+
+void TDM::SaveProfileGroupSettingInfoToRegistry() {
+    uiProfileSettingGroup.WriteRecord(FProfileSettingGroup);
+    uiProfileSettingGroup.SaveStreamToRegistry();
+}
+
+void TDM::SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo) {
+    uiProfileRecordMacroInfo.WriteRecord(ARecordMacroInfo);
+    uiProfileRecordMacroInfo.SaveStreamToRegistry();
+}
+
+// True when the name and the folder fit their fields whole (longer texts are cut).
+bool TDM::ChangeCurrentProfileFileNameAndPath(std::u16string_view AProfileFilePath) {
+    const auto [folder, name] = SplitFolderAndName(AProfileFilePath);
+    CurrentStore().SetFileName(name);
+    CurrentStore().SetFilePath(folder);
+    TProfileSetting& entry = FProfileSettingGroup.ProfileSettingList[FProfileIndex];
+    const bool name_fits = SetTextField(entry.FileName, name);
+    const bool folder_fits = SetTextField(entry.ProfilePath, folder);
+    return name_fits && folder_fits;
+}
+
+// ---- Restoring defaults ---------------------------------------------------------------------
+
+void TDM::RestoreCurrentProfileInfoToDefault() {
+    CurrentStore().RestoreToDefault();
+    CurrentStore().ReadRecord(FCurrentProfileInfo);
+    SetProfileChanged(FProfileIndex, true);
+}
+
+void TDM::RestoreAllProfileInfoToDefault() {
+    for (std::int32_t i = 0; i < kProfileCount; ++i) {
+        GameStore(i).RestoreToDefault();
+        SetProfileChanged(i, true);
+    }
+    CurrentStore().ReadRecord(FCurrentProfileInfo);
+}
+
+bool TDM::RestoreProfileInfoToDefault(std::int32_t AProfileIndex) {
+    if (!IsProfileIndexInRange(AProfileIndex))
+        return false;
+    GameStore(AProfileIndex).RestoreToDefault();
+    SetProfileChanged(AProfileIndex, true);
+    return true;
+}
+
+bool TDM::RestoreProfileGroupToDefault(std::int32_t AProfileGroupIndex) {
+    if (!IsProfileGroupIndexInRange(AProfileGroupIndex))
+        return false;
+    const std::int32_t profile = StoredProfileIndex(AProfileGroupIndex);
+    if (profile == FProfileIndex) {
+        RestoreCurrentProfileInfoToDefault();
+    } else {
+        GameStore(profile).RestoreToDefault();
+    }
+    return true;
+}
+
+void TDM::RestoreProfileSettingGroupToDefault() {
+    uiProfileSettingGroup.RestoreToDefault();
+    uiProfileSettingGroup.SaveStreamToRegistry();
+}
+
+void TDM::RestoreToDefaultCPISetting() {
+    korv::RestoreToDefaultCPISetting(FCurrentProfileInfo);
+}
+
+void TDM::RestoreToDefaultLightAndReportAdvancedSetting() {
+    korv::RestoreToDefaultLightAndReportAdvancedSetting(FCurrentProfileInfo);
+}
+
+// ---- Change flags ---------------------------------------------------------------------------
+
+void TDM::SetProfileChanged(std::int32_t AIndex, bool AIsChanged) {
+    if (IsProfileIndexInRange(AIndex))
+        FProfileChanged[static_cast<std::size_t>(AIndex)] = AIsChanged;
+}
+
+bool TDM::IsProfileChanged(std::int32_t AIndex) const {
+    return IsProfileIndexInRange(AIndex) && FProfileChanged[static_cast<std::size_t>(AIndex)];
+}
+
+// ---- Paths and lists ------------------------------------------------------------------------
+
+std::u16string TDM::GetPersonalDocumentProfilePath() {
+    const std::u16string path = WithTrailingBackslash(ports_.shell.DocumentsFolder()) +
+                                FOptionsFromConfigFile.ProfileFolder + u"\\";
+    if (!ports_.files.FolderExists(path) && !ports_.files.CreateFolder(path)) {
+        Trace(u"The profile folder " + path + u" cannot be created");
+    }
+    return path;
+}
+
+std::u16string TDM::GetPersonalDocumentMacroDatabasePath() {
+    const std::u16string folder =
+        GetPersonalDocumentProfilePath() + FOptionsFromConfigFile.ProfileMacroFolder;
+    if (!ports_.files.FolderExists(folder) && !ports_.files.CreateFolder(folder)) {
+        Trace(u"The macro folder " + folder + u" cannot be created");
+    }
+    return folder + u"\\" + std::u16string(kMacroDatabaseName);
+}
+
+// Reads the fields straight from the stores' images, so that nothing is copied and a short
+// image yields only the buttons it holds.
+std::vector<std::int32_t> TDM::GetAllProfilesMacroIndexList() const {
+    constexpr std::size_t kConfig = offsetof(TMouseProfileInfo, ConfigInfo);
+    constexpr std::size_t kButtons = kConfig + offsetof(TMOUSECONFIGINFO, ButtonFuncInfo);
+    std::vector<std::int32_t> list;
+    for (std::int32_t i = 0; i < kProfileCount; ++i) {
+        const ProfileStream& image = FProfileGroup[static_cast<std::size_t>(i)]->Stream();
+        std::int32_t count = 0;
+        ReadStreamField(image, kConfig + offsetof(TMOUSECONFIGINFO, ButtonCount), count);
+        if (count > kMaxProfileButtons) {
+            Trace(u"Stored ButtonCount " + Number(count) + u" of profile " + Number(i) +
+                  u" is above 12; 12 buttons are read");
+            count = kMaxProfileButtons;
+        }
+        for (std::int32_t n = 0; n < count; ++n) {
+            const std::size_t button =
+                kButtons + sizeof(TBUTTONFUNCINFO) * static_cast<std::size_t>(n);
+            std::uint8_t type = 0;
+            std::uint16_t macro = 0;
+            if (!ReadStreamField(image, button + offsetof(TBUTTONFUNCINFO, FunctionType), type) ||
+                !ReadStreamField(image, button + offsetof(TBUTTONFUNCINFO, MacroIndex), macro)) {
+                break;
+            }
+            if (type == kFunctionTypeMacro && std::ranges::find(list, macro) == list.end()) {
+                list.push_back(macro);
+            }
+        }
+    }
+    return list;
+}
+
+// ---- Default handlers -----------------------------------------------------------------------
+
+void TDM::GameDefault(ProfileStream& stream, int game) {
+    const double now = ports_.clock.LocalDateTimeNow();
+    ApplyToStream<TMouseProfileInfo>(stream,
+                                     [&](TMouseProfileInfo& p) { ApplyGameDefault(p, game, now); });
+}
+
+void TDM::uiProfileTestRestoreToDefault(ProfileStream& stream) {
+    if (stream.empty())
+        return;
+    const double now = ports_.clock.LocalDateTimeNow();
+    ApplyToStream<TMouseProfileInfo>(stream,
+                                     [&](TMouseProfileInfo& p) { ApplyTestDefault(p, now); });
+}
+
+void TDM::uiProfileAllSettingInfoRestoreToDefault(ProfileStream& stream) {
+    const std::uint16_t language = ports_.locale.SystemDefaultLanguageId();
+    ApplyToStream<TALLGAMESINFO>(stream,
+                                 [&](TALLGAMESINFO& a) { ApplyAllSettingsDefault(a, language); });
+}
+
+void TDM::uiProfileSettingGroupRestoreToDefault(ProfileStream& stream) {
+    const std::u16string documents = GetPersonalDocumentProfilePath();
+    ApplyToStream<TProfileSettingGroup>(stream, [&](TProfileSettingGroup& group) {
+        for (int i = 0; i < kProfileCount; ++i) {
+            TProfileSetting& entry = group.ProfileSettingList[i];
+            ApplyProfileSettingDefault(entry, i, FOptionsFromConfigFile, documents);
+            for (const std::u16string& folder :
+                 {GetTextField(entry.ProfilePath), GetTextField(entry.MacroPath)}) {
+                if (!ports_.files.FolderExists(folder) && !ports_.files.CreateFolder(folder)) {
+                    Trace(u"The folder " + folder + u" cannot be created");
+                }
+            }
+        }
+        ApplyProfileGroupSelectionDefault(group);
+    });
+}
+
+}  // namespace korv

@@ -1,0 +1,164 @@
+#include "profile/ui_profile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ports/file_system.h"
+
+namespace korv {
+
+std::pair<std::u16string, std::u16string> SplitFolderAndName(std::u16string_view path) {
+    const std::size_t cut = path.rfind(u'\\');
+    if (cut == std::u16string_view::npos)
+        return {std::u16string(), std::u16string(path)};
+    return {std::u16string(path.substr(0, cut + 1)), std::u16string(path.substr(cut + 1))};
+}
+
+std::u16string WithTrailingBackslash(std::u16string_view path) {
+    std::u16string out(path);
+    if (out.empty() || out.back() != u'\\')
+        out.push_back(u'\\');
+    return out;
+}
+
+TuiProfile::TuiProfile(KeyedStore& registry, const FileSystem& files)
+    : registry_(registry), files_(files) {}
+
+void TuiProfile::SetFilePath(std::u16string_view path) {
+    if (path.empty() || path == FFilePath || !files_.FolderExists(path))
+        return;
+    FFilePath = WithTrailingBackslash(path);
+}
+
+void TuiProfile::SetSize(std::int64_t size) {
+    if (size == FSize || size < 0)
+        return;
+    FSize = size;
+    FMemoryStream.resize(static_cast<std::size_t>(size));
+}
+
+std::int32_t TuiProfile::Write(const void* buffer, std::int32_t count) {
+    if (count <= 0)
+        return 0;
+    const auto n = static_cast<std::size_t>(count);
+    if (FMemoryStream.size() < n)
+        FMemoryStream.resize(n);
+    std::memcpy(FMemoryStream.data(), buffer, n);
+    FSize = static_cast<std::int64_t>(FMemoryStream.size());
+    return count;
+}
+
+std::int32_t TuiProfile::Read(void* buffer, std::int32_t count) const {
+    if (count <= 0)
+        return 0;
+    const std::size_t n = std::min(FMemoryStream.size(), static_cast<std::size_t>(count));
+    if (n > 0)
+        std::memcpy(buffer, FMemoryStream.data(), n);
+    return static_cast<std::int32_t>(n);
+}
+
+void TuiProfile::RestoreToDefault() {
+    if (OnRestoreToDefault)
+        OnRestoreToDefault(FMemoryStream);
+}
+
+bool TuiProfile::Continue(const TBeforeEvent& event) {
+    bool go_on = true;
+    if (event)
+        event(FMemoryStream, go_on);
+    return go_on;
+}
+
+bool TuiProfile::RegistryUsable() const {
+    return FRootKey != StoreRoot::None && !FKeyPath.empty() && !FFileName.empty();
+}
+
+// A key that cannot be opened, a missing value, and a string or 32-bit value (which no store
+// ever writes) are failed loads that leave the stream as it was, so the owner's default takes
+// over.
+bool TuiProfile::LoadStreamFromRegistry() {
+    if (!Continue(OnBeforeLoadFromRegistry) || !RegistryUsable())
+        return false;
+    StoredValue value = registry_.ReadValue(FRootKey, FKeyPath, FFileName);
+    if (value.status != StoredValue::Status::Found || value.kind == StoredValueKind::Text ||
+        value.kind == StoredValueKind::Integer32) {
+        return false;
+    }
+    if (value.data.size() == FMemoryStream.size()) {
+        std::ranges::copy(value.data, FMemoryStream.begin());  // same size: keep the block
+    } else {
+        FMemoryStream = std::move(value.data);
+    }
+    if (OnAfterLoadFromRegistry)
+        OnAfterLoadFromRegistry(FMemoryStream);
+    return true;
+}
+
+bool TuiProfile::SaveStreamToRegistry() {
+    if (!Continue(OnBeforeSaveToRegistry) || !RegistryUsable())
+        return false;
+    if (!registry_.WriteBinaryValue(FRootKey, FKeyPath, FFileName, FMemoryStream))
+        return false;
+    if (OnAfterSaveToRegistry)
+        OnAfterSaveToRegistry(FMemoryStream);
+    return true;
+}
+
+bool TuiProfile::LoadWholeFile(std::u16string_view path) {
+    auto bytes = files_.ReadWholeFile(path);
+    if (!bytes)
+        return false;
+    FMemoryStream = std::move(*bytes);
+    if (OnAfterLoadFromFile)
+        OnAfterLoadFromFile(FMemoryStream);
+    return true;
+}
+
+bool TuiProfile::SaveWholeFile(std::u16string_view path) {
+    if (!files_.WriteWholeFile(path, FMemoryStream))
+        return false;
+    if (OnAfterSaveToFile)
+        OnAfterSaveToFile(FMemoryStream);
+    return true;
+}
+
+bool TuiProfile::LoadStreamFromFile() {
+    if (!Continue(OnBeforeLoadFromFile) || FFilePath.empty())
+        return false;
+    FFilePath = WithTrailingBackslash(FFilePath);
+    const std::u16string path = FFilePath + FFileName;
+    return files_.FileExists(path) && LoadWholeFile(path);
+}
+
+bool TuiProfile::LoadStreamFromFile(std::u16string_view strFilewithpath) {
+    if (!files_.FileExists(strFilewithpath) || !Continue(OnBeforeLoadFromFile))
+        return false;
+    return files_.FileExists(strFilewithpath) && LoadWholeFile(strFilewithpath);
+}
+
+bool TuiProfile::SaveStreamToFile() {
+    if (!Continue(OnBeforeSaveToFile) || FFilePath.empty())
+        return false;
+    FFilePath = WithTrailingBackslash(FFilePath);
+    return SaveWholeFile(FFilePath + FFileName);
+}
+
+bool TuiProfile::SaveStreamToFile(std::u16string_view strFileWithPath) {
+    const auto [folder, name] = SplitFolderAndName(strFileWithPath);
+    if (!folder.empty() && !files_.FolderExists(folder) && !files_.CreateFolder(folder)) {
+        return false;
+    }
+    return Continue(OnBeforeSaveToFile) && SaveWholeFile(strFileWithPath);
+}
+
+bool TuiProfile::PreSaveStreamToFile(std::u16string_view strFileWithPath) {
+    const auto [folder, name] = SplitFolderAndName(strFileWithPath);
+    if (!folder.empty() && !files_.FolderExists(folder) && !files_.CreateFolder(folder)) {
+        return false;
+    }
+    FFilePath = folder;
+    FFileName = name;
+    return true;
+}
+
+}  // namespace korv

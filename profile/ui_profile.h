@@ -1,0 +1,110 @@
+#pragma once
+// TuiProfile: one block of profile data kept as an in-memory byte stream and moved, unchanged,
+// to and from one binary registry value or one file. It knows nothing of the record it carries;
+// its owner copies records in and out with Write and Read and fills it with defaults through
+// OnRestoreToDefault. Every store operation has a before-event that may cancel it and an
+// after-event that sees the result. Failures are False results that leave the stream as it was.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "ports/keyed_store.h"
+
+namespace korv {
+
+class FileSystem;
+
+using ProfileStream = std::vector<std::uint8_t>;
+
+class TuiProfile {
+  public:
+    using TStreamEvent = std::function<void(ProfileStream& stream)>;
+    using TBeforeEvent = std::function<void(ProfileStream& stream, bool& bContinue)>;
+    using TAfterEvent = std::function<void(const ProfileStream& stream)>;
+
+    TuiProfile(KeyedStore& registry, const FileSystem& files);
+    TuiProfile(const TuiProfile&) = delete;
+    TuiProfile& operator=(const TuiProfile&) = delete;
+
+    // Properties. FilePath keeps a trailing backslash and only takes folders that exist.
+    StoreRoot RootKey() const { return FRootKey; }
+    void SetRootKey(StoreRoot root) { FRootKey = root; }
+    const std::u16string& KeyPath() const { return FKeyPath; }
+    void SetKeyPath(std::u16string_view path) { FKeyPath = path; }
+    const std::u16string& FileName() const { return FFileName; }
+    void SetFileName(std::u16string_view name) { FFileName = name; }
+    const std::u16string& FilePath() const { return FFilePath; }
+    void SetFilePath(std::u16string_view path);
+    std::int64_t Size() const { return FSize; }
+    void SetSize(std::int64_t size);
+
+    // The stream itself, for the default handlers and for tests.
+    ProfileStream& Stream() { return FMemoryStream; }
+    const ProfileStream& Stream() const { return FMemoryStream; }
+
+    // Writes count bytes at the start of the stream (it grows if shorter; a longer stream keeps
+    // its tail) and records the stream's size. Returns the number of bytes written.
+    std::int32_t Write(const void* buffer, std::int32_t count);
+    // Copies up to count bytes from the start of the stream; the rest of the buffer is left as
+    // it was. Returns the number copied.
+    std::int32_t Read(void* buffer, std::int32_t count) const;
+
+    template <typename Record>
+    std::int32_t WriteRecord(const Record& record) {
+        static_assert(std::is_trivially_copyable_v<Record>);
+        return Write(&record, static_cast<std::int32_t>(sizeof(Record)));
+    }
+    template <typename Record>
+    std::int32_t ReadRecord(Record& record) const {
+        static_assert(std::is_trivially_copyable_v<Record>);
+        return Read(&record, static_cast<std::int32_t>(sizeof(Record)));
+    }
+
+    void RestoreToDefault();
+
+    bool LoadStreamFromRegistry();
+    bool SaveStreamToRegistry();
+    bool LoadStreamFromFile();
+    bool LoadStreamFromFile(std::u16string_view strFilewithpath);
+    bool SaveStreamToFile();
+    bool SaveStreamToFile(std::u16string_view strFileWithPath);
+    bool PreSaveStreamToFile(std::u16string_view strFileWithPath);
+
+    // Events, in declaration order.
+    TStreamEvent OnRestoreToDefault;
+    TBeforeEvent OnBeforeSaveToRegistry;
+    TBeforeEvent OnBeforeSaveToFile;
+    TBeforeEvent OnBeforeLoadFromRegistry;
+    TBeforeEvent OnBeforeLoadFromFile;
+    TAfterEvent OnAfterSaveToRegistry;
+    TAfterEvent OnAfterSaveToFile;
+    TAfterEvent OnAfterLoadFromRegistry;
+    TAfterEvent OnAfterLoadFromFile;
+
+  private:
+    bool Continue(const TBeforeEvent& event);
+    bool RegistryUsable() const;
+    bool LoadWholeFile(std::u16string_view path);
+    bool SaveWholeFile(std::u16string_view path);
+
+    KeyedStore& registry_;
+    const FileSystem& files_;
+    ProfileStream FMemoryStream;
+    StoreRoot FRootKey = StoreRoot::None;
+    std::u16string FKeyPath;
+    std::u16string FFileName;
+    std::u16string FFilePath;
+    std::int64_t FSize = 0;
+};
+
+// Splits a full file name at its last backslash: the folder with its trailing backslash, and the
+// name. Without a backslash the folder is empty.
+std::pair<std::u16string, std::u16string> SplitFolderAndName(std::u16string_view path);
+
+// The path with a backslash appended unless it already ends with one.
+std::u16string WithTrailingBackslash(std::u16string_view path);
+
+}  // namespace korv

@@ -1,0 +1,381 @@
+#include "profile/dm_unit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "hid/usage_and_page.h"
+#include "platform/fake/fake_locale.h"
+#include "platform/fake/fake_system.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/memory_keyed_store.h"
+#include "profile/default_profiles.h"
+#include "profile/text_field.h"
+#include "tests/core/profile_reference.h"
+
+namespace korv {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
+constexpr std::u16string_view kProfileFolder = u"C:\\users\\gamer\\Documents\\Profile\\";
+
+template <typename Record>
+Bytes ImageOf(const Record& record) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&record);
+    return Bytes(p, p + sizeof(Record));
+}
+
+template <typename Record>
+Bytes Prefix(const Record& record, std::size_t size) {
+    Bytes image = ImageOf(record);
+    image.resize(size);
+    return image;
+}
+
+class DataModuleTest : public ::testing::Test {
+  protected:
+    DataModuleTest() { files_.AddFolder(shell_.documents); }
+
+public:
+    std::unique_ptr<TDM> Start() { return CreateDataModule(ports_); }
+
+    void PutValue(std::u16string_view name, Bytes data,
+                  StoredValueKind kind = StoredValueKind::Binary) {
+        registry_.Put(StoreRoot::CurrentUser, kRegFolder, name, kind, std::move(data));
+    }
+    const StoredValue* Value(std::u16string_view name) const {
+        return registry_.Find(StoreRoot::CurrentUser, kRegFolder, name);
+    }
+    // A stored group record made from the default one by `edit`.
+    Bytes GroupRecord(const std::function<void(TProfileSettingGroup&)>& edit) {
+        auto group = std::make_unique<TProfileSettingGroup>();
+        const Bytes image = reference::ProfileGroupDefault(kProfileFolder, kRegFolder);
+        std::memcpy(group.get(), image.data(), image.size());
+        edit(*group);
+        return ImageOf(*group);
+    }
+
+protected:
+    fake::MemoryKeyedStore registry_;
+    fake::MemoryFileSystem files_;
+    fake::FakeShell shell_;
+    fake::FakeLocale locale_;
+    fake::FixedClock clock_;
+    fake::RecordingDebugOutput debug_;
+    DataModulePorts ports_{registry_, files_, shell_, locale_, clock_, debug_};
+};
+
+TEST_F(DataModuleTest, CleanStartStoresTheGroupAndAllSettingsDefaultsOnly) {
+    const auto dm = Start();
+    EXPECT_EQ(registry_.ValueNames(StoreRoot::CurrentUser, kRegFolder),
+              (std::set<std::u16string>{u"profilesettinggroup.pfd", u"allsettings.pfd"}));
+    EXPECT_EQ(Value(u"ProfileSettingGroup.pfd")->data,
+              reference::ProfileGroupDefault(kProfileFolder, kRegFolder));
+    EXPECT_EQ(Value(u"allsettings.pfd")->data, reference::AllSettingsDefault(0));
+    EXPECT_TRUE(files_.Files().empty());
+
+    EXPECT_EQ(dm->FProfileGroupIndex, 0);
+    EXPECT_EQ(dm->FProfileIndex, 2);
+    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(2, clock_.now));
+    for (int game = 0; game < 5; ++game) {
+        EXPECT_EQ(dm->GameStore(game).Stream(), reference::GameDefault(game, clock_.now)) << game;
+    }
+    for (std::u16string folder :
+         {u"Profile", u"Profile\\\\Profile1_Macros", u"Profile\\\\Profile5_Macros"}) {
+        EXPECT_TRUE(files_.FolderExists(shell_.documents + u"\\" + folder)) << folder.size();
+    }
+    EXPECT_EQ(MouseUsageAndPage.Usage, 1);
+    EXPECT_EQ(MouseUsageAndPage.UsagePage, 0xFFA0);
+    EXPECT_TRUE(debug_.lines.empty());
+}
+
+TEST_F(DataModuleTest, SecondStartLoadsWhatTheFirstStored) {
+    Start();
+    const int writes = registry_.WriteCount();
+    const auto dm = Start();
+    EXPECT_EQ(registry_.WriteCount(), writes);
+    EXPECT_EQ(dm->FProfileIndex, 2);
+}
+
+TEST_F(DataModuleTest, CurrentLanguageFollowsTheSystemLanguage) {
+    for (auto [id, expected] : {std::pair{0x0804, 1}, {0x0404, 2}, {0x0409, 0}, {0x0c04, 0}}) {
+        fake::MemoryKeyedStore registry;
+        fake::FakeLocale locale;
+        locale.system_language_id = static_cast<std::uint16_t>(id);
+        const auto dm = CreateDataModule({registry, files_, shell_, locale, clock_, debug_});
+        EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, expected) << std::hex << id;
+    }
+}
+
+TEST_F(DataModuleTest, FileStoredProfileMissingIsWrittenExistingIsLoaded) {
+    const std::u16string folder = std::u16string(kProfileFolder) + u"Files";
+    PutValue(u"ProfileSettingGroup.pfd", GroupRecord([&](TProfileSettingGroup& g) {
+                 for (int i : {1, 3}) {
+                     g.ProfileSettingList[i].StorageType = kStorageTypeFile;
+                     SetTextField(g.ProfileSettingList[i].ProfilePath, folder);
+                 }
+             }));
+    const Bytes stored_profile2(113064, 0x5A);
+    files_.AddFolder(folder);
+    files_.Put(folder + u"\\Profile2.pfd", stored_profile2);
+
+    const auto dm = Start();
+    // The missing file of profile 4 now holds its default; the existing file of profile 2 was
+    // loaded and left as it was.
+    EXPECT_EQ(files_.Files().at(folder + u"\\Profile4.pfd"), reference::GameDefault(3, clock_.now));
+    EXPECT_EQ(dm->GameStore(1).Stream(), stored_profile2);
+    EXPECT_EQ(files_.Files().at(folder + u"\\Profile2.pfd"), stored_profile2);
+    EXPECT_EQ(files_.Files().size(), 2u);
+}
+
+TEST_F(DataModuleTest, UnreadableProfileFileIsNotOverwrittenWithTheDefault) {
+    const std::u16string folder = std::u16string(kProfileFolder) + u"Files";
+    PutValue(u"ProfileSettingGroup.pfd", GroupRecord([&](TProfileSettingGroup& g) {
+                 g.ProfileSettingList[0].StorageType = kStorageTypeFile;
+                 SetTextField(g.ProfileSettingList[0].ProfilePath, folder);
+             }));
+    files_.PutUnreadable(folder + u"\\Profile1.pfd");
+    const auto dm = Start();
+    EXPECT_EQ(files_.WriteCount(), 0);
+    EXPECT_EQ(dm->GameStore(0).Stream(), reference::GameDefault(0, clock_.now));
+    EXPECT_EQ(debug_.lines.size(), 1u);
+}
+
+// Damaged stored values run through start-up and both reload sequences: the module keeps
+// working with indexes in range, and the stored values stay as they were.
+TEST_F(DataModuleTest, CorruptStoredValuesNeverEndTheModule) {
+    struct Case {
+        const char* what;
+        std::u16string_view name;
+        StoredValueKind kind;
+        std::function<Bytes(DataModuleTest&)> data;
+        std::int32_t expected_profile;
+    };
+    auto group = [](std::function<void(TProfileSettingGroup&)> edit) {
+        return [edit](DataModuleTest& t) { return t.GroupRecord(edit); };
+    };
+    auto all_settings = [](std::uint16_t current_game) {
+        return [current_game](DataModuleTest&) {
+            Bytes image = reference::AllSettingsDefault(0);
+            image[30950] = static_cast<std::uint8_t>(current_game);
+            image[30951] = static_cast<std::uint8_t>(current_game >> 8);
+            return image;
+        };
+    };
+    auto bytes = [](Bytes b) { return [b](DataModuleTest&) { return b; }; };
+    const Case cases[] = {
+        {"group as a string", u"ProfileSettingGroup.pfd", StoredValueKind::Text,
+         bytes({65, 0, 0, 0}), 2},
+        {"group as a number", u"ProfileSettingGroup.pfd", StoredValueKind::Integer32,
+         bytes({1, 0, 0, 0}), 2},
+        {"empty group", u"ProfileSettingGroup.pfd", StoredValueKind::Binary, bytes({}), 2},
+        {"short group", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         bytes({1, 0, 0, 0, 9, 9}), 2},
+        {"long group", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         bytes(Bytes(70000, 0xFF)), 2},
+        {"group index 7", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         group([](auto& g) { g.CurrentProfileGroup = 7; }), 2},
+        {"negative group index", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         group([](auto& g) { g.CurrentProfileGroup = -1; }), 2},
+        {"profile indexes 9 and -1", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         group([](auto& g) {
+             g.ProfileIndexOfProfileGroup[0] = 9, g.ProfileIndexOfProfileGroup[1] = -1;
+         }),
+         2},
+        {"storage type 5", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         group([](auto& g) { g.ProfileSettingList[2].StorageType = 5; }), 2},
+        {"file name without terminator", u"ProfileSettingGroup.pfd", StoredValueKind::Binary,
+         group([](auto& g) {
+             std::fill(std::begin(g.ProfileSettingList[0].FileName),
+                       std::end(g.ProfileSettingList[0].FileName), u'x');
+         }),
+         2},
+        {"current game 9", u"allsettings.pfd", StoredValueKind::Binary, all_settings(9), 0},
+        {"current game 65535", u"allsettings.pfd", StoredValueKind::Binary, all_settings(0xFFFF),
+         0},
+        {"all settings as a number", u"allsettings.pfd", StoredValueKind::Integer32,
+         bytes({2, 0, 0, 0}), 2},
+        {"short all settings", u"allsettings.pfd", StoredValueKind::Binary, bytes({1}), 0},
+        {"short profile", u"Profile3.pfd", StoredValueKind::Binary, bytes({3, 1, 0, 0}), 2},
+        {"profile of another kind", u"Profile3.pfd", StoredValueKind::Other,
+         bytes(Bytes(200000, 7)), 2},
+        {"profile with ButtonCount 1000", u"Profile3.pfd", StoredValueKind::Binary,
+         [](DataModuleTest&) {
+             Bytes image = reference::GameDefault(2, 1.0);
+             image[872 + 77128] = 0xE8, image[872 + 77129] = 0x03;
+             return image;
+         },
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::MemoryKeyedStore registry;
+        const Bytes data = c.data(*this);
+        registry.Put(StoreRoot::CurrentUser, kRegFolder, c.name, c.kind, data);
+        const auto dm = CreateDataModule({registry, files_, shell_, locale_, clock_, debug_});
+        EXPECT_EQ(dm->FProfileIndex, c.expected_profile);
+        EXPECT_TRUE(TDM::IsProfileGroupIndexInRange(dm->FProfileGroupIndex));
+
+        dm->LoadAllProfileInfoFromRegistry();
+        dm->LoadProfileGroupSettingInfoFromRegistry();
+        dm->LoadAllProfileInfoFromRegistry();
+        dm->LoadCurrentProfileInfoFromRegistry();
+        EXPECT_TRUE(TDM::IsProfileIndexInRange(dm->FProfileIndex));
+        EXPECT_TRUE(TDM::IsProfileGroupIndexInRange(dm->FProfileGroupIndex));
+        EXPECT_LE(dm->GetAllProfilesMacroIndexList().size(), 5u * 12u);
+        EXPECT_TRUE(dm->SwitchToProfileGroup(1));
+        EXPECT_TRUE(TDM::IsProfileIndexInRange(dm->FProfileIndex));
+        dm->RestoreProfileGroupToDefault(0);
+        dm->RestoreAllProfileInfoToDefault();
+
+        const StoredValue* after = registry.Find(StoreRoot::CurrentUser, kRegFolder, c.name);
+        ASSERT_NE(after, nullptr);
+        if (c.kind != StoredValueKind::Text && c.kind != StoredValueKind::Integer32) {
+            EXPECT_EQ(after->data, data);  // a damaged record is left to its owner
+        }
+    }
+}
+
+TEST_F(DataModuleTest, OutOfRangeStoredIndexesAreTraced) {
+    PutValue(u"ProfileSettingGroup.pfd", GroupRecord([](auto& g) { g.CurrentProfileGroup = 3; }));
+    const auto dm = Start();
+    ASSERT_EQ(debug_.lines.size(), 1u);
+    EXPECT_NE(debug_.lines[0].find(u"CurrentProfileGroup 3"), std::u16string::npos);
+}
+
+TEST_F(DataModuleTest, Switching) {
+    const auto dm = Start();
+    const Bytes before = ImageOf(dm->FCurrentProfileInfo);
+    for (int bad : {5, -1}) {
+        EXPECT_FALSE(dm->SwitchToProfile(bad));
+        EXPECT_FALSE(dm->SwitchToProfileGroup(bad + 1 == 0 ? -1 : 2));
+    }
+    EXPECT_EQ(dm->FProfileIndex, 2);
+    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), before);
+
+    EXPECT_TRUE(dm->SwitchToProfileGroup(1));
+    EXPECT_EQ(dm->FProfileIndex, 1);
+    EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 1);
+    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(1, clock_.now));
+    dm->SaveBackAllProfileSettingInfo();
+    EXPECT_EQ(Value(u"allsettings.pfd")->data[30950], 1);
+}
+
+TEST_F(DataModuleTest, RestoringTheActiveProfileShowsAfterReadCurrentProfileInfo) {
+    const auto dm = Start();
+    dm->FCurrentProfileInfo.ConfigInfo.ReportRate = 1000;
+    dm->SaveBackToCurrentProfileInfo();
+    EXPECT_TRUE(dm->IsProfileChanged(2));
+    EXPECT_TRUE(dm->RestoreProfileInfoToDefault(2));
+    EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.ReportRate, 1000);
+    dm->ReadCurrentProfileInfo();
+    EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.ReportRate, 500);
+    EXPECT_FALSE(dm->RestoreProfileInfoToDefault(5));
+    EXPECT_FALSE(dm->IsProfileChanged(7));
+}
+
+TEST_F(DataModuleTest, MacroIndexListIsDistinctInFirstMetOrder) {
+    const auto dm = Start();
+    auto set_macro = [&](int profile, int button, int macro) {
+        TMouseProfileInfo& p = dm->FCurrentProfileInfo;
+        dm->ReadProfileInfo(p, profile);
+        p.ConfigInfo.ButtonFuncInfo[button].FunctionType = kFunctionTypeMacro;
+        p.ConfigInfo.ButtonFuncInfo[button].MacroIndex = static_cast<std::uint16_t>(macro);
+        dm->SaveBackToProfileInfo(p, profile);
+    };
+    set_macro(0, 4, 3);
+    set_macro(0, 7, 1);
+    set_macro(2, 3, 3);
+    set_macro(4, 11, 2);
+    EXPECT_EQ(dm->GetAllProfilesMacroIndexList(), (std::vector<std::int32_t>{3, 1, 2}));
+
+    // A ButtonCount above 12 reads 12 buttons and says so.
+    TMouseProfileInfo& p = dm->FCurrentProfileInfo;
+    dm->ReadProfileInfo(p, 1);
+    p.ConfigInfo.ButtonCount = 40;
+    dm->SaveBackToProfileInfo(p, 1);
+    EXPECT_EQ(dm->GetAllProfilesMacroIndexList(), (std::vector<std::int32_t>{3, 1, 2}));
+    EXPECT_EQ(debug_.lines.size(), 1u);
+}
+
+TEST_F(DataModuleTest, GameDefaultIsAnOverlayTestDefaultClearsEverything) {
+    const auto dm = Start();
+    auto profile = std::make_unique<TMouseProfileInfo>();
+    std::memset(profile.get(), 0x77, sizeof *profile);
+    dm->SaveBackToProfileInfo(*profile, 0);
+    dm->RestoreProfileInfoToDefault(0);
+    dm->ReadProfileInfo(*profile, 0);
+    EXPECT_EQ(ImageOf(profile->MacroKeyInfoList), Bytes(sizeof(TMACROKEYINFOLIST), 0x77));
+    EXPECT_EQ(profile->ConfigInfo.ButtonFuncInfo[11].FunctionCode, 0x7777);  // left as it was
+    EXPECT_EQ(profile->ConfigInfo.ButtonFuncInfo[11].DeviceCode, 13);
+
+    dm->InitTestDefaultValue();
+    EXPECT_EQ(ImageOf(dm->FTestProfileInfo), reference::TestDefault(clock_.now));
+    EXPECT_EQ(ImageOf(dm->FDefaultProfileInfo), reference::GameDefault(0, clock_.now));
+}
+
+TEST_F(DataModuleTest, RestoresADayApartDifferOnlyInTheStamp) {
+    const auto dm = Start();
+    dm->RestoreProfileInfoToDefault(3);
+    const Bytes first = dm->GameStore(3).Stream();
+    clock_.now += 1.0 / 86400;
+    dm->RestoreProfileInfoToDefault(3);
+    const Bytes second = dm->GameStore(3).Stream();
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(std::equal(first.begin(), first.begin() + 64, second.begin()));
+    EXPECT_TRUE(std::equal(first.begin() + 72, first.end(), second.begin() + 72));
+}
+
+TEST_F(DataModuleTest, RestoringIntoAShortStreamGivesItTheFullRecord) {
+    PutValue(u"Profile2.pfd", {1, 2, 3});
+    const auto dm = Start();
+    EXPECT_EQ(dm->GameStore(1).Stream().size(), 3u);
+    dm->RestoreProfileInfoToDefault(1);
+    Bytes expected = reference::GameDefault(1, clock_.now);
+    std::copy_n(Bytes{1, 2, 3}.begin(), 3, expected.begin());
+    expected[0] = 0x03, expected[1] = 0x01, expected[2] = 0x00;  // FFileVersion 259 written over
+    EXPECT_EQ(dm->GameStore(1).Stream(), expected);
+}
+
+TEST_F(DataModuleTest, LongPrefixAndPathsAreCutInsideTheirFields) {
+    files_.Put(files_.ExecutableFolder() + u"config.ini", [] {
+        std::string ini = "[options]\nprofilePrefix=" + std::string(40, 'P') + "\n";
+        return Bytes(ini.begin(), ini.end());
+    }());
+    shell_.documents = u"C:\\" + std::u16string(1100, u'd');
+    files_.AddFolder(shell_.documents);
+    const auto dm = Start();
+    const TProfileSetting& entry = dm->FProfileSettingGroup.ProfileSettingList[0];
+    EXPECT_EQ(GetTextField(entry.FileName), std::u16string(20, u'P'));
+    EXPECT_EQ(GetTextField(entry.ProfilePath).size(), 1023u);
+    EXPECT_EQ(entry.FileName[20], u'\0');
+}
+
+TEST_F(DataModuleTest, DocumentPaths) {
+    const auto dm = Start();
+    EXPECT_EQ(dm->GetPersonalDocumentProfilePath(), kProfileFolder);
+    EXPECT_EQ(dm->GetPersonalDocumentMacroDatabasePath(),
+              std::u16string(kProfileFolder) + u"MacroDB\\MacroSet.MSDB");
+    EXPECT_TRUE(files_.FolderExists(std::u16string(kProfileFolder) + u"MacroDB"));
+}
+
+TEST_F(DataModuleTest, InMemoryResetsOfTheActiveProfile) {
+    const auto dm = Start();
+    dm->RestoreToDefaultCPISetting();
+    const TMOUSECONFIGINFO& c = dm->FCurrentProfileInfo.ConfigInfo;
+    EXPECT_EQ(c.CPIState[3].CPIX, 8200);
+    EXPECT_EQ(c.CPIState[4].Enabled, 0);
+    EXPECT_EQ(c.CurrentCPIIndex, 1);
+    EXPECT_EQ(c.UseDiffentXY[3], 0);
+    EXPECT_EQ(c.UseDiffentXY[4], 1);
+    dm->RestoreToDefaultLightAndReportAdvancedSetting();
+    EXPECT_EQ(c.ReportRate, 125);
+    EXPECT_EQ(c.LEDConfig.R + c.LEDConfig.G + c.LEDConfig.B, 255);
+    EXPECT_EQ(c.LEDConfig.BREATH_SPEED, 3);
+}
+
+}  // namespace
+}  // namespace korv
