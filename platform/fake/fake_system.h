@@ -6,6 +6,7 @@
 
 #include "ports/clock.h"
 #include "ports/debug_output.h"
+#include "ports/microphone.h"
 #include "ports/shell.h"
 
 namespace korv::fake {
@@ -28,6 +29,17 @@ class RecordingDebugOutput : public DebugOutput {
   public:
     void Trace(std::u16string_view line) const override { lines.emplace_back(line); }
     mutable std::vector<std::u16string> lines;
+};
+
+// Counts the toggles and keeps the state they lead to.
+class FakeMicrophone : public Microphone {
+  public:
+    void ToggleMute() override {
+        ++toggles;
+        muted = !muted;
+    }
+    int toggles = 0;
+    bool muted = false;
 };
 
 }  // namespace korv::fake

@@ -27,7 +27,8 @@ StoredValue MemoryKeyedStore::ReadValue(StoreRoot root, std::u16string_view key_
     auto& values = keys_[key];  // opening creates the key
     const auto it = values.find(Folded(name));
     if (it == values.end())
-        return {.status = StoredValue::Status::NoValue, .kind = StoredValueKind::Binary, .data = {}};
+        return {
+            .status = StoredValue::Status::NoValue, .kind = StoredValueKind::Binary, .data = {}};
     return it->second;
 }
 
@@ -41,6 +42,21 @@ bool MemoryKeyedStore::WriteBinaryValue(StoreRoot root, std::u16string_view key_
     keys_[key][Folded(name)] = {.status = StoredValue::Status::Found,
                                 .kind = StoredValueKind::Binary,
                                 .data = {data.begin(), data.end()}};
+    return true;
+}
+
+bool MemoryKeyedStore::WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+                                           std::u16string_view name, std::uint32_t value) {
+    const auto key = keys_.find(Key(root, key_path));
+    if (key == keys_.end() || unavailable_.contains(key->first))
+        return false;
+    ++write_count_;
+    std::vector<std::uint8_t> data(4);
+    for (int i = 0; i < 4; ++i)
+        data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    key->second[Folded(name)] = {.status = StoredValue::Status::Found,
+                                 .kind = StoredValueKind::Integer32,
+                                 .data = std::move(data)};
     return true;
 }
 

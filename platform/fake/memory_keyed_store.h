@@ -17,6 +17,10 @@ class MemoryKeyedStore : public KeyedStore {
                           std::u16string_view name) override;
     bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
                           std::span<const std::uint8_t> data) override;
+    bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
+                             std::uint32_t value) override;
+    // A key that exists without values.
+    void CreateKey(StoreRoot root, std::u16string_view key_path) { keys_[Key(root, key_path)]; }
 
     // What a test prepares.
     void Put(StoreRoot root, std::u16string_view key_path, std::u16string_view name,

@@ -111,4 +111,20 @@ bool Win32KeyedStore::WriteBinaryValue(StoreRoot root, std::u16string_view key_p
                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
+bool Win32KeyedStore::WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+                                          std::u16string_view name, std::uint32_t value) {
+    const HKEY parent = RootHandle(root);
+    if (parent == nullptr)
+        return false;
+    UniqueKey key;
+    if (RegOpenKeyExW(parent, ToWide(key_path).c_str(), 0, KEY_SET_VALUE, key.Receive()) !=
+        ERROR_SUCCESS) {
+        *key.Receive() = nullptr;
+        return false;
+    }
+    const DWORD number = value;
+    return RegSetValueExW(key.Get(), ToWide(name).c_str(), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&number), sizeof number) == ERROR_SUCCESS;
+}
+
 }  // namespace korv::win32

@@ -12,6 +12,8 @@ class Win32KeyedStore : public KeyedStore {
                           std::u16string_view name) override;
     bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
                           std::span<const std::uint8_t> data) override;
+    bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
+                             std::uint32_t value) override;
 };
 
 }  // namespace korv::win32

@@ -1,0 +1,97 @@
+#include "app/report_dispatch.h"
+
+#include <algorithm>
+#include <string>
+
+#include "app/messages.h"
+#include "ports/debug_output.h"
+#include "ports/keyed_store.h"
+#include "ports/microphone.h"
+#include "profile/dm_unit.h"
+
+namespace korv {
+namespace {
+
+constexpr std::uintptr_t kFirstProfileEvent = 21;  // slot 0; slots 1..4 follow
+constexpr std::uint8_t kEventProfileSwitch = 1;
+constexpr std::uint8_t kEventNotify2 = 2;
+constexpr std::uint8_t kEventNotify6 = 6;
+
+std::u16string Decimal(std::size_t value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace
+
+// Only 7-byte reports are decoded; anything else, longer reports included, is ignored.
+void ReportDispatcher::uiHIDData1Data(std::u16string_view, std::u16string_view,
+                                      std::uint8_t ReportID, std::span<const std::uint8_t> Data,
+                                      std::uint16_t Size) {
+    if (Size != kDecodedReportSize || Data.size() < kDecodedReportSize)
+        return;
+    const auto data = Data.first(kDecodedReportSize);
+    if (ReportID == kKeyReportId) {
+        DecodeKeyReport(data);
+    } else if (ReportID == kDeviceEventReportId) {
+        DecodeDeviceEvent(data);
+    }
+}
+
+// A key event is a mask with exactly one of the 24 button bits set: the row that equals it.
+void ReportDispatcher::DecodeKeyReport(std::span<const std::uint8_t> data) {
+    for (std::size_t j = 0; j < KeyReportTable.size(); ++j) {
+        if (std::equal(KeyReportTable[j].begin() + 1, KeyReportTable[j].end(), data.begin())) {
+            ports_.debug.Trace(u"KeyIndex = " + Decimal(j) + u" postmessage record!");
+            ports_.windows.Post(monitor_window_, UM_MONITOR_EVENT, j, 1);
+            return;
+        }
+    }
+}
+
+void ReportDispatcher::DecodeDeviceEvent(std::span<const std::uint8_t> data) {
+    const std::uint8_t kind = data[0];
+    const std::uint8_t value = data[1];
+    if (kind == kEventNotify2 || kind == kEventNotify6) {
+        const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
+        if (config != 0) {
+            ports_.windows.Post(
+                config, kind == kEventNotify2 ? UM_DEVICE_NOTIFY_2 : UM_DEVICE_NOTIFY_6, value, 0);
+        }
+    } else if (kind == kEventProfileSwitch && value <= 4) {
+        ports_.windows.Post(monitor_window_, UM_MONITOR_EVENT, kFirstProfileEvent + value, 0);
+    }
+}
+
+// 0..11 are buttons of the active profile; 21..25 are profile slots 0..4 (key indexes 21..23
+// arrive as those profile events); 12..20 and above 25 mean nothing and are ignored.
+void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam) {
+    if (wParam < std::size(dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo)) {
+        const std::uint16_t code =
+            dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[wParam].FunctionCode;
+        DoKeyFunction(static_cast<std::uint8_t>(wParam), code, static_cast<std::uint8_t>(lParam));
+    } else if (wParam >= kFirstProfileEvent && wParam <= kFirstProfileEvent + 4) {
+        ProfileSwitched(wParam - kFirstProfileEvent);
+    }
+}
+
+void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, std::uint8_t) {
+    if (function_code == kFunctionCodeMicMute)
+        ports_.microphone.ToggleMute();
+}
+
+// The registry value is 0 for slot 0 and 1 for every other slot; the message carries the slot.
+void ReportDispatcher::ProfileSwitched(std::uintptr_t slot) {
+    WriteProfileID(slot == 0 ? 0 : 1);
+    const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
+    if (config != 0)
+        ports_.windows.Send(config, UM_PROFILE_SWITCHED, slot, 0);
+}
+
+bool ReportDispatcher::WriteProfileID(std::int32_t value) {
+    return ports_.registry.WriteInteger32Value(StoreRoot::CurrentUser,
+                                               dm_.FOptionsFromConfigFile.ProfileRegFolder,
+                                               u"ProfileID", static_cast<std::uint32_t>(value));
+}
+
+}  // namespace korv

@@ -1,0 +1,74 @@
+#pragma once
+// Decoding of the mouse's input reports and the actions they stand for. The decoder runs for
+// each report on the main thread and only posts: a key event or a profile event goes to the
+// monitor's own window as UM_MONITOR_EVENT, other device events straight to the configuration
+// program. The handler of UM_MONITOR_EVENT then acts from the message loop: the microphone mute
+// for a button whose function is 28, the ProfileID value and UM_PROFILE_SWITCHED for a profile
+// switch.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "ports/window_system.h"
+
+namespace korv {
+
+class DebugOutput;
+class KeyedStore;
+class Microphone;
+class TDM;
+
+inline constexpr std::uint8_t kKeyReportId = 7;
+inline constexpr std::uint8_t kDeviceEventReportId = 8;
+inline constexpr std::uint16_t kDecodedReportSize = 7;
+inline constexpr std::uint16_t kFunctionCodeMicMute = 28;
+
+// Row j: report identifier 7 and the 24-bit little-endian mask with only bit j set.
+inline constexpr std::array<std::array<std::uint8_t, 4>, 24> KeyReportTable = [] {
+    std::array<std::array<std::uint8_t, 4>, 24> table{};
+    for (std::size_t j = 0; j < table.size(); ++j) {
+        const std::uint32_t mask = 1u << j;
+        table[j] = {kKeyReportId, static_cast<std::uint8_t>(mask),
+                    static_cast<std::uint8_t>(mask >> 8), static_cast<std::uint8_t>(mask >> 16)};
+    }
+    return table;
+}();
+
+class ReportDispatcher {
+  public:
+    struct Ports {
+        const WindowSystem& windows;
+        KeyedStore& registry;
+        Microphone& microphone;
+        const DebugOutput& debug;
+    };
+
+    ReportDispatcher(const Ports& ports, TDM& data_module, WindowRef monitor_window)
+        : ports_(ports), dm_(data_module), monitor_window_(monitor_window) {}
+
+    // One report as the HID component delivers it: the identifier, then Size data bytes.
+    void uiHIDData1Data(std::u16string_view ADeviceID, std::u16string_view ADevicePath,
+                        std::uint8_t ReportID, std::span<const std::uint8_t> Data,
+                        std::uint16_t Size);
+
+    // Handler of UM_MONITOR_EVENT.
+    void WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam);
+
+    void DoKeyFunction(std::uint8_t key_index, std::uint16_t function_code, std::uint8_t state);
+
+    // Writes ProfileID into the existing registry folder; never creates it.
+    bool WriteProfileID(std::int32_t value);
+
+  private:
+    void DecodeKeyReport(std::span<const std::uint8_t> data);
+    void DecodeDeviceEvent(std::span<const std::uint8_t> data);
+    void ProfileSwitched(std::uintptr_t slot);
+
+    Ports ports_;
+    TDM& dm_;
+    WindowRef monitor_window_;
+};
+
+}  // namespace korv
