@@ -38,10 +38,13 @@ build native "$root/build/native" -DCMAKE_BUILD_TYPE=Debug -DKORV_SANITIZE=ON &&
 build windows "$root/build/win64" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" || status=1
 if [ -f "$root/build/win64/bin/win32_tests.exe" ]; then
-    # One persistent Wine session for all test programs, stopped again at the end. Its server
-    # and services must not hold ctest's output pipes, or ctest waits for them forever.
+    # A PulseAudio server with a null microphone for Core Audio, and one persistent Wine session
+    # for all test programs, both stopped again at the end. Wine's server and services must not
+    # hold ctest's output pipes, or ctest waits for them forever.
+    source "$root/tools/pulse-session.sh"
+    pulse_start || status=1
     (wineserver -p && wine wineboot) </dev/null >/dev/null 2>&1
-    trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null' EXIT
+    trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; pulse_stop' EXIT
     run_tests windows "$root/build/win64" || status=1
 fi
 

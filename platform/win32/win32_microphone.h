@@ -1,0 +1,69 @@
+#pragma once
+// The microphone mute switch on Windows: the default capture endpoint through Core Audio on
+// Windows Vista and later, the microphone line of mixer 0 on older systems.
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ports/microphone.h"
+
+struct IAudioEndpointVolume;
+struct IMMDevice;
+struct IMMDeviceEnumerator;
+
+namespace korv {
+class DebugOutput;
+}
+
+namespace korv::win32 {
+
+class EndpointVolumeCallback;
+
+class Win32Microphone : public Microphone {
+  public:
+    // `title` gives the caption of the mixer path's message boxes (the application title).
+    Win32Microphone(const DebugOutput& debug, std::function<std::u16string()> title);
+    ~Win32Microphone() override;
+    Win32Microphone(const Win32Microphone&) = delete;
+    Win32Microphone& operator=(const Win32Microphone&) = delete;
+
+    // MicrophoneMute: each toggle acts on the default capture device of that moment.
+    void ToggleMute() override;
+
+    // Binds to the current default capture endpoint; the monitor calls it once at start on
+    // Core Audio systems so that the first press finds everything ready.
+    void InitEndpointVolume();
+
+    // The mute state as the bound endpoint reports it; nothing when none is bound.
+    std::optional<bool> EndpointMuted() const;
+
+    // NT family, major version 6 or later.
+    static bool UseCoreAudio();
+
+    // The legacy mixer path: the mute switch of a line of mixer 0 (line type 1 = microphone).
+    bool GetMixerMute(std::uint8_t line_type) const;
+    void SetMixerMute(std::uint8_t line_type, std::uint8_t value) const;
+
+  private:
+    bool BindDefaultCaptureEndpoint();
+    void ReleaseEndpoint();
+    void ShowMessage(const wchar_t* text) const;
+
+    const DebugOutput& debug_;
+    std::function<std::u16string()> title_;
+    bool com_initialised_ = false;
+    IMMDeviceEnumerator* FMMDevEnum = nullptr;
+    IMMDevice* FMMDev = nullptr;
+    IAudioEndpointVolume* FEndpoint = nullptr;
+    EndpointVolumeCallback* callback_ = nullptr;
+    std::u16string device_id_;
+    std::u16string device_name_;
+
+  public:
+    // True only while a volume notification is being handled (on the audio service's thread).
+    std::atomic<bool> FVolumeUpdating{false};
+};
+
+}  // namespace korv::win32
