@@ -1,0 +1,117 @@
+#include "app/standin_commands.h"
+
+#include <memory>
+
+#include "app/messages.h"
+#include "app/settings_file.h"
+#include "profile/dm_unit.h"
+#include "profile/function_codes.h"
+
+namespace korv {
+
+const char16_t kStandInUsage[] =
+    u"KORVANTH417.EXE [/log FILE] [/hide]    run the window that shows what the monitor sends\n"
+    u"KORVANTH417.EXE set-button PROFILE BUTTON CODE    profile 1-5, button 0-11, code 0-47\n"
+    u"KORVANTH417.EXE set-profile PROFILE               profile 1-5\n"
+    u"KORVANTH417.EXE set-language INDEX\n"
+    u"KORVANTH417.EXE reload-profiles ID\n"
+    u"KORVANTH417.EXE reload-settings\n";
+
+namespace {
+
+std::optional<std::int32_t> Number(const std::u16string& text, std::int32_t low,
+                                   std::int32_t high) {
+    const std::optional<std::int32_t> value = ParseSettingsInteger(text);
+    if (!value || *value < low || *value > high)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string> args) {
+    if (args.empty())
+        return std::nullopt;
+    const std::u16string& verb = args[0];
+    using Kind = StandInCommand::Kind;
+    if (verb == u"set-button" && args.size() == 4) {
+        const auto profile = Number(args[1], 1, 5);
+        const auto button = Number(args[2], 0, kMaxProfileButtons - 1);
+        const auto code = Number(args[3], 0, kFunctionCodeCount - 1);
+        if (!profile || !button || !code)
+            return std::nullopt;
+        return StandInCommand{Kind::SetButton, *profile - 1, *button, *code};
+    }
+    if (verb == u"set-profile" && args.size() == 2) {
+        const auto profile = Number(args[1], 1, 5);
+        if (!profile)
+            return std::nullopt;
+        return StandInCommand{Kind::SetProfile, *profile - 1, 0, 0};
+    }
+    if (verb == u"set-language" && args.size() == 2) {
+        const auto index = Number(args[1], 0, 255);
+        if (!index)
+            return std::nullopt;
+        return StandInCommand{Kind::SetLanguage, 0, 0, *index};
+    }
+    if (verb == u"reload-profiles" && args.size() == 2) {
+        const auto id = ParseSettingsInteger(args[1]);
+        if (!id)
+            return std::nullopt;
+        return StandInCommand{Kind::ReloadProfiles, 0, 0, *id};
+    }
+    if (verb == u"reload-settings" && args.size() == 1) {
+        return StandInCommand{Kind::ReloadSettings, 0, 0, 0};
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// The button takes the three values of the code's row, as the configuration program writes a
+// function; the profile goes to the registry, where the monitor reloads it from.
+void SetButton(TDM& dm, std::int32_t profile, std::int32_t button, std::int32_t code) {
+    auto image = std::make_unique<TMouseProfileInfo>();
+    dm.ReadProfileInfo(*image, profile);
+    TBUTTONFUNCINFO& entry = image->ConfigInfo.ButtonFuncInfo[button];
+    const TFunctionCodeRow row = FunctionCodeTable[static_cast<std::size_t>(code)];
+    entry.ButtonIndex = static_cast<std::uint16_t>(button);
+    entry.FunctionCode = static_cast<std::uint16_t>(code);
+    entry.DeviceCode = row.DeviceCode;
+    entry.FunctionID = row.FunctionID;
+    dm.SaveBackToProfileInfo(*image, profile);
+    dm.SaveProfileInfoToRegistry(profile);
+}
+
+// The current profile is the one the current group selects, and CurrentGame.
+void SetProfile(TDM& dm, std::int32_t profile) {
+    dm.FProfileSettingGroup.ProfileIndexOfProfileGroup[dm.FProfileGroupIndex] = profile;
+    dm.SaveProfileGroupSettingInfoToRegistry();
+    dm.SwitchToProfile(profile);
+    dm.SaveBackAllProfileSettingInfo();
+}
+
+}  // namespace
+
+ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& dm) {
+    using Kind = StandInCommand::Kind;
+    switch (command.kind) {
+        case Kind::SetButton:
+            SetButton(dm, command.profile, command.button, command.value);
+            return {UM_RELOAD_PROFILES, command.profile};
+        case Kind::SetProfile:
+            SetProfile(dm, command.profile);
+            return {UM_RELOAD_PROFILES, command.profile};
+        case Kind::SetLanguage:
+            dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<std::uint8_t>(command.value);
+            dm.SaveBackAllProfileSettingInfo();
+            return {UM_RELOAD_SETTINGS, 0};
+        case Kind::ReloadProfiles:
+            return {UM_RELOAD_PROFILES, command.value};
+        case Kind::ReloadSettings:
+            break;
+    }
+    return {UM_RELOAD_SETTINGS, 0};
+}
+
+}  // namespace korv

@@ -1,0 +1,44 @@
+#pragma once
+// The command line of the stand-in configuration program: edits of the stored records the
+// monitor acts on, each followed by the reload request the configuration program sends.
+//
+//   set-button PROFILE BUTTON CODE   give button BUTTON (0-11) of profile PROFILE (1-5) the
+//                                    function CODE (0-47; 28 is the microphone mute)
+//   set-profile PROFILE              make profile PROFILE (1-5) the current one
+//   set-language INDEX               store the interface language INDEX
+//   reload-profiles ID               only ask the monitor to reload its profiles, recording ID
+//   reload-settings                  only ask the monitor to reload its settings
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace korv {
+
+class TDM;
+
+struct StandInCommand {
+    enum class Kind { SetButton, SetProfile, SetLanguage, ReloadProfiles, ReloadSettings };
+    Kind kind;
+    std::int32_t profile = 0;  // 0-based
+    std::int32_t button = 0;
+    std::int32_t value = 0;  // function code, language index or profile identifier
+};
+
+// The request the monitor gets afterwards: message number and lParam.
+struct ReloadRequest {
+    std::uint32_t message;
+    std::intptr_t lparam;
+};
+
+// Nothing when the arguments are not a valid command.
+std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string> args);
+
+// Edits the stored records as the configuration program does and returns the request to send.
+ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& data_module);
+
+extern const char16_t kStandInUsage[];
+
+}  // namespace korv

@@ -1,0 +1,104 @@
+#include "app/standin_commands.h"
+
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "platform/fake/fake_locale.h"
+#include "platform/fake/fake_system.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/memory_keyed_store.h"
+#include "profile/dm_unit.h"
+
+namespace korv {
+namespace {
+
+using Args = std::vector<std::u16string>;
+
+TEST(StandInCommandLine, ParsesValidCommandsOnly) {
+    using Kind = StandInCommand::Kind;
+    const struct {
+        Args args;
+        std::optional<Kind> kind;
+    } cases[] = {
+        {{u"set-button", u"2", u"4", u"28"}, Kind::SetButton},
+        {{u"set-button", u"6", u"4", u"28"}, std::nullopt},
+        {{u"set-button", u"1", u"12", u"28"}, std::nullopt},
+        {{u"set-button", u"1", u"0", u"48"}, std::nullopt},
+        {{u"set-button", u"1", u"0"}, std::nullopt},
+        {{u"set-profile", u"5"}, Kind::SetProfile},
+        {{u"set-profile", u"0"}, std::nullopt},
+        {{u"set-language", u"1"}, Kind::SetLanguage},
+        {{u"set-language", u"x"}, std::nullopt},
+        {{u"reload-profiles", u"3"}, Kind::ReloadProfiles},
+        {{u"reload-settings"}, Kind::ReloadSettings},
+        {{u"reload-settings", u"1"}, std::nullopt},
+        {{u"frobnicate"}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(none)" : std::string(c.args[0].begin(), c.args[0].end()));
+        const auto command = ParseStandInCommand(c.args);
+        EXPECT_EQ(command.has_value(), c.kind.has_value());
+        if (command && c.kind) {
+            EXPECT_EQ(command->kind, *c.kind);
+        }
+    }
+}
+
+// The stand-in and the monitor each have their own data module over the same registry: what
+// the stand-in stores, the monitor's reload finds.
+class StandInTest : public ::testing::Test {
+  protected:
+    StandInTest() { files_.AddFolder(shell_.documents); }
+    std::unique_ptr<TDM> Module() {
+        return CreateDataModule({registry_, files_, shell_, locale_, clock_, debug_});
+    }
+    ReloadRequest Run(Args args) {
+        const auto command = ParseStandInCommand(args);
+        EXPECT_TRUE(command.has_value());
+        return ApplyStandInCommand(*command, *Module());
+    }
+    static void ReloadProfiles(TDM& monitor) {
+        monitor.LoadProfileGroupSettingInfoFromRegistry();
+        monitor.LoadAllProfileInfoFromRegistry();
+        monitor.LoadCurrentProfileInfoFromRegistry();
+    }
+
+    fake::MemoryKeyedStore registry_;
+    fake::MemoryFileSystem files_;
+    fake::FakeShell shell_;
+    fake::FakeLocale locale_;
+    fake::FixedClock clock_;
+    fake::RecordingDebugOutput debug_;
+};
+
+TEST_F(StandInTest, SetButtonReachesTheMonitorThroughTheRegistry) {
+    const auto monitor = Module();
+    // A reload makes the profile of the current group (group 0: profile 1) the active one.
+    const ReloadRequest request = Run({u"set-button", u"1", u"4", u"28"});
+    EXPECT_EQ(request.message, UM_RELOAD_PROFILES);
+    EXPECT_EQ(request.lparam, 0);
+    EXPECT_NE(monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode, 28);
+    ReloadProfiles(*monitor);
+    const TBUTTONFUNCINFO& button = monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4];
+    EXPECT_EQ(button.FunctionCode, 28);
+    EXPECT_EQ(button.DeviceCode, 14);
+    EXPECT_EQ(button.FunctionID, 914);
+}
+
+TEST_F(StandInTest, SetProfileAndSetLanguage) {
+    const auto monitor = Module();
+    Run({u"set-button", u"5", u"1", u"28"});
+    EXPECT_EQ(Run({u"set-profile", u"5"}).message, UM_RELOAD_PROFILES);
+    ReloadProfiles(*monitor);
+    EXPECT_EQ(monitor->FProfileIndex, 4);
+    EXPECT_EQ(monitor->FAllProfileSettingInfo.CurrentGame, 4);
+    EXPECT_EQ(monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[1].FunctionCode, 28);
+
+    EXPECT_EQ(Run({u"set-language", u"1"}).message, UM_RELOAD_SETTINGS);
+    monitor->LoadAllProfileInfoFromRegistry();
+    EXPECT_EQ(monitor->FAllProfileSettingInfo.CurrentLanguage, 1);
+}
+
+}  // namespace
+}  // namespace korv
