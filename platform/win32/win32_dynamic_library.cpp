@@ -1,0 +1,51 @@
+#include "platform/win32/win32_dynamic_library.h"
+
+#include <windows.h>
+
+#include "platform/win32/wide_string.h"
+
+namespace korv::win32 {
+namespace {
+
+class Win32DynamicLibrary : public DynamicLibrary {
+  public:
+    explicit Win32DynamicLibrary(HMODULE module) : module_(module) {}
+    ~Win32DynamicLibrary() override { FreeLibrary(module_); }
+    Win32DynamicLibrary(const Win32DynamicLibrary&) = delete;
+    Win32DynamicLibrary& operator=(const Win32DynamicLibrary&) = delete;
+
+    LibraryProc FindProc(const char* name) const override {
+        return reinterpret_cast<LibraryProc>(GetProcAddress(module_, name));
+    }
+
+  private:
+    HMODULE module_;
+};
+
+// A drive path ("C:\...") or a UNC path ("\\server\..."): the only forms that name one file
+// without any search.
+bool IsFullPath(std::u16string_view path) {
+    const bool drive = path.size() > 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+    const bool unc = path.size() > 2 && path[0] == u'\\' && path[1] == u'\\';
+    return drive || unc;
+}
+
+}  // namespace
+
+std::unique_ptr<DynamicLibrary> Win32DynamicLibraryLoader::Load(std::u16string_view path) {
+    if (!IsFullPath(path))
+        return nullptr;
+    const std::wstring wide = ToWide(path);
+    // The library's own imports come from its folder and the system folder only.
+    HMODULE module = LoadLibraryExW(
+        wide.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+        // A system without the restricted search flags.
+        module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    if (module == nullptr)
+        return nullptr;
+    return std::make_unique<Win32DynamicLibrary>(module);
+}
+
+}  // namespace korv::win32

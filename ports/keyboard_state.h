@@ -1,0 +1,16 @@
+#pragma once
+// Port: the keyboard state as the calling thread's input sees it.
+
+#include <cstdint>
+
+namespace korv {
+
+class KeyboardState {
+  public:
+    virtual ~KeyboardState() = default;
+
+    // True while the key with this virtual-key code is held down.
+    virtual bool IsKeyDown(std::uint8_t virtual_key) const = 0;
+};
+
+}  // namespace korv

@@ -1,0 +1,408 @@
+// The hook component with the real uiHook.dll under the real low-level hooks: recordings of keys
+// sent with SendInput and of mouse input sent as the platform's own hardware input, what the
+// component swallows, and the message box for a missing library.
+//
+// The component's hooks belong to this test's main thread, which pumps its messages while other
+// threads send the input: the hook procedures run when this thread's queue is served.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "hook/ui_hook.h"
+#include "platform/win32/wide_string.h"
+#include "platform/win32/win32_dynamic_library.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_keyboard_state.h"
+#include "platform/win32/win32_message_box.h"
+
+namespace korv::win32 {
+namespace {
+
+constexpr DWORD kTimeoutMs = 10000;
+
+// Serves this thread's messages until `done` holds or the time-out has passed.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = kTimeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        if (done())
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min(end - now, 20ull)),
+                                  QS_ALLINPUT);
+    }
+}
+
+// A visible top-level window of the test with the keyboard focus; it logs the keys it receives.
+class KeyWindow {
+  public:
+    KeyWindow() {
+        static const ATOM kClass = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = &Proc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"KorvHookTestWindow";
+            return RegisterClassW(&wc);
+        }();
+        hwnd_ =
+            CreateWindowExW(0, MAKEINTATOM(kClass), L"hook test", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                            0, 0, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&keys_down));
+        SetForegroundWindow(hwnd_);
+        SetFocus(hwnd_);
+    }
+    ~KeyWindow() { DestroyWindow(hwnd_); }
+    KeyWindow(const KeyWindow&) = delete;
+    KeyWindow& operator=(const KeyWindow&) = delete;
+
+    bool Valid() const { return hwnd_ != nullptr; }
+    bool Saw(WPARAM vk) const {
+        return std::find(keys_down.begin(), keys_down.end(), vk) != keys_down.end();
+    }
+
+    std::vector<WPARAM> keys_down;
+
+  private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_KEYDOWN) {
+            auto* keys =
+                reinterpret_cast<std::vector<WPARAM>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            if (keys != nullptr)
+                keys->push_back(wParam);
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    HWND hwnd_ = nullptr;
+};
+
+INPUT Key(WORD vk, bool up, DWORD time) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    input.ki.time = time;
+    return input;
+}
+
+INPUT Mouse(DWORD flags, DWORD time, DWORD data = 0) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    input.mi.mouseData = data;
+    input.mi.time = time;
+    return input;
+}
+
+// An export of a loaded module as its function type.
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+using SendOne = std::function<void(const INPUT&)>;
+
+void SendWithSendInput(const INPUT& input) {
+    INPUT copy = input;
+    SendInput(1, &copy, sizeof copy);
+}
+
+// Sends the inputs one at a time on a thread of its own.
+class InputSender {
+  public:
+    InputSender(std::vector<INPUT> inputs, SendOne send)
+        : thread_([this, inputs = std::move(inputs), send = std::move(send)] {
+              for (const INPUT& input : inputs)
+                  send(input);
+              done_ = true;
+          }) {}
+    ~InputSender() { thread_.join(); }
+    bool Done() const { return done_; }
+
+  private:
+    std::atomic<bool> done_ = false;
+    std::thread thread_;
+};
+
+// Sends the inputs and serves this thread until they are all handled and `done` holds.
+bool Send(std::vector<INPUT> inputs, const std::function<bool()>& done,
+          SendOne send = &SendWithSendInput) {
+    InputSender sender(std::move(inputs), std::move(send));
+    return PumpUntil([&] { return sender.Done() && done(); });
+}
+
+// The platform's own path for hardware input, which reaches the hooks without the injected flag
+// (as a real mouse's input does); null outside Wine.
+using HardwareInput = BOOL(CDECL*)(HWND, const INPUT*, const void*);
+HardwareInput WineHardwareInput() {
+    HMODULE win32u = GetModuleHandleW(L"win32u.dll");
+    return win32u == nullptr ? nullptr : Export<HardwareInput>(win32u, "__wine_send_input");
+}
+
+class RecordingMessageBoxes : public MessageBoxes {
+  public:
+    void ShowError(std::u16string_view text, std::u16string_view) override {
+        shown.emplace_back(text);
+    }
+    std::vector<std::u16string> shown;
+};
+
+struct RealHook {
+    Win32FileSystem files;
+    Win32DynamicLibraryLoader libraries;
+    RecordingMessageBoxes message_boxes;
+    Win32KeyboardState keyboard;
+    TuiHook hook{{files, libraries, message_boxes, keyboard}};
+};
+
+std::vector<std::string> KeyItems(const TMacroKeyList& list) {
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        const TMACROKEYHOOK& item = list.Objects(i).FMacroKey;
+        if (item.nKeyType == kMacroDelayItem)
+            texts.push_back("delay " + std::to_string(item.nKeyValue));
+        else
+            texts.push_back(std::string(1, static_cast<char>(item.nKeyValue)) +
+                            (item.nKeyState == 1 ? " down" : " up"));
+    }
+    return texts;
+}
+
+TEST(UiHookWin32, RecordsAKeyboardMacroAndSwallowsItsKeys) {
+    KeyWindow window;
+    ASSERT_TRUE(window.Valid());
+    // Without a hook the window receives what is sent: the check below means something.
+    ASSERT_TRUE(Send({Key('B', false, 0), Key('B', true, 0)}, [&] { return window.Saw('B'); }));
+
+    RealHook real;
+    ASSERT_TRUE(real.hook.DLLLoaded());
+    EXPECT_TRUE(real.message_boxes.shown.empty());
+    std::vector<std::string> events;
+    real.hook.OnRecordKeyboardMacroKey =
+        [&](std::int32_t type, std::int32_t key, std::int32_t, std::int32_t, double,
+            const std::u16string& text, const std::u16string& state_text, const TMacroKeyList&) {
+            events.push_back(std::to_string(type) + " " + std::to_string(key) + " " +
+                             std::string(text.begin(), text.end()) + " " +
+                             std::string(state_text.begin(), state_text.end()));
+        };
+    TMacroKeyList recorded;
+    real.hook.OnStopRecordKeyboardMacroKey = [&](TMacroKeyList& list) {
+        recorded = list.TakeAll();
+    };
+    real.hook.RecordKeyboardMacroKey();
+    const DWORD t = GetTickCount() + 1000;
+    ASSERT_TRUE(Send({Key('A', false, t), Key('A', true, t + 80), Key('C', false, t + 200),
+                      Key('C', true, t + 5000)},
+                     [&] { return real.hook.MacroKeyList().Count() == 6; }))
+        << real.hook.MacroKeyList().Count() << " items";
+    real.hook.StopRecordKeyboardMacroKey();
+    EXPECT_EQ(KeyItems(recorded), (std::vector<std::string>{"A down", "delay 80", "A up",
+                                                            "delay 120", "C down", "C up"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"1 65 A Down", "0 80 80 ms", "1 65 A Up",
+                                                "0 120 120 ms", "1 67 C Down", "1 67 C Up"}));
+
+    // After the stop keys pass again and raise nothing; D arrives after A and C would have.
+    ASSERT_TRUE(Send({Key('D', false, 0), Key('D', true, 0)}, [&] { return window.Saw('D'); }));
+    EXPECT_FALSE(window.Saw('A'));
+    EXPECT_FALSE(window.Saw('C'));
+    EXPECT_EQ(events.size(), 6u);
+}
+
+std::vector<std::string> MouseItems(const TMouseMacroKeyList& list) {
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        const TMOUSEMACROKEY& item = list.Objects(i).FMOUSEMacroKey;
+        const std::string at = " @" + std::to_string(item.X) + "," + std::to_string(item.Y);
+        if (item.nKeyType == kMacroDelayItem)
+            texts.push_back("delay " + std::to_string(item.TimeValue) + at);
+        else
+            texts.push_back("button " + std::to_string(static_cast<int>(item.MouseButton)) +
+                            (item.nKeyState == 1 ? " down" : " up") + at);
+    }
+    return texts;
+}
+
+TEST(UiHookWin32, RecordsAMouseMacroOfHardwareInputOnly) {
+    const HardwareInput hardware_input = WineHardwareInput();
+    if (hardware_input == nullptr)
+        GTEST_SKIP() << "no way to send non-injected mouse input here";
+    const SendOne send_hardware = [hardware_input](const INPUT& input) {
+        hardware_input(nullptr, &input, nullptr);
+    };
+    RealHook real;
+    ASSERT_TRUE(real.hook.DLLLoaded());
+    ASSERT_TRUE(SetCursorPos(100, 200));
+    std::vector<std::string> texts;
+    real.hook.OnRecordMouseMacroKey = [&](std::int32_t, TMouseButtons, std::int32_t, std::uint16_t,
+                                          std::uint16_t, double, const std::u16string& text,
+                                          const std::u16string& state_text,
+                                          const TMouseMacroKeyList&) {
+        texts.push_back(std::string(text.begin(), text.end()) + "|" +
+                        std::string(state_text.begin(), state_text.end()));
+    };
+    real.hook.RecordMouseMacro();
+    const DWORD t = GetTickCount() + 1000;
+    ASSERT_TRUE(Send(
+        {Mouse(MOUSEEVENTF_LEFTDOWN, t), Mouse(MOUSEEVENTF_LEFTUP, t + 70),
+         Mouse(MOUSEEVENTF_WHEEL, t + 100, static_cast<DWORD>(-WHEEL_DELTA)),
+         Mouse(MOUSEEVENTF_XDOWN, t + 130, XBUTTON1), Mouse(MOUSEEVENTF_XUP, t + 150, XBUTTON1)},
+        [&] { return real.hook.MouseMacroKeyList().Count() == 9; }, send_hardware))
+        << real.hook.MouseMacroKeyList().Count() << " items";
+    // Injected input, as SendInput makes it, is not recorded.
+    ASSERT_TRUE(Send({Mouse(MOUSEEVENTF_RIGHTDOWN, t + 200), Mouse(MOUSEEVENTF_RIGHTUP, t + 210)},
+                     [] { return true; }));
+    real.hook.StopRecordMouseMacro();
+    EXPECT_EQ(MouseItems(real.hook.MouseMacroKeyList()),
+              (std::vector<std::string>{
+                  "button 1 down @100,200", "delay 70 @100,200", "button 1 up @100,200",
+                  "delay 30 @100,200", "button 6 down @100,200", "delay 30 @100,200",
+                  "button 4 down @100,200", "delay 20 @100,200", "button 4 up @100,200"}));
+    EXPECT_EQ(texts.front(), "Mouse Click|Down");
+    EXPECT_EQ(texts.back(), "Backward(Mouse) |Up");
+}
+
+// The library's contract, through its exports directly.
+std::vector<std::string>* callback_log = nullptr;
+
+template <char Name, bool Block>
+void KORV_HOOK_CALL LoggingCallback(void*, std::int32_t nCode, std::uintptr_t wParam,
+                                    std::intptr_t lParam, std::int32_t* ABlocked) {
+    const auto* key = reinterpret_cast<const TKBDLLHOOKSTRUCT*>(lParam);
+    callback_log->push_back(std::string(1, Name) + " " + std::to_string(nCode) + " " +
+                            std::to_string(wParam) + " " + static_cast<char>(key->vkCode) + " " +
+                            std::to_string(*ABlocked));
+    *ABlocked = Block ? 1 : 0;
+}
+
+TEST(UiHookWin32, LibraryReplacesTheCallbackAndStopsCallingItAfterTheDisable) {
+    const std::filesystem::path folder = ToWide(Win32FileSystem().ExecutableFolder());
+    const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> owned(
+        LoadLibraryW((folder / L"uiHook.dll").c_str()), &FreeLibrary);
+    const HMODULE library = owned.get();
+    ASSERT_NE(library, nullptr);
+    const auto enable = Export<TEnableHook>(library, "EnableKeyboardHook");
+    const auto disable = Export<TDisableHook>(library, "DisableKeyboardHook");
+    ASSERT_TRUE(enable != nullptr && disable != nullptr);
+    KeyWindow window;
+    std::vector<std::string> log;
+    callback_log = &log;
+    enable(&LoggingCallback<'1', false>, nullptr, 0);
+    enable(&LoggingCallback<'2', true>, nullptr, 0);
+    ASSERT_TRUE(Send({Key('E', false, 0)}, [&] { return !log.empty(); }));
+    disable();
+    ASSERT_TRUE(Send({Key('E', true, 0), Key('F', false, 0), Key('F', true, 0)},
+                     [&] { return window.Saw('F'); }));
+    // Only the second callback, once, with ABlocked false on entry; what it swallowed never
+    // reached the window.
+    EXPECT_EQ(log, std::vector<std::string>{"2 0 256 E 0"});
+    EXPECT_FALSE(window.Saw('E'));
+    callback_log = nullptr;
+}
+
+// The folder the component takes for the executable's.
+class FolderFileSystem : public Win32FileSystem {
+  public:
+    explicit FolderFileSystem(std::u16string folder) : folder_(std::move(folder)) {}
+    std::u16string ExecutableFolder() const override { return folder_; }
+
+  private:
+    std::u16string folder_;
+};
+
+// Closes the first message box that appears and keeps its caption and text.
+class MessageBoxCloser {
+  public:
+    MessageBoxCloser()
+        : thread_([this] {
+              const ULONGLONG end = GetTickCount64() + kTimeoutMs;
+              while (!stop_ && GetTickCount64() < end) {
+                  if (HWND box = FindWindowW(L"#32770", nullptr)) {
+                      Close(box);
+                      ++closed;
+                  }
+                  Sleep(10);
+              }
+          }) {}
+    ~MessageBoxCloser() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    std::atomic<int> closed = 0;
+    std::wstring caption;
+    std::wstring text;
+
+  private:
+    void Close(HWND box) {
+        wchar_t buffer[256] = {};
+        GetWindowTextW(box, buffer, 256);
+        caption = buffer;
+        EnumChildWindows(box, &CollectStatic, reinterpret_cast<LPARAM>(&text));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    static BOOL CALLBACK CollectStatic(HWND child, LPARAM lParam) {
+        wchar_t class_name[32] = {}, buffer[256] = {};
+        GetClassNameW(child, class_name, 32);
+        GetWindowTextW(child, buffer, 256);
+        if (_wcsicmp(class_name, L"Static") == 0 && buffer[0] != 0)
+            *reinterpret_cast<std::wstring*>(lParam) = buffer;
+        return TRUE;
+    }
+
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
+};
+
+// A library of that name in the current folder must not be taken for the missing one.
+TEST(UiHookWin32, MissingLibraryShowsTheErrorMessageOnce) {
+    const std::filesystem::path temp = std::filesystem::temp_directory_path() / L"korv-hook-test";
+    const std::filesystem::path empty = temp / L"empty", planted = temp / L"planted";
+    std::filesystem::create_directories(empty);
+    std::filesystem::create_directories(planted);
+    const std::filesystem::path built = ToWide(Win32FileSystem().ExecutableFolder());
+    std::filesystem::copy_file(built / L"uiHook.dll", planted / L"uiHook.dll",
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(planted);
+
+    FolderFileSystem files(FromWide(empty.wstring() + L"\\"));
+    Win32DynamicLibraryLoader libraries;
+    Win32MessageBoxes message_boxes;
+    Win32KeyboardState keyboard;
+    bool loaded = true;
+    int closed = 0;
+    std::wstring caption, text;
+    {
+        MessageBoxCloser closer;
+        TuiHook hook({files, libraries, message_boxes, keyboard});
+        loaded = hook.DLLLoaded();
+        closed = closer.closed;
+        caption = closer.caption;
+        text = closer.text;
+    }
+    std::filesystem::current_path(previous);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(caption, L"Error");
+    EXPECT_EQ(text, L"uiHook.dll can not be found!");
+    EXPECT_EQ(GetModuleHandleW(L"uiHook.dll"), nullptr);
+}
+
+}  // namespace
+}  // namespace korv::win32
