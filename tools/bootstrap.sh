@@ -11,6 +11,7 @@ packages=(
     cmake ninja-build g++ googletest libbenchmark-dev clang-format
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine64 pulseaudio xvfb
+    python3 clang libclang-rt-14-dev
 )
 
 missing_packages() {

@@ -12,6 +12,41 @@ constexpr char16_t kCp1252High[32] = {
 
 }  // namespace
 
+std::vector<FakeLocaleRecord> StandardLocales() {
+    return {
+        {0x0409, u"0409", u"English (United States)", u"USA", u"ENU"},
+        {0x0804, u"0804", u"Chinese (Simplified, PRC)", u"CHN", u"CHS"},
+        {0x0404, u"0404", u"Chinese (Traditional, Taiwan)", u"TWN", u"CHT"},
+        {0x0407, u"0407", u"German (Germany)", u"DEU", u"DEU"},
+    };
+}
+
+std::vector<std::uint32_t> FakeLocale::SupportedLocaleIds() const {
+    std::vector<std::uint32_t> ids;
+    for (const FakeLocaleRecord& record : locales)
+        ids.push_back(record.id);
+    return ids;
+}
+
+std::optional<std::u16string> FakeLocale::LocaleInfo(std::uint32_t locale_id,
+                                                     LocaleItem item) const {
+    for (const FakeLocaleRecord& record : locales) {
+        if (record.id != locale_id)
+            continue;
+        switch (item) {
+            case LocaleItem::kLanguageId:
+                return record.language_id;
+            case LocaleItem::kLanguageName:
+                return record.language_name;
+            case LocaleItem::kAbbreviatedCountryName:
+                return record.country_abbreviation;
+            case LocaleItem::kAbbreviatedLanguageName:
+                return record.language_abbreviation;
+        }
+    }
+    return std::nullopt;
+}
+
 std::u16string FakeLocale::DecodeSystemCodePage(std::string_view bytes) const {
     std::u16string out;
     out.reserve(bytes.size());

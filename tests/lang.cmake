@@ -1,0 +1,46 @@
+# Tests of the localisation beyond the GoogleTest programs.
+
+if(CMAKE_CROSSCOMPILING)
+    # The language component under other system locales: Wine takes the locale of a program from
+    # LC_ALL. The OS-language cases compare with what each locale must give.
+    foreach(locale zh_CN zh_TW)
+        add_test(NAME win32_os_language_${locale}
+                 COMMAND win32_tests --gtest_brief=1 --gtest_filter=OsLanguage*)
+        set_tests_properties(win32_os_language_${locale}
+                             PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8")
+    endforeach()
+    return()
+endif()
+
+# The generator of the built-in table checks its own parser and layout.
+add_test(NAME translation_table_generator
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make-translation-table.py
+                 --self-test)
+
+# The table reader under libFuzzer with AddressSanitizer and UBSan, built with clang beside the
+# g++ build. The test is a short bounded run from the built-in table as seed; longer runs are
+# made by hand (README.md).
+find_program(KORV_CLANGXX NAMES clang++-14 clang++)
+if(NOT KORV_CLANGXX)
+    message(WARNING "clang++ not found: the table reader fuzzer is not built (tools/bootstrap.sh)")
+    return()
+endif()
+set(fuzzer ${CMAKE_CURRENT_BINARY_DIR}/table_reader_fuzzer)
+set(fuzzer_sources ${CMAKE_SOURCE_DIR}/tests/fuzz/table_reader_fuzzer.cpp
+                   ${CMAKE_SOURCE_DIR}/lang/table_format.cpp
+                   ${CMAKE_SOURCE_DIR}/lang/translation_table.cpp)
+add_custom_command(
+    OUTPUT ${fuzzer}
+    COMMAND ${KORV_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined
+            -fno-sanitize-recover=all -I${CMAKE_SOURCE_DIR} ${fuzzer_sources} -o ${fuzzer}
+    DEPENDS ${fuzzer_sources} ${CMAKE_SOURCE_DIR}/lang/table_format.h
+            ${CMAKE_SOURCE_DIR}/lang/translation_table.h
+    COMMENT "Building the table reader fuzzer with clang"
+    VERBATIM)
+add_custom_target(build_table_reader_fuzzer ALL DEPENDS ${fuzzer})
+
+set(fuzz_corpus ${CMAKE_CURRENT_BINARY_DIR}/table-fuzz-corpus)
+file(MAKE_DIRECTORY ${fuzz_corpus})
+add_test(NAME table_reader_fuzz
+         COMMAND ${fuzzer} -max_total_time=5 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                 ${fuzz_corpus} ${KORV_TABLE_FUZZ_SEEDS})
