@@ -2,6 +2,7 @@
 // Port: the desktop shell.
 
 #include <string>
+#include <string_view>
 
 namespace korv {
 
@@ -12,6 +13,10 @@ class Shell {
     // The user's personal documents folder, without a trailing separator; empty when the platform
     // has none.
     virtual std::u16string DocumentsFolder() const = 0;
+
+    // Asks the shell to open the file (given by name) with `folder` as the working folder,
+    // shown normally; false when it cannot.
+    virtual bool OpenFile(std::u16string_view file, std::u16string_view folder) const = 0;
 };
 
 }  // namespace korv

@@ -21,7 +21,12 @@ class FixedClock : public Clock {
 class FakeShell : public Shell {
   public:
     std::u16string DocumentsFolder() const override { return documents; }
+    bool OpenFile(std::u16string_view file, std::u16string_view folder) const override {
+        opened.push_back(std::u16string(folder) + std::u16string(file));
+        return true;
+    }
     std::u16string documents = u"C:\\users\\gamer\\Documents";
+    mutable std::vector<std::u16string> opened;  // folder + file of every open
 };
 
 // Keeps the trace lines for a test to read.
@@ -34,11 +39,13 @@ class RecordingDebugOutput : public DebugOutput {
 // Counts the toggles and keeps the state they lead to.
 class FakeMicrophone : public Microphone {
   public:
+    void Prepare() override { ++prepared; }
     void ToggleMute() override {
         ++toggles;
         muted = !muted;
     }
     int toggles = 0;
+    int prepared = 0;
     bool muted = false;
 };
 

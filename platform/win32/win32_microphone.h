@@ -31,6 +31,11 @@ class Win32Microphone : public Microphone {
 
     // MicrophoneMute: each toggle acts on the default capture device of that moment.
     void ToggleMute() override;
+    // On Core Audio systems, binds the default capture endpoint so the first press finds it.
+    void Prepare() override {
+        if (UseCoreAudio())
+            InitEndpointVolume();
+    }
 
     // Binds to the current default capture endpoint; the monitor calls it once at start on
     // Core Audio systems so that the first press finds everything ready.

@@ -1,7 +1,10 @@
 #include "platform/win32/win32_system.h"
 
-#include <shlobj.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+// clang-format on
 
 #include "platform/win32/wide_string.h"
 
@@ -29,6 +32,12 @@ std::u16string Win32Shell::DocumentsFolder() const {
         return {};
     }
     return FromWide(path);
+}
+
+bool Win32Shell::OpenFile(std::u16string_view file, std::u16string_view folder) const {
+    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
+        nullptr, L"open", ToWide(file).c_str(), nullptr, ToWide(folder).c_str(), SW_SHOWNORMAL));
+    return result > 32;
 }
 
 void Win32DebugOutput::Trace(std::u16string_view line) const {

@@ -1,0 +1,124 @@
+#include "platform/win32/win32_monitor_window.h"
+
+#include "app/messages.h"
+#include "platform/win32/wide_string.h"
+
+namespace korv::win32 {
+namespace {
+
+constexpr UINT kTrayCallbackMessage = WM_APP + 1;
+constexpr int kProgramIconResource = 1;
+
+HICON ProgramIcon(HINSTANCE instance) {
+    HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(kProgramIconResource));
+    return icon != nullptr ? icon : LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+}  // namespace
+
+Win32Platform::Win32Platform() : microphone(debug, [this] { return title; }) {}
+
+MonitorWindow::MonitorWindow(HINSTANCE instance, Win32Platform& platform, TDM& data_module)
+    : instance_(instance), platform_(platform) {
+    const std::wstring class_name = ToWide(kMonitorWindowClass);
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = WindowProc;
+    window_class.hInstance = instance;
+    window_class.hIcon = ProgramIcon(instance);
+    window_class.lpszClassName = class_name.c_str();
+    RegisterClassW(&window_class);
+    // A tool window: no task-bar button. Never shown.
+    window_ =
+        CreateWindowExW(WS_EX_TOOLWINDOW, class_name.c_str(), ToWide(kApplicationTitle).c_str(),
+                        WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, this);
+    taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, window_class.hIcon);
+    const MonitorPorts ports{
+        platform.DataPorts(),
+        platform.windows,
+        platform.microphone,
+        *tray_,
+        {platform.files, platform.libraries, platform.message_boxes, platform.keyboard}};
+    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module,
+                                                     reinterpret_cast<WindowRef>(window_));
+    tray_->Show();
+    monitor_->FormCreate();
+    platform_.title = monitor_->Title();
+}
+
+MonitorWindow::~MonitorWindow() {
+    monitor_->FormDestroy();
+    monitor_.reset();
+    tray_.reset();
+    DestroyWindow(window_);
+    UnregisterClassW(ToWide(kMonitorWindowClass).c_str(), instance_);
+}
+
+LRESULT CALLBACK MonitorWindow::WindowProc(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<MonitorWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr || self->monitor_ == nullptr) {
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+    return self->Handle(message, wparam, lparam);
+}
+
+LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    TKORVANTH417MONMAIN& monitor = *monitor_;
+    switch (message) {
+        case UM_MONITOR_EVENT:
+            monitor.WMMonitorEvent(wparam, lparam);
+            return 0;
+        case UM_RELOAD_PROFILES:
+            monitor.WMReloadProfiles(lparam);
+            return 0;
+        case UM_RELOAD_SETTINGS:
+            monitor.WMReloadSettings();
+            platform_.title = monitor.Title();
+            return 0;
+        case kTrayCallbackMessage:
+            TrayCallback(lparam);
+            return 0;
+        case WM_COMMAND:
+            if (LOWORD(wparam) == kTrayMenuConfig)
+                monitor.Config1Click();
+            if (LOWORD(wparam) == kTrayMenuExit)
+                monitor.Exit1Click();
+            return 0;
+        case WM_CLOSE:  // asked to close from outside (an installer, a log-off): end the program
+            tray_->Terminate();
+            return 0;
+        default:
+            break;
+    }
+    if (message == taskbar_created_ && taskbar_created_ != 0) {
+        tray_->Show();  // the shell restarted: the icon comes back
+        return 0;
+    }
+    return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+// A left click (pressed and released on the icon) runs Config; a right-button release opens
+// the menu.
+void MonitorWindow::TrayCallback(LPARAM mouse_message) {
+    if (mouse_message == WM_LBUTTONUP)
+        monitor_->TrayIconDblClick();
+    if (mouse_message == WM_RBUTTONUP)
+        tray_->PopupMenuAtCursor();
+}
+
+int RunMessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace korv::win32

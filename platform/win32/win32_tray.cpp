@@ -1,0 +1,98 @@
+#include "platform/win32/win32_tray.h"
+
+#include <algorithm>
+
+#include "platform/win32/wide_string.h"
+
+namespace korv::win32 {
+namespace {
+
+constexpr UINT kIconId = 1;
+
+}  // namespace
+
+// The About item exists for the translation only and is never shown, so the menu holds Config
+// and Exit.
+Win32Tray::Win32Tray(HWND window, UINT callback_message, HICON program_icon)
+    : window_(window),
+      callback_message_(callback_message),
+      icon_(program_icon),
+      menu_(CreatePopupMenu()) {
+    AppendMenuW(menu_, MF_STRING, kTrayMenuConfig, L"Config");
+    AppendMenuW(menu_, MF_STRING, kTrayMenuExit, L"Exit");
+}
+
+Win32Tray::~Win32Tray() {
+    if (shown_) {
+        NOTIFYICONDATAW data = Data(0);
+        Shell_NotifyIconW(NIM_DELETE, &data);
+    }
+    DestroyMenu(menu_);
+    if (loaded_icon_ != nullptr)
+        DestroyIcon(loaded_icon_);
+}
+
+NOTIFYICONDATAW Win32Tray::Data(UINT flags) const {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window_;
+    data.uID = kIconId;
+    data.uFlags = flags;
+    data.uCallbackMessage = callback_message_;
+    data.hIcon = icon_;
+    const std::size_t length = std::min(hint_.size(), std::size(data.szTip) - 1);
+    std::copy_n(hint_.begin(), length, data.szTip);
+    return data;
+}
+
+bool Win32Tray::Show() {
+    NOTIFYICONDATAW data = Data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    shown_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    return shown_;
+}
+
+// The small icon size of the system: the file holds every size Windows asks for.
+bool Win32Tray::SetIconFromFile(std::u16string_view path) {
+    const auto icon = static_cast<HICON>(
+        LoadImageW(nullptr, ToWide(path).c_str(), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                   GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE));
+    if (icon == nullptr)
+        return false;
+    if (loaded_icon_ != nullptr)
+        DestroyIcon(loaded_icon_);
+    loaded_icon_ = icon_ = icon;
+    NOTIFYICONDATAW data = Data(NIF_ICON);
+    if (shown_)
+        Shell_NotifyIconW(NIM_MODIFY, &data);
+    return true;
+}
+
+void Win32Tray::SetHint(std::u16string_view hint) {
+    hint_ = ToWide(hint);
+    NOTIFYICONDATAW data = Data(NIF_TIP);
+    if (shown_)
+        Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void Win32Tray::SetMenuCaptions(const std::array<std::u16string, kTrayMenuItems>& captions) {
+    ModifyMenuW(menu_, kTrayMenuConfig, MF_BYCOMMAND | MF_STRING, kTrayMenuConfig,
+                ToWide(captions[0]).c_str());
+    ModifyMenuW(menu_, kTrayMenuExit, MF_BYCOMMAND | MF_STRING, kTrayMenuExit,
+                ToWide(captions[2]).c_str());
+}
+
+void Win32Tray::SetTitle(std::u16string_view title) {
+    SetWindowTextW(window_, ToWide(title).c_str());
+}
+
+void Win32Tray::PopupMenuAtCursor() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(window_);
+    TrackPopupMenu(menu_, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window_,
+                   nullptr);
+    // Lets the menu close when the user clicks elsewhere.
+    PostMessageW(window_, WM_NULL, 0, 0);
+}
+
+}  // namespace korv::win32

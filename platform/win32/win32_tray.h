@@ -1,0 +1,59 @@
+#pragma once
+// The notification-area icon of a window, with its popup menu, and the application's title
+// (the caption of the window). The owning window forwards the icon's callback message, the
+// menu's commands and the shell's "TaskbarCreated" message.
+
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <array>
+#include <string>
+
+#include "ports/tray.h"
+
+namespace korv::win32 {
+
+// Menu command identifiers: the item's position plus one.
+inline constexpr UINT kTrayMenuConfig = 1;
+inline constexpr UINT kTrayMenuAbout = 2;
+inline constexpr UINT kTrayMenuExit = 3;
+
+class Win32Tray : public Tray {
+  public:
+    // `callback_message` is sent to `window` for mouse actions on the icon.
+    Win32Tray(HWND window, UINT callback_message, HICON program_icon);
+    ~Win32Tray() override;
+    Win32Tray(const Win32Tray&) = delete;
+    Win32Tray& operator=(const Win32Tray&) = delete;
+
+    bool SetIconFromFile(std::u16string_view path) override;
+    void SetHint(std::u16string_view hint) override;
+    void SetMenuCaptions(const std::array<std::u16string, kTrayMenuItems>& captions) override;
+    void SetTitle(std::u16string_view title) override;
+    void Terminate() override { PostQuitMessage(0); }
+
+    // Puts the icon into the notification area, again after the shell restarted.
+    bool Show();
+    // Brings the program to the foreground and opens the menu at the cursor; the chosen item
+    // arrives at the window as WM_COMMAND.
+    void PopupMenuAtCursor();
+
+    HMENU Menu() const { return menu_; }
+    const std::wstring& Hint() const { return hint_; }
+    bool Shown() const { return shown_; }
+
+  private:
+    NOTIFYICONDATAW Data(UINT flags) const;
+
+    HWND window_;
+    UINT callback_message_;
+    HICON icon_;
+    HICON loaded_icon_ = nullptr;  // owned: loaded from the icon file
+    HMENU menu_;
+    std::wstring hint_;
+    bool shown_ = false;
+};
+
+}  // namespace korv::win32

@@ -1,0 +1,145 @@
+#include "app/mouse_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "platform/fake/fake_hook_library.h"
+#include "platform/fake/fake_hook_services.h"
+#include "platform/fake/fake_locale.h"
+#include "platform/fake/fake_system.h"
+#include "platform/fake/fake_tray.h"
+#include "platform/fake/fake_window_system.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/memory_keyed_store.h"
+
+namespace korv {
+namespace {
+
+using fake::WindowMessage;
+
+constexpr WindowRef kMonitorWindow = 0x100;
+constexpr WindowRef kConfigWindow = 0x200;
+constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
+
+class MonitorTest : public ::testing::Test {
+  protected:
+    MonitorTest() {
+        files_.AddFolder(shell_.documents);
+        dm_ = CreateDataModule(ports_.data);
+    }
+    std::unique_ptr<TKORVANTH417MONMAIN> Create() {
+        auto monitor = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports_, *dm_, kMonitorWindow);
+        monitor->FormCreate();
+        return monitor;
+    }
+    void StoreLanguage(std::uint8_t index) {
+        auto other = CreateDataModule(ports_.data);  // the configuration program's side
+        other->FAllProfileSettingInfo.CurrentLanguage = index;
+        other->SaveBackAllProfileSettingInfo();
+    }
+
+    fake::MemoryKeyedStore registry_;
+    fake::MemoryFileSystem files_;
+    fake::FakeShell shell_;
+    fake::FakeLocale locale_;
+    fake::FixedClock clock_;
+    fake::RecordingDebugOutput debug_;
+    fake::FakeWindowSystem windows_;
+    fake::FakeMicrophone microphone_;
+    fake::FakeTray tray_;
+    fake::FakeHookLibrary hook_library_;
+    fake::FakeLibraryLoader loader_{hook_library_, files_.ExecutableFolder() + u"uiHook.dll"};
+    fake::RecordingMessageBoxes message_boxes_;
+    fake::FakeKeyboardState keyboard_;
+    MonitorPorts ports_{{registry_, files_, shell_, locale_, clock_, debug_},
+                        windows_,
+                        microphone_,
+                        tray_,
+                        {files_, loader_, message_boxes_, keyboard_}};
+    std::unique_ptr<TDM> dm_;
+};
+
+TEST_F(MonitorTest, FormCreateShowsTheTrayInTheStoredLanguage) {
+    const auto monitor = Create();
+    // Language 0 is the first of the built-in table: Simplified Chinese.
+    EXPECT_EQ(tray_.hint, u"游戏鼠标驱动程序");
+    EXPECT_EQ(tray_.title, u"游戏鼠标监控程序");
+    EXPECT_EQ(tray_.captions[0], u"打开配置");
+    EXPECT_EQ(tray_.captions[2], u"退出软件");
+    EXPECT_EQ(microphone_.prepared, 1);
+    EXPECT_TRUE(monitor->uiHook1().DLLLoaded());
+    EXPECT_TRUE(message_boxes_.shown.empty());
+    EXPECT_TRUE(tray_.icon_file.empty());  // no icon file: the program's own icon stays
+}
+
+TEST_F(MonitorTest, TrayIconFileBesideTheExecutable) {
+    const std::u16string path = files_.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
+    files_.Put(path, {0, 0, 1, 0});
+    Create();
+    EXPECT_EQ(tray_.icon_file, path);
+}
+
+TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
+    const auto monitor = Create();
+    StoreLanguage(1);  // US
+    monitor->WMReloadSettings();
+    EXPECT_EQ(tray_.hint, u"GAMING MOUSE DRIVER");
+    EXPECT_EQ(tray_.captions, (std::array<std::u16string, 3>{u"Config", u"About", u"Exit"}));
+    StoreLanguage(0);
+    monitor->WMReloadSettings();
+    EXPECT_EQ(tray_.captions[2], u"退出软件");
+}
+
+TEST_F(MonitorTest, ConfigRaisesTheRunningProgramOrStartsIt) {
+    const auto monitor = Create();
+    monitor->TrayIconDblClick();
+    EXPECT_EQ(shell_.opened,
+              (std::vector<std::u16string>{files_.ExecutableFolder() + u"KORVANTH417.EXE"}));
+    windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
+    monitor->Config1Click();
+    EXPECT_EQ(windows_.raised, (std::vector<WindowRef>{kConfigWindow}));
+    EXPECT_EQ(shell_.opened.size(), 1u);
+}
+
+TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
+    const auto monitor = Create();
+    windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
+    monitor->Exit1Click();
+    EXPECT_EQ(windows_.messages,
+              (std::vector<WindowMessage>{{kConfigWindow, UM_MONITOR_EXIT, 0, 0, false}}));
+    EXPECT_EQ(tray_.terminated, 1);
+}
+
+TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
+    const auto monitor = Create();
+    auto other = CreateDataModule(ports_.data);
+    TMouseProfileInfo& profile = other->FCurrentProfileInfo;
+    other->ReadProfileInfo(profile, 0);
+    profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
+    other->SaveBackToProfileInfo(profile, 0);
+    other->SaveProfileInfoToRegistry(0);
+
+    monitor->WMReloadProfiles(3);
+    const StoredValue* id = registry_.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(id->data[0], 3);
+    monitor->Dispatcher().uiHIDData1Data(u"", u"", 7,
+                                         std::vector<std::uint8_t>{0x10, 0, 0, 0, 0, 0, 0}, 7);
+    monitor->WMMonitorEvent(4, 1);
+    EXPECT_EQ(microphone_.toggles, 1);
+}
+
+TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
+    fake::FakeLibraryLoader nowhere{hook_library_, u"D:\\elsewhere\\uiHook.dll"};
+    const MonitorPorts ports{
+        ports_.data, windows_, microphone_, tray_, {files_, nowhere, message_boxes_, keyboard_}};
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
+    monitor.FormCreate();
+    ASSERT_EQ(message_boxes_.shown.size(), 1u);
+    EXPECT_EQ(message_boxes_.shown[0].text, u"uiHook.dll can not be found!");
+    EXPECT_EQ(message_boxes_.shown[0].caption, u"Error");
+    EXPECT_FALSE(tray_.hint.empty());
+}
+
+}  // namespace
+}  // namespace korv
