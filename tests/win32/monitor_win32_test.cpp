@@ -1,0 +1,280 @@
+// The monitor on Wine with real processes: the monitor program itself for the single instance
+// and the menu's Exit, and the monitor's window in this process (so that reports can be handed
+// to its decoder as the HID component delivers them) talking to the real stand-in
+// configuration program through the real registry and window messages.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "app/messages.h"
+#include "platform/win32/wide_string.h"
+#include "platform/win32/win32_monitor_window.h"
+#include "profile/dm_unit.h"
+
+namespace korv::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+
+const wchar_t kRegFolder[] = L"software\\software\\KORVANTH417GM";
+
+std::wstring BinFolder() {
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring path(module);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// Handles this thread's messages (sent ones included) until the condition holds.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
+class Process {
+  public:
+    explicit Process(const std::wstring& command_line) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring line = command_line;
+        started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  BinFolder().c_str(), &startup, &info_);
+    }
+    ~Process() {
+        if (!started_)
+            return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(info_.hProcess, 9);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    bool Started() const { return started_; }
+    bool Ended() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+
+  private:
+    PROCESS_INFORMATION info_{};
+    bool started_ = false;
+};
+
+int CountWindows(const wchar_t* class_name) {
+    struct Count {
+        const wchar_t* name;
+        int n;
+    } count{class_name, 0};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* c = reinterpret_cast<Count*>(param);
+            wchar_t name[64];
+            if (GetClassNameW(window, name, 64) && wcscmp(name, c->name) == 0)
+                ++c->n;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
+std::string ReadText(const std::wstring& path) {
+    std::ifstream file(std::string(path.begin(), path.end()), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+int CountLines(const std::string& text, const std::string& start) {
+    int n = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        n += line.rfind(start, 0) == 0;
+    return n;
+}
+
+std::optional<DWORD> ProfileID() {
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kRegFolder, L"ProfileID", RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::wstring MenuText(HMENU menu, int position) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, position, text, 128, MF_BYPOSITION);
+    return text;
+}
+
+// A clean registry folder and a stand-in whose log the test reads.
+class MonitorOnWindows : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRegFolder);
+        log_ = BinFolder() + L"standin-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+        DeleteFileW(log_.c_str());
+    }
+    void TearDown() override {
+        if (HWND config = FindWindowW(L"TKORVANTH417CFGMAIN", nullptr)) {
+            PostMessageW(config, WM_CLOSE, 0, 0);
+            PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) == nullptr; });
+        }
+        DeleteFileW(log_.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRegFolder);
+    }
+
+    // Runs a stand-in command to its end, handling the messages it sends meanwhile.
+    DWORD StandIn(const std::wstring& arguments) {
+        Process process(L"\"" + BinFolder() + L"KORVANTH417.EXE\" " + arguments);
+        EXPECT_TRUE(process.Started());
+        EXPECT_TRUE(PumpUntil([&] { return process.Ended(); }));
+        return process.ExitCode();
+    }
+    std::unique_ptr<Process> StandInWindow(const std::wstring& extra = L"") {
+        auto process = std::make_unique<Process>(
+            L"\"" + BinFolder() + L"KORVANTH417.EXE\" /log \"" + log_ + L"\" " + extra);
+        EXPECT_TRUE(
+            PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) != nullptr; }));
+        return process;
+    }
+    std::string Log() {
+        PumpUntil([] { return false; }, 300ms);  // let posted messages arrive
+        return ReadText(log_);
+    }
+
+    std::wstring log_;
+};
+
+// The monitor's window in this process, created as the program creates it.
+class MonitorWindowHere : public MonitorOnWindows {
+  protected:
+    void SetUp() override {
+        MonitorOnWindows::SetUp();
+        data_module_ = CreateDataModule(platform_.DataPorts());
+        window_ =
+            std::make_unique<MonitorWindow>(GetModuleHandleW(nullptr), platform_, *data_module_);
+    }
+    void TearDown() override {
+        window_.reset();
+        MonitorOnWindows::TearDown();
+    }
+    void Report(std::uint8_t id, std::vector<std::uint8_t> data) {
+        window_->Monitor().Dispatcher().uiHIDData1Data(u"", u"", id, data, 7);
+        PumpUntil([] { return false; }, 100ms);  // the message loop handles UM_MONITOR_EVENT
+    }
+
+    Win32Platform platform_;
+    std::unique_ptr<TDM> data_module_;
+    std::unique_ptr<MonitorWindow> window_;
+};
+
+TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst) {
+    const auto standin = StandInWindow(L"/hide");
+    Process first(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
+    ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"TKORVANTH417MONMAIN", nullptr) != nullptr; }));
+
+    Process second(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
+    ASSERT_TRUE(PumpUntil([&] { return second.Ended(); }, 5s));
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
+
+    // Open the tray menu as a right click on the icon does, move to its last item and choose it.
+    HWND monitor = FindWindowW(L"TKORVANTH417MONMAIN", nullptr);
+    PostMessageW(monitor, WM_APP + 1, 0, WM_RBUTTONUP);
+    PumpUntil([] { return false; }, 500ms);
+    PostMessageW(monitor, WM_KEYDOWN, VK_UP, 0);
+    PostMessageW(monitor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(PumpUntil([&] { return first.Ended(); }));
+    EXPECT_EQ(CountLines(Log(), "7036 UM_MONITOR_EXIT"), 1);
+
+    // The mutex went with the first monitor.
+    HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"TKORVANTH417MONMAIN");
+    EXPECT_EQ(mutex, nullptr);
+    if (mutex != nullptr)
+        CloseHandle(mutex);
+}
+
+TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
+    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"reload-profiles 3"), 0u);
+    EXPECT_EQ(ProfileID(), 3u);
+
+    // A key event handled afterwards uses the reloaded profile: button 4 mutes, and again.
+    const std::optional<bool> before = platform_.microphone.EndpointMuted();
+    ASSERT_TRUE(before.has_value());
+    Report(7, {0x10, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(platform_.microphone.EndpointMuted(), !*before);
+    Report(7, {0x10, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(platform_.microphone.EndpointMuted(), *before);
+    Report(7, {0x20, 0, 0, 0, 0, 0, 0});  // button 5 keeps another function
+    Report(7, {0x30, 0, 0, 0, 0, 0, 0});  // two buttons: no key event
+    EXPECT_EQ(platform_.microphone.EndpointMuted(), *before);
+}
+
+TEST_F(MonitorWindowHere, LanguageChangedByTheStandInShowsInTheTray) {
+    HMENU menu = window_->Tray().Menu();
+    wchar_t title[128];
+    EXPECT_EQ(MenuText(menu, 0), L"打开配置");
+    EXPECT_EQ(StandIn(L"set-language 1"), 0u);  // US
+    EXPECT_EQ(MenuText(menu, 0), L"Config");
+    EXPECT_EQ(MenuText(menu, 1), L"Exit");
+    EXPECT_EQ(window_->Tray().Hint(), L"GAMING MOUSE DRIVER");
+    GetWindowTextW(window_->Handle(), title, 128);
+    EXPECT_STREQ(title, L"GAMING MOUSE MONITOR");
+    EXPECT_EQ(StandIn(L"set-language 0"), 0u);
+    EXPECT_EQ(MenuText(menu, 1), L"退出软件");
+    GetWindowTextW(window_->Handle(), title, 128);
+    EXPECT_STREQ(title, L"游戏鼠标监控程序");
+}
+
+TEST_F(MonitorWindowHere, ConfigStartsTheStandInOrBringsItForward) {
+    window_->Monitor().Config1Click();
+    ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) != nullptr; }));
+    HWND config = FindWindowW(L"TKORVANTH417CFGMAIN", nullptr);
+    ShowWindow(config, SW_HIDE);
+    window_->Monitor().Config1Click();
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(config) != FALSE; }));
+    PumpUntil([] { return false; }, 500ms);
+    EXPECT_EQ(CountWindows(L"TKORVANTH417CFGMAIN"), 1);
+}
+
+TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
+    const auto standin = StandInWindow();
+    Report(8, {1, 3, 0, 0, 0, 0, 0});
+    EXPECT_EQ(ProfileID(), 1u);
+    Report(8, {1, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(ProfileID(), 0u);
+    Report(8, {2, 0x7F, 0, 0, 0, 0, 0});
+    Report(8, {6, 3, 0, 0, 0, 0, 0});
+    Report(8, {3, 1, 0, 0, 0, 0, 0});  // ignored kind
+    Report(8, {1, 5, 0, 0, 0, 0, 0});  // no such slot
+    const std::string log = Log();
+    EXPECT_EQ(CountLines(log, "7040 UM_PROFILE_SWITCHED wParam=3 lParam=0"), 1);
+    EXPECT_EQ(CountLines(log, "7040 UM_PROFILE_SWITCHED wParam=0 lParam=0"), 1);
+    EXPECT_EQ(CountLines(log, "7042 UM_DEVICE_NOTIFY_2 wParam=127 lParam=0"), 1);
+    EXPECT_EQ(CountLines(log, "7043 UM_DEVICE_NOTIFY_6 wParam=3 lParam=0"), 1);
+    EXPECT_EQ(CountLines(log, "70"), 4);
+}
+
+}  // namespace
+}  // namespace korv::win32
