@@ -11,7 +11,7 @@ packages=(
     cmake ninja-build g++ googletest libbenchmark-dev clang-format
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine64 pulseaudio xvfb
-    python3 clang libclang-rt-14-dev
+    python3 clang libclang-rt-14-dev xdotool imagemagick
 )
 
 missing_packages() {
@@ -35,7 +35,8 @@ install_packages() {
 }
 
 # A prefix of the project's own, never the user's ~/.wine. The null graphics driver keeps it
-# headless; tests that need a display select the X11 driver for their own run.
+# headless; with KORV_WINE_DESKTOP=1 the prefix keeps the X11 driver, for running the monitor on
+# a (virtual) display.
 make_wine_prefix() {
     [ -f "$WINEPREFIX/.korv-ready" ] && return 0
     echo "bootstrap: creating Wine prefix $WINEPREFIX"
@@ -43,7 +44,9 @@ make_wine_prefix() {
     mkdir -p "$WINEPREFIX"
     # No Mono or Gecko download prompts: the project needs neither.
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    if [ "${KORV_WINE_DESKTOP:-0}" != 1 ]; then
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    fi
     wineserver -w
     touch "$WINEPREFIX/.korv-ready"
 }

@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# The program's main job on this machine: builds the Windows folder (dist/KORVANTH417) with
-# mingw-w64 and lists what it holds.
+# The program's main job on this machine: builds the Windows folder (dist/KORVANTH417) and runs
+# the monitor from it under Wine, on a virtual display (the tray icon needs one) with a
+# PulseAudio null microphone for its mute button, beside the stand-in configuration program.
+#
+#   tools/run.sh                   build, then run until Ctrl+C (which stops everything)
+#   tools/run.sh --build-only      build the Windows folder and list it
+#   tools/run.sh --screenshot FILE [LANGUAGE]
+#                                  run (in that language index), open the tray menu, save a
+#                                  screenshot of the display, stop
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/env.sh"
 dist="$root/dist/KORVANTH417"
+mode=${1:-run}
 
 "$root/tools/bootstrap.sh"
 echo "== building the Windows folder"
@@ -14,6 +22,61 @@ cmake -S "$root" -B "$root/build/win64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$root/build/win64" -j "$(nproc)" >/dev/null
 rm -rf "$dist"
 cmake --install "$root/build/win64" --prefix "$dist" >/dev/null
-
 echo "The Windows folder is $dist:"
 (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
+[ "$mode" = --build-only ] && exit 0
+
+# A prefix with the X11 driver, apart from the tests' headless one.
+export KORV_WINEPREFIX="$root/build/wineprefix-desktop" KORV_WINE_DESKTOP=1
+source "$root/tools/env.sh"
+"$root/tools/bootstrap.sh"
+source "$root/tools/pulse-session.sh"
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+stop_all() {
+    wineserver -k 2>/dev/null || true
+    kill "$xvfb_pid" 2>/dev/null || true
+    pulse_stop
+}
+trap stop_all EXIT
+trap 'exit 0' INT TERM
+for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+export DISPLAY=$display
+pulse_start
+
+cd "$dist"
+wine KORVANTH417.EXE /log "$dist/standin.log" >/dev/null 2>&1 &
+wine KORVANTH417MON.exe >/dev/null 2>&1 &
+# The monitor is up once the stand-in can reach its window.
+for _ in $(seq 100); do
+    wine KORVANTH417.EXE reload-settings >/dev/null 2>&1 && break
+    sleep 0.2
+done
+
+if [ "$mode" = --screenshot ]; then
+    shot=${2:?usage: run.sh --screenshot FILE}
+    language=${3:-}
+    [ -n "$language" ] && wine KORVANTH417.EXE set-language "$language" >/dev/null 2>&1
+    # Wine shows the tray in a window of its own; the icon is its first.
+    tray=$(xdotool search --name 'System Tray' | head -n 1 || true)
+    if [ -n "$tray" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$tray")"
+        xdotool mousemove $((X + 12)) $((Y + 12)) click 3
+        sleep 1.5
+    fi
+    import -window root "$shot"
+    echo "Screenshot: $shot"
+    exit 0
+fi
+
+cat <<MSG
+
+The monitor runs on the virtual display $display, with its tray icon and the stand-in
+configuration program (log: $dist/standin.log). Drive it from another terminal:
+  WINEPREFIX=$WINEPREFIX DISPLAY=$display wine "$dist/KORVANTH417.EXE" set-button 1 4 28
+  WINEPREFIX=$WINEPREFIX DISPLAY=$display wine "$dist/KORVANTH417.EXE" set-language 1
+Press Ctrl+C to stop the monitor, the display and the sound server.
+MSG
+while true; do sleep 3600; done

@@ -107,8 +107,8 @@ int RunWindow(HINSTANCE instance, const std::wstring& log_path, bool hidden) {
     if (!RegisterClassW(&window_class))
         return 1;
     HWND window = CreateWindowExW(0, class_name.c_str(), L"KORVANTH417 configuration (stand-in)",
-                                  WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 560, 320,
-                                  nullptr, nullptr, instance, nullptr);
+                                  WS_OVERLAPPEDWINDOW, 200, 120, 560, 320, nullptr, nullptr,
+                                  instance, nullptr);
     if (window == nullptr)
         return 1;
     g_window.log_view = CreateWindowExW(
