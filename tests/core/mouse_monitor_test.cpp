@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
+#include "lang/translation_engine.h"
+#include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_hook_library.h"
 #include "platform/fake/fake_hook_services.h"
-#include "platform/fake/fake_locale.h"
-#include "platform/fake/fake_system.h"
 #include "platform/fake/fake_tray.h"
 #include "platform/fake/fake_window_system.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_keyed_store.h"
 
 namespace korv {
 namespace {
@@ -21,12 +19,11 @@ constexpr WindowRef kMonitorWindow = 0x100;
 constexpr WindowRef kConfigWindow = 0x200;
 constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
 
-class MonitorTest : public ::testing::Test {
+class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
-    MonitorTest() {
-        files_.AddFolder(shell_.documents);
-        dm_ = CreateDataModule(ports_.data);
-    }
+    MonitorTest() { dm_ = CreateDataModule(Ports()); }
+    // The translation engine is process-wide: leave it showing the source texts.
+    ~MonitorTest() override { ResetLanguage(); }
     std::unique_ptr<TKORVANTH417MONMAIN> Create() {
         auto monitor = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports_, *dm_, kMonitorWindow);
         monitor->FormCreate();
@@ -38,24 +35,15 @@ class MonitorTest : public ::testing::Test {
         other->SaveBackAllProfileSettingInfo();
     }
 
-    fake::MemoryKeyedStore registry_;
-    fake::MemoryFileSystem files_;
-    fake::FakeShell shell_;
-    fake::FakeLocale locale_;
-    fake::FixedClock clock_;
-    fake::RecordingDebugOutput debug_;
     fake::FakeWindowSystem windows_;
     fake::FakeMicrophone microphone_;
     fake::FakeTray tray_;
     fake::FakeHookLibrary hook_library_;
-    fake::FakeLibraryLoader loader_{hook_library_, files_.ExecutableFolder() + u"uiHook.dll"};
+    fake::FakeLibraryLoader loader_{hook_library_, files.ExecutableFolder() + u"uiHook.dll"};
     fake::RecordingMessageBoxes message_boxes_;
     fake::FakeKeyboardState keyboard_;
-    MonitorPorts ports_{{registry_, files_, shell_, locale_, clock_, debug_},
-                        windows_,
-                        microphone_,
-                        tray_,
-                        {files_, loader_, message_boxes_, keyboard_}};
+    MonitorPorts ports_{
+        Ports(), windows_, microphone_, tray_, {files, loader_, message_boxes_, keyboard_}};
     std::unique_ptr<TDM> dm_;
 };
 
@@ -73,8 +61,8 @@ TEST_F(MonitorTest, FormCreateShowsTheTrayInTheStoredLanguage) {
 }
 
 TEST_F(MonitorTest, TrayIconFileBesideTheExecutable) {
-    const std::u16string path = files_.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
-    files_.Put(path, {0, 0, 1, 0});
+    const std::u16string path = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
+    files.Put(path, {0, 0, 1, 0});
     Create();
     EXPECT_EQ(tray_.icon_file, path);
 }
@@ -93,12 +81,12 @@ TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
 TEST_F(MonitorTest, ConfigRaisesTheRunningProgramOrStartsIt) {
     const auto monitor = Create();
     monitor->TrayIconDblClick();
-    EXPECT_EQ(shell_.opened,
-              (std::vector<std::u16string>{files_.ExecutableFolder() + u"KORVANTH417.EXE"}));
+    EXPECT_EQ(shell.opened,
+              (std::vector<std::u16string>{files.ExecutableFolder() + u"KORVANTH417.EXE"}));
     windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
     monitor->Config1Click();
     EXPECT_EQ(windows_.raised, (std::vector<WindowRef>{kConfigWindow}));
-    EXPECT_EQ(shell_.opened.size(), 1u);
+    EXPECT_EQ(shell.opened.size(), 1u);
 }
 
 TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
@@ -120,7 +108,7 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     other->SaveProfileInfoToRegistry(0);
 
     monitor->WMReloadProfiles(3);
-    const StoredValue* id = registry_.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
+    const StoredValue* id = registry.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
     ASSERT_NE(id, nullptr);
     EXPECT_EQ(id->data[0], 3);
     monitor->Dispatcher().uiHIDData1Data(u"", u"", 7,
@@ -132,7 +120,7 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
 TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
     fake::FakeLibraryLoader nowhere{hook_library_, u"D:\\elsewhere\\uiHook.dll"};
     const MonitorPorts ports{
-        ports_.data, windows_, microphone_, tray_, {files_, nowhere, message_boxes_, keyboard_}};
+        ports_.data, windows_, microphone_, tray_, {files, nowhere, message_boxes_, keyboard_}};
     TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
     monitor.FormCreate();
     ASSERT_EQ(message_boxes_.shown.size(), 1u);

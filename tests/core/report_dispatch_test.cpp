@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
-#include "platform/fake/fake_locale.h"
-#include "platform/fake/fake_system.h"
+#include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_window_system.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_keyed_store.h"
 #include "profile/dm_unit.h"
 
 namespace korv {
@@ -20,15 +17,14 @@ constexpr WindowRef kMonitor = 0x100;
 constexpr WindowRef kConfig = 0x200;
 constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
 
-class DispatchTest : public ::testing::Test {
+class DispatchTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
     DispatchTest() {
-        files_.AddFolder(shell_.documents);
-        dm_ = CreateDataModule({registry_, files_, shell_, locale_, clock_, debug_});
+        dm_ = CreateDataModule(Ports());
         windows_.windows[std::u16string(kConfigWindowClass)] = kConfig;
-        debug_.lines.clear();
+        debug.lines.clear();
         dispatcher_ = std::make_unique<ReportDispatcher>(
-            ReportDispatcher::Ports{windows_, registry_, microphone_, debug_}, *dm_, kMonitor);
+            ReportDispatcher::Ports{windows_, registry, microphone_, debug}, *dm_, kMonitor);
     }
 
     void Report(std::uint8_t id, Bytes data, std::uint16_t size = 7) {
@@ -50,18 +46,12 @@ class DispatchTest : public ::testing::Test {
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode = code;
     }
     std::optional<std::uint32_t> ProfileID() const {
-        const StoredValue* v = registry_.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
+        const StoredValue* v = registry.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
         if (v == nullptr)
             return std::nullopt;
         return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | v->data[3] << 24;
     }
 
-    fake::MemoryKeyedStore registry_;
-    fake::MemoryFileSystem files_;
-    fake::FakeShell shell_;
-    fake::FakeLocale locale_;
-    fake::FixedClock clock_;
-    fake::RecordingDebugOutput debug_;
     fake::FakeWindowSystem windows_;
     fake::FakeMicrophone microphone_;
     std::unique_ptr<TDM> dm_;
@@ -115,7 +105,7 @@ TEST_F(DispatchTest, ReportsBecomeTheMessagesTheyStandFor) {
 TEST_F(DispatchTest, KeyEventsWriteTheTraceLine) {
     Report(7, {0, 0, 0x80, 0, 0, 0, 0});
     Report(7, {3, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(debug_.lines, (std::vector<std::u16string>{u"KeyIndex = 23 postmessage record!"}));
+    EXPECT_EQ(debug.lines, (std::vector<std::u16string>{u"KeyIndex = 23 postmessage record!"}));
 }
 
 TEST_F(DispatchTest, ForwardedEventsNeedTheConfigurationProgram) {
@@ -161,7 +151,7 @@ TEST_F(DispatchTest, ProfileEventWithoutPeerOrFolder) {
     EXPECT_TRUE(windows_.messages.empty());
 
     fake::MemoryKeyedStore empty;  // no registry folder: never created here
-    ReportDispatcher without_folder({windows_, empty, microphone_, debug_}, *dm_, kMonitor);
+    ReportDispatcher without_folder({windows_, empty, microphone_, debug}, *dm_, kMonitor);
     windows_.windows[std::u16string(kConfigWindowClass)] = kConfig;
     without_folder.WMMonitorEvent(21, 0);
     EXPECT_FALSE(without_folder.WriteProfileID(5));

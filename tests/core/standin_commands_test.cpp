@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
-#include "platform/fake/fake_locale.h"
-#include "platform/fake/fake_system.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_keyed_store.h"
+#include "platform/fake/fake_data_module_ports.h"
 #include "profile/dm_unit.h"
 
 namespace korv {
@@ -47,12 +44,9 @@ TEST(StandInCommandLine, ParsesValidCommandsOnly) {
 
 // The stand-in and the monitor each have their own data module over the same registry: what
 // the stand-in stores, the monitor's reload finds.
-class StandInTest : public ::testing::Test {
+class StandInTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
-    StandInTest() { files_.AddFolder(shell_.documents); }
-    std::unique_ptr<TDM> Module() {
-        return CreateDataModule({registry_, files_, shell_, locale_, clock_, debug_});
-    }
+    std::unique_ptr<TDM> Module() { return CreateDataModule(Ports()); }
     ReloadRequest Run(Args args) {
         const auto command = ParseStandInCommand(args);
         EXPECT_TRUE(command.has_value());
@@ -63,13 +57,6 @@ class StandInTest : public ::testing::Test {
         monitor.LoadAllProfileInfoFromRegistry();
         monitor.LoadCurrentProfileInfoFromRegistry();
     }
-
-    fake::MemoryKeyedStore registry_;
-    fake::MemoryFileSystem files_;
-    fake::FakeShell shell_;
-    fake::FakeLocale locale_;
-    fake::FixedClock clock_;
-    fake::RecordingDebugOutput debug_;
 };
 
 TEST_F(StandInTest, SetButtonReachesTheMonitorThroughTheRegistry) {

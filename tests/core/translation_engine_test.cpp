@@ -44,6 +44,7 @@ class TestScene : public Scene {
 // The engine is process-wide: every case leaves it showing the source texts, not collecting.
 class TranslationEngineTest : public ::testing::Test {
   protected:
+    void SetUp() override { TearDown(); }  // whatever other tests left
     void TearDown() override {
         ResetLanguage();
         EndCollectTexts();
