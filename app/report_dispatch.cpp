@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/decimal_text.h"
 #include "app/messages.h"
 #include "ports/debug_output.h"
 #include "ports/keyed_store.h"
@@ -16,11 +17,6 @@ constexpr std::uintptr_t kFirstProfileEvent = 21;  // slot 0; slots 1..4 follow
 constexpr std::uint8_t kEventProfileSwitch = 1;
 constexpr std::uint8_t kEventNotify2 = 2;
 constexpr std::uint8_t kEventNotify6 = 6;
-
-std::u16string Decimal(std::size_t value) {
-    const std::string text = std::to_string(value);
-    return std::u16string(text.begin(), text.end());
-}
 
 }  // namespace
 
@@ -42,7 +38,8 @@ void ReportDispatcher::uiHIDData1Data(std::u16string_view, std::u16string_view,
 void ReportDispatcher::DecodeKeyReport(std::span<const std::uint8_t> data) {
     for (std::size_t j = 0; j < KeyReportTable.size(); ++j) {
         if (std::equal(KeyReportTable[j].begin() + 1, KeyReportTable[j].end(), data.begin())) {
-            ports_.debug.Trace(u"KeyIndex = " + Decimal(j) + u" postmessage record!");
+            ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(j)) +
+                               u" postmessage record!");
             ports_.windows.Post(monitor_window_, UM_MONITOR_EVENT, j, 1);
             return;
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/decimal_text.h"
 #include "ports/file_system.h"
 #include "ports/locale.h"
 
@@ -57,10 +58,7 @@ std::optional<std::int32_t> ParseDecimal(std::u16string_view digits, bool negati
 }
 
 std::u16string IncludeListKey(int number) {
-    std::u16string key = u"id";
-    for (char c : std::to_string(number))
-        key.push_back(static_cast<char16_t>(c));
-    return key;
+    return u"id" + DecimalText(number);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "hook/decimal_text.h"
+#include "app/decimal_text.h"
 #include "hook/hook_library.h"
 #include "hook/mouse_buttons.h"
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/decimal_text.h"
 #include "app/settings_file.h"
 #include "hid/usage_and_page.h"
 #include "ports/clock.h"
@@ -52,11 +53,6 @@ bool ReadStreamField(const ProfileStream& stream, std::size_t offset, T& value) 
         return false;
     std::memcpy(&value, stream.data() + offset, sizeof(T));
     return true;
-}
-
-std::u16string Number(std::int64_t value) {
-    const std::string text = std::to_string(value);
-    return std::u16string(text.begin(), text.end());
 }
 
 }  // namespace
@@ -123,7 +119,8 @@ void TDM::InitDataModule() {
     InitGameProfiles();
     std::int32_t current = FAllProfileSettingInfo.CurrentGame;
     if (!IsProfileIndexInRange(current)) {
-        Trace(u"Stored CurrentGame " + Number(current) + u" is out of range; profile 0 is active");
+        Trace(u"Stored CurrentGame " + DecimalText(current) +
+              u" is out of range; profile 0 is active");
         current = 0;
     }
     SwitchToProfile(current);
@@ -172,8 +169,8 @@ void TDM::InitGameProfile(std::int32_t index) {
     // An unknown storage type is read as the registry, so that the profile still gets its
     // stored content or its default rather than an empty image.
     if (entry.StorageType != kStorageTypeRegistry) {
-        Trace(u"Stored StorageType " + Number(entry.StorageType) + u" of profile " + Number(index) +
-              u" is unknown; the registry is used");
+        Trace(u"Stored StorageType " + DecimalText(entry.StorageType) + u" of profile " +
+              DecimalText(index) + u" is unknown; the registry is used");
     }
     if (!store.LoadStreamFromRegistry())
         store.RestoreToDefault();
@@ -201,7 +198,7 @@ std::int32_t TDM::StoredProfileIndex(std::int32_t group) {
     const std::int32_t index = FProfileSettingGroup.ProfileIndexOfProfileGroup[group];
     if (IsProfileIndexInRange(index))
         return index;
-    Trace(u"Stored profile index " + Number(index) + u" of group " + Number(group) +
+    Trace(u"Stored profile index " + DecimalText(index) + u" of group " + DecimalText(group) +
           u" is out of range; profile 0 is used");
     return 0;
 }
@@ -214,7 +211,7 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
     uiProfileSettingGroup.ReadRecord(FProfileSettingGroup);
     FProfileGroupIndex = FProfileSettingGroup.CurrentProfileGroup;
     if (!IsProfileGroupIndexInRange(FProfileGroupIndex)) {
-        Trace(u"Stored CurrentProfileGroup " + Number(FProfileGroupIndex) +
+        Trace(u"Stored CurrentProfileGroup " + DecimalText(FProfileGroupIndex) +
               u" is out of range; group 0 is used");
         FProfileGroupIndex = 0;
     }
@@ -471,7 +468,7 @@ std::vector<std::int32_t> TDM::GetAllProfilesMacroIndexList() const {
         std::int32_t count = 0;
         ReadStreamField(image, kConfig + offsetof(TMOUSECONFIGINFO, ButtonCount), count);
         if (count > kMaxProfileButtons) {
-            Trace(u"Stored ButtonCount " + Number(count) + u" of profile " + Number(i) +
+            Trace(u"Stored ButtonCount " + DecimalText(count) + u" of profile " + DecimalText(i) +
                   u" is above 12; 12 buttons are read");
             count = kMaxProfileButtons;
         }

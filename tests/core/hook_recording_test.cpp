@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "hook/decimal_text.h"
+#include "app/decimal_text.h"
 #include "hook/mouse_buttons.h"
 #include "hook_test_support.h"
 

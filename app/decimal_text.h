@@ -5,7 +5,7 @@
 
 namespace korv {
 
-// A number as decimal text, as the hook component's list keys and delay texts show it.
+// A number as decimal text, as trace lines, list keys and delay texts show it.
 inline std::u16string DecimalText(std::int64_t value) {
     const std::string text = std::to_string(value);
     return std::u16string(text.begin(), text.end());
