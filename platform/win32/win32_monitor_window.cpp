@@ -16,8 +16,6 @@ HICON ProgramIcon(HINSTANCE instance) {
 
 }  // namespace
 
-Win32Platform::Win32Platform() : microphone(debug, [this] { return title; }) {}
-
 MonitorWindow::MonitorWindow(HINSTANCE instance, Win32Platform& platform, TDM& data_module)
     : instance_(instance), platform_(platform) {
     const std::wstring class_name = ToWide(kMonitorWindowClass);

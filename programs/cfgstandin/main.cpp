@@ -17,10 +17,7 @@
 #include "app/standin_commands.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
-#include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_keyed_store.h"
-#include "platform/win32/win32_locale.h"
-#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_platform.h"
 #include "profile/dm_unit.h"
 
 namespace korv::win32 {
@@ -136,13 +133,8 @@ void Say(const std::wstring& text) {
 }
 
 int RunCommand(const StandInCommand& command) {
-    Win32KeyedStore registry;
-    Win32FileSystem files;
-    Win32Shell shell;
-    Win32Locale locale;
-    Win32Clock clock;
-    Win32DebugOutput debug;
-    const auto dm = CreateDataModule({registry, files, shell, locale, clock, debug});
+    Win32Platform platform;
+    const auto dm = CreateDataModule(platform.DataPorts());
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
     HWND monitor = FindWindowW(ToWide(kMonitorWindowClass).c_str(), nullptr);
     if (monitor == nullptr) {

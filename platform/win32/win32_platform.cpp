@@ -1,0 +1,7 @@
+#include "platform/win32/win32_platform.h"
+
+namespace korv::win32 {
+
+Win32Platform::Win32Platform() : microphone(debug, [this] { return title; }) {}
+
+}  // namespace korv::win32

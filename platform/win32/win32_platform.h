@@ -1,0 +1,40 @@
+#pragma once
+// The Windows backend of every port the monitor and the stand-in configuration program use.
+
+#include <string>
+
+#include "app/mouse_monitor.h"
+#include "platform/win32/win32_dynamic_library.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_keyboard_state.h"
+#include "platform/win32/win32_keyed_store.h"
+#include "platform/win32/win32_locale.h"
+#include "platform/win32/win32_message_box.h"
+#include "platform/win32/win32_microphone.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_window_system.h"
+#include "profile/dm_unit.h"
+
+namespace korv::win32 {
+
+class Win32Platform {
+  public:
+    Win32Platform();
+    DataModulePorts DataPorts() { return {registry, files, shell, locale, clock, debug}; }
+
+    Win32KeyedStore registry;
+    Win32FileSystem files;
+    Win32Shell shell;
+    Win32Locale locale;
+    Win32Clock clock;
+    Win32DebugOutput debug;
+    Win32WindowSystem windows;
+    Win32DynamicLibraryLoader libraries;
+    Win32MessageBoxes message_boxes;
+    Win32KeyboardState keyboard;
+    // The application title for the microphone's message boxes, once the window exists.
+    std::u16string title = std::u16string(kApplicationTitle);
+    Win32Microphone microphone;
+};
+
+}  // namespace korv::win32
