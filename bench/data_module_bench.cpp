@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "profile/dm_unit.h"
 
 #ifdef _WIN32
@@ -33,33 +34,20 @@
 namespace korv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Micros;
 
-struct Figures {
-    double median_us;
-    double mean_us;
-    double min_us;
-};
-
-Figures Measure(int iterations, const std::function<void()>& prepare,
-                const std::function<void()>& run) {
+// Runs `run` after `prepare`, timing `run` only, and prints the figures.
+void Measure(const char* what, int iterations, const std::function<void()>& prepare,
+             const std::function<void()>& run) {
     std::vector<double> times;
     for (int i = 0; i < iterations; ++i) {
         prepare();
         const auto start = Clock::now();
         run();
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        times.push_back(Micros(Clock::now() - start));
     }
-    std::sort(times.begin(), times.end());
-    double sum = 0;
-    for (double t : times)
-        sum += t;
-    return {times[times.size() / 2], sum / static_cast<double>(times.size()), times.front()};
-}
-
-void Print(const char* what, int iterations, const Figures& f) {
-    std::printf("%-34s %6d runs  median %9.1f us  mean %9.1f us  min %9.1f us\n", what, iterations,
-                f.median_us, f.mean_us, f.min_us);
+    bench::Print(what, times, "us");
 }
 
 #ifdef _WIN32
@@ -92,16 +80,14 @@ int Run(int iterations) {
     const std::wstring key = L"software\\" + id;
     auto clear = [&] { RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()); };
 
-    Print("clean start (registry)", iterations,
-          Measure(iterations, clear, [&] { CreateDataModule(ports); }));
+    Measure("clean start (registry)", iterations, clear, [&] { CreateDataModule(ports); });
     clear();
     {
         const auto dm = CreateDataModule(ports);
         dm->SaveBackAllProfileInfoToRegistry();
     }
-    Print("full stored set (registry)", iterations,
-          Measure(
-              iterations, [] {}, [&] { CreateDataModule(ports); }));
+    Measure(
+        "full stored set (registry)", iterations, [] {}, [&] { CreateDataModule(ports); });
     clear();
     return 0;
 }
@@ -118,19 +104,18 @@ int Run(int iterations) {
         return DataModulePorts{r, files, shell, locale, clock, debug};
     };
 
-    Print("clean start (memory store)", iterations,
-          Measure(
-              iterations, [&] { registry = fake::MemoryKeyedStore(); },
-              [&] { CreateDataModule(ports(registry)); }));
+    Measure(
+        "clean start (memory store)", iterations, [&] { registry = fake::MemoryKeyedStore(); },
+        [&] { CreateDataModule(ports(registry)); });
     std::printf("  store traffic of one clean start: %d reads, %d writes\n", registry.ReadCount(),
                 registry.WriteCount());
 
     registry = fake::MemoryKeyedStore();
     CreateDataModule(ports(registry))->SaveBackAllProfileInfoToRegistry();
     fake::MemoryKeyedStore full = registry;
-    Print("full stored set (memory store)", iterations,
-          Measure(
-              iterations, [&] { registry = full; }, [&] { CreateDataModule(ports(registry)); }));
+    Measure(
+        "full stored set (memory store)", iterations, [&] { registry = full; },
+        [&] { CreateDataModule(ports(registry)); });
     std::printf("  store traffic of one full start: %d reads, %d writes\n",
                 registry.ReadCount() - full.ReadCount(), registry.WriteCount() - full.WriteCount());
     return 0;

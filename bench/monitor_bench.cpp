@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/report_dispatch.h"
+#include "bench/bench_figures.h"
 #include "profile/dm_unit.h"
 
 #ifdef _WIN32
@@ -34,21 +35,9 @@
 namespace korv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Micros(Clock::duration d) {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
-
-void Print(const char* what, std::vector<double> values, const char* unit) {
-    std::sort(values.begin(), values.end());
-    double sum = 0;
-    for (double v : values)
-        sum += v;
-    std::printf("%-46s %5zu runs  median %10.1f %s  mean %10.1f %s  min %10.1f %s\n", what,
-                values.size(), values[values.size() / 2], unit, sum / values.size(), unit,
-                values.front(), unit);
-}
+using bench::Clock;
+using bench::Micros;
+using bench::Print;
 
 const std::vector<std::uint8_t> kButton4{0x10, 0, 0, 0, 0, 0, 0};
 

@@ -57,25 +57,24 @@ void ClearParameterAreas(TMOUSECONFIGINFO& config) {
     }
 }
 
-void SetConsumerKey(TBUTTONFUNCINFO& button, const THID_CODE_INFO& usage) {
+// A media or browser key: the consumer usage of a preset, split into its two bytes.
+void SetConsumerButton(TBUTTONFUNCINFO& button, int index, std::uint16_t code, std::int32_t id,
+                       void (*lookup)(std::int32_t, THID_CODE_INFO&), std::int32_t entry) {
+    SetFunction(button, index, code, kFunctionTypeConsumerKey, 14, id);
+    THID_CODE_INFO usage{};
+    lookup(entry, usage);
     button.UsageLow = usage.nKeyValue1 % 256;
     button.UsageHigh = usage.nKeyValue1 / 256;
 }
 
 void SetMediaButton(TBUTTONFUNCINFO& button, int index, std::uint16_t code, std::int32_t id,
                     std::int32_t media_entry) {
-    SetFunction(button, index, code, kFunctionTypeConsumerKey, 14, id);
-    THID_CODE_INFO usage{};
-    GetMediaHIDCodeInfo(media_entry, usage);
-    SetConsumerKey(button, usage);
+    SetConsumerButton(button, index, code, id, GetMediaHIDCodeInfo, media_entry);
 }
 
 void SetBrowserButton(TBUTTONFUNCINFO& button, int index, std::uint16_t code, std::int32_t id,
                       std::int32_t browser_entry) {
-    SetFunction(button, index, code, kFunctionTypeConsumerKey, 14, id);
-    THID_CODE_INFO usage{};
-    GetBrowserHIDCodeInfo(browser_entry, usage);
-    SetConsumerKey(button, usage);
+    SetConsumerButton(button, index, code, id, GetBrowserHIDCodeInfo, browser_entry);
 }
 
 void SetSystemComboButton(TBUTTONFUNCINFO& button, int index, std::uint16_t code, std::int32_t id,
