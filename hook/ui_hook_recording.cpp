@@ -359,7 +359,7 @@ void TuiHook::OnRecordMouseMacro(std::uint32_t message, const TMSLLHOOKSTRUCT& m
         record.TimeValue = static_cast<std::uint16_t>(std::min(*elapsed, kLongestDelayItem));
         Append(FMouseMacroKeyList, std::make_unique<TMOUSEMacroKeyObject>(record));
         OnRecordMouseMacroKey(kMacroDelayItem, TMouseButtons::BUTTON_NONE, 0, record.X, record.Y,
-                              time, DecimalText(*elapsed), u"ms", FMouseMacroKeyList);
+                              time, DecimalText(record.TimeValue), u"ms", FMouseMacroKeyList);
         if (session != mouse_session_)
             return;  // the handler ended the recording
     }
