@@ -105,6 +105,10 @@ void TvgLang::SetLang(std::u16string_view code) {
 
 LanguageFileStatus TvgLang::LoadFromFile(std::u16string_view AFileName) {
     const std::optional<std::vector<std::uint8_t>> bytes = ports_.files.ReadWholeFile(AFileName);
+    // A language file of a few hundred captions takes kilobytes; anything this large is not
+    // one, and reading it would only cost memory.
+    if (bytes && bytes->size() > kMaxLanguageFileSize)
+        return LanguageFileStatus::kMalformed;
     if (!bytes) {
         return ports_.files.FileExists(AFileName) ? LanguageFileStatus::kUnreadable
                                                   : LanguageFileStatus::kMissing;

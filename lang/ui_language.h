@@ -61,6 +61,9 @@ std::u16string GetOSDefaultLang(const Locale& locale);
 // ("ENU" gives "en", "CHS" gives "ch"); empty when the name cannot be read.
 std::u16string GetOSLanguageCode(const Locale& locale);
 
+// The largest language file that is read.
+inline constexpr std::size_t kMaxLanguageFileSize = 4 * 1024 * 1024;
+
 enum class LanguageFileStatus {
     kMissing,     // no such file: nothing read
     kUnreadable,  // the file exists but cannot be read: nothing read

@@ -115,6 +115,9 @@ TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
     Bytes truncated(good.begin(), good.end() - 3);
     Bytes negative = good;
     negative[0] = negative[1] = negative[2] = negative[3] = 0xFF;
+    // A well-formed table, but larger than any language file.
+    const Bytes oversized =
+        TableFile({{u"EN", {u"Config=" + std::u16string(kMaxLanguageFileSize / 2, u'x')}}});
     const struct {
         const char* what;
         std::optional<Bytes> bytes;  // nothing: the file exists but cannot be read
@@ -123,6 +126,7 @@ TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
         {"truncated", truncated, LanguageFileStatus::kMalformed},
         {"negative count", negative, LanguageFileStatus::kMalformed},
         {"empty", Bytes{}, LanguageFileStatus::kMalformed},
+        {"larger than any language file", oversized, LanguageFileStatus::kMalformed},
         {"unreadable", std::nullopt, LanguageFileStatus::kUnreadable},
     };
     for (const auto& c : cases) {
