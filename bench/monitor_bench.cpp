@@ -25,11 +25,8 @@
 #include "platform/win32/win32_monitor_window.h"
 #else
 #include "app/messages.h"
-#include "platform/fake/fake_locale.h"
-#include "platform/fake/fake_system.h"
+#include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_window_system.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_keyed_store.h"
 #endif
 
 namespace korv {
@@ -140,22 +137,16 @@ int Run(int runs) {
 // Natively: the decoder, the posted event handed straight to its handler as the message loop
 // would, and a microphone that only counts.
 int Run(int runs) {
-    fake::MemoryKeyedStore registry;
-    fake::MemoryFileSystem files;
-    fake::FakeShell shell;
-    files.AddFolder(shell.documents);
-    fake::FakeLocale locale;
-    fake::FixedClock clock;
-    fake::RecordingDebugOutput debug;
+    fake::FakeDataModulePorts data;
     fake::FakeWindowSystem windows;
     fake::FakeMicrophone microphone;
-    const auto dm = CreateDataModule({registry, files, shell, locale, clock, debug});
+    const auto dm = CreateDataModule(data.Ports());
     dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
-    ReportDispatcher dispatcher({windows, registry, microphone, debug}, *dm, 1);
+    ReportDispatcher dispatcher({windows, data.registry, microphone, data.debug}, *dm, 1);
     std::vector<double> times;
     for (int i = 0; i < runs * 1000; ++i) {
         windows.messages.clear();
-        debug.lines.clear();
+        data.debug.lines.clear();
         const auto start = Clock::now();
         dispatcher.uiHIDData1Data(u"", u"", 7, kButton4, 7);
         const fake::WindowMessage& posted = windows.messages.back();
