@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/decimal_text.h"
+#include "base/decimal_text.h"
 #include "app/messages.h"
 #include "ports/debug_output.h"
 #include "ports/keyed_store.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/decimal_text.h"
+#include "base/decimal_text.h"
 #include "ports/file_system.h"
 #include "ports/locale.h"
 
@@ -119,6 +119,11 @@ std::vector<std::u16string> SettingsFile::ReadIncludeList() const {
         ids.push_back(std::move(id));
     }
     return ids;
+}
+
+std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports) {
+    const SettingsFile settings = SettingsFile::Load(ports.files, ports.locale);
+    return CreateDataModule(ports, {settings.ReadOptions(), settings.ReadOtherConfig()});
 }
 
 }  // namespace korv

@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
+#include "profile/dm_unit.h"
 #include "profile/options.h"
 
 namespace korv {
@@ -39,6 +40,9 @@ class SettingsFile {
   private:
     IniFile ini_;
 };
+
+// Reads "config.ini" beside the executable and creates the data module with its settings.
+std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports);
 
 // An integer as the settings file writes it: decimal with an optional sign, or hexadecimal
 // after "0x" or "0X" (up to 32 bits). Nothing when the text is not such a number.

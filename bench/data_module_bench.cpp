@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings_file.h"
 #include "bench/bench_figures.h"
 #include "profile/dm_unit.h"
 
@@ -80,14 +81,14 @@ int Run(int iterations) {
     const std::wstring key = L"software\\" + id;
     auto clear = [&] { RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()); };
 
-    Measure("clean start (registry)", iterations, clear, [&] { CreateDataModule(ports); });
+    Measure("clean start (registry)", iterations, clear, [&] { LoadDataModule(ports); });
     clear();
     {
-        const auto dm = CreateDataModule(ports);
+        const auto dm = LoadDataModule(ports);
         dm->SaveBackAllProfileInfoToRegistry();
     }
     Measure(
-        "full stored set (registry)", iterations, [] {}, [&] { CreateDataModule(ports); });
+        "full stored set (registry)", iterations, [] {}, [&] { LoadDataModule(ports); });
     clear();
     return 0;
 }
@@ -106,16 +107,16 @@ int Run(int iterations) {
 
     Measure(
         "clean start (memory store)", iterations, [&] { registry = fake::MemoryKeyedStore(); },
-        [&] { CreateDataModule(ports(registry)); });
+        [&] { LoadDataModule(ports(registry)); });
     std::printf("  store traffic of one clean start: %d reads, %d writes\n", registry.ReadCount(),
                 registry.WriteCount());
 
     registry = fake::MemoryKeyedStore();
-    CreateDataModule(ports(registry))->SaveBackAllProfileInfoToRegistry();
+    LoadDataModule(ports(registry))->SaveBackAllProfileInfoToRegistry();
     fake::MemoryKeyedStore full = registry;
     Measure(
         "full stored set (memory store)", iterations, [&] { registry = full; },
-        [&] { CreateDataModule(ports(registry)); });
+        [&] { LoadDataModule(ports(registry)); });
     std::printf("  store traffic of one full start: %d reads, %d writes\n",
                 registry.ReadCount() - full.ReadCount(), registry.WriteCount() - full.WriteCount());
     return 0;

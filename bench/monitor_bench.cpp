@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/report_dispatch.h"
+#include "app/settings_file.h"
 #include "bench/bench_figures.h"
 #include "profile/dm_unit.h"
 
@@ -22,7 +23,7 @@
 #include <psapi.h>
 // clang-format on
 
-#include "platform/win32/win32_monitor_window.h"
+#include "programs/monitor/monitor_window.h"
 #else
 #include "app/messages.h"
 #include "platform/fake/fake_data_module_ports.h"
@@ -106,7 +107,7 @@ void PumpFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
 
 void MeasureReportToToggle(int runs) {
     win32::Win32Platform platform;
-    const auto dm = CreateDataModule(platform.DataPorts());
+    const auto dm = LoadDataModule(platform.DataPorts());
     win32::MonitorWindow window(GetModuleHandleW(nullptr), platform, *dm);
     dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
     std::vector<double> times;
@@ -140,7 +141,7 @@ int Run(int runs) {
     fake::FakeDataModulePorts data;
     fake::FakeWindowSystem windows;
     fake::FakeMicrophone microphone;
-    const auto dm = CreateDataModule(data.Ports());
+    const auto dm = LoadDataModule(data.Ports());
     dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
     ReportDispatcher dispatcher({windows, data.registry, microphone, data.debug}, *dm, 1);
     std::vector<double> times;

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/decimal_text.h"
+#include "base/decimal_text.h"
 #include "hook/hook_library.h"
 #include "hook/mouse_buttons.h"
 

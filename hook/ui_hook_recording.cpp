@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/decimal_text.h"
+#include "base/decimal_text.h"
 #include "hook/event_time.h"
 #include "hook/mouse_buttons.h"
 #include "hook/ui_hook.h"

@@ -12,7 +12,7 @@
 #include <array>
 #include <cstdint>
 
-#include "profile/records.h"
+#include "keys/key_records.h"
 
 namespace korv {
 

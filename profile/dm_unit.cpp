@@ -4,8 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/decimal_text.h"
-#include "app/settings_file.h"
+#include "base/decimal_text.h"
 #include "hid/usage_and_page.h"
 #include "ports/clock.h"
 #include "ports/debug_output.h"
@@ -57,8 +56,9 @@ bool ReadStreamField(const ProfileStream& stream, std::size_t offset, T& value) 
 
 }  // namespace
 
-TDM::TDM(const DataModulePorts& ports)
+TDM::TDM(const DataModulePorts& ports, DataModuleSettings settings)
     : ports_(ports),
+      settings_(std::move(settings)),
       uiProfileAllSettingInfo(ports.registry, ports.files),
       uiProfileGame1(ports.registry, ports.files),
       uiProfileGame2(ports.registry, ports.files),
@@ -96,8 +96,8 @@ TDM::TDM(const DataModulePorts& ports)
     };
 }
 
-std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports) {
-    auto module = std::make_unique<TDM>(ports);
+std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports, DataModuleSettings settings) {
+    auto module = std::make_unique<TDM>(ports, std::move(settings));
     module->DataModuleCreate();
     return module;
 }
@@ -109,9 +109,8 @@ void TDM::Trace(std::u16string_view line) const {
 // ---- Start-up -------------------------------------------------------------------------------
 
 void TDM::InitDataModule() {
-    const SettingsFile settings = SettingsFile::Load(ports_.files, ports_.locale);
-    FOptionsFromConfigFile = settings.ReadOptions();
-    FOtherConfig = settings.ReadOtherConfig();
+    FOptionsFromConfigFile = settings_.options;
+    FOtherConfig = settings_.other;
     MouseUsageAndPage = kMouseVendorCollection;
     FProfileGroupIndex = 0;
     InitProfileSettingGroup();

@@ -1,8 +1,9 @@
 #pragma once
-// TDM, the data module: owner of all profile data of the monitor. On creation it reads the
-// settings file, sets up its ten stores and loads the profile-group record, the all-settings
-// record and the five game profiles, falling back to defaults where nothing is stored. Then it
-// serves the active profile, the language and the reloads the configuration program asks for.
+// TDM, the data module: owner of all profile data of the monitor. On creation it takes the
+// settings read from the settings file, sets up its ten stores and loads the profile-group record,
+// the all-settings record and the five game profiles, falling back to defaults where nothing is
+// stored. Then it serves the active profile, the language and the reloads the configuration program
+// asks for.
 //
 // Stored data belongs to the configuration program too and may be damaged: stored indexes out
 // of range, short or long values, values of the wrong type. The module never reads or writes
@@ -46,7 +47,7 @@ inline constexpr int kMaxProfileButtons = 12;
 // (CreateDataModule); copying is disabled so that a stray by-value use cannot copy it.
 class TDM {
   public:
-    explicit TDM(const DataModulePorts& ports);
+    TDM(const DataModulePorts& ports, DataModuleSettings settings);
     TDM(const TDM&) = delete;
     TDM& operator=(const TDM&) = delete;
 
@@ -135,6 +136,7 @@ class TDM {
     void Trace(std::u16string_view line) const;
 
     DataModulePorts ports_;
+    DataModuleSettings settings_;
 
   public:
     // The stores, in declaration order.
@@ -166,6 +168,6 @@ class TDM {
 };
 
 // Creates the data module and runs its start-up (InitDataModule).
-std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports);
+std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports, DataModuleSettings settings);
 
 }  // namespace korv

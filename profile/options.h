@@ -28,4 +28,10 @@ struct TOptionsFromConfigFile {
     std::u16string ProfileMacroFolder;  // macro folder inside the profile folder
 };
 
+// What the data module takes from the settings file.
+struct DataModuleSettings {
+    TOptionsFromConfigFile options;
+    TOtherConfig other;
+};
+
 }  // namespace korv

@@ -19,6 +19,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "base/record_layout.h"
+#include "keys/key_records.h"
+
 namespace korv {
 
 static_assert(std::endian::native == std::endian::little,
@@ -46,23 +49,6 @@ struct TProfileHeader {
     std::uint32_t FProfileSize;  // not interpreted
     std::uint8_t Padding0[4];
     TProfileUIDData FProfileUID;  // creation stamp of the profile
-};
-
-// A key combination as virtual-key codes plus a modifier set (1 Alt, 2 Ctrl, 4 Shift, 8 Win).
-struct TCOMBOKEYINFO {
-    std::uint16_t nKeyValue1;
-    std::uint16_t nKey1Extended;  // 0 or 1
-    std::uint16_t nKeyValue2;     // 0 = none
-    std::uint16_t nKey2Extended;
-    std::uint16_t nModifier;
-    char16_t ComboKeyText[31];  // caption, zero-terminated
-};
-
-// A key combination as HID usage codes plus HID modifier bits.
-struct THID_CODE_INFO {
-    std::uint16_t nKeyValue1;  // may be a consumer-page usage above 255
-    std::uint16_t nKeyValue2;  // 0 = none
-    std::uint16_t nModifier;
 };
 
 // What one button or wheel direction does. The first 4148 bytes are a parameter area whose used
@@ -255,22 +241,6 @@ struct TProfileSettingGroup {
 // ---------------------------------------------------------------------------------------------
 // Layout checks.
 
-namespace records_detail {
-
-// Trivially copyable and standard layout so that memcpy and offsetof are valid; unique object
-// representations proves that no implicit padding is left (every gap is a named member).
-template <typename T>
-inline constexpr bool kIsPlainImage = std::is_trivially_copyable_v<T>&&
-    std::is_standard_layout_v<T>&& std::has_unique_object_representations_v<T>;
-
-}  // namespace records_detail
-
-#define KORV_RECORD_SIZE(T, size)                      \
-    static_assert(sizeof(T) == (size), "size of " #T); \
-    static_assert(records_detail::kIsPlainImage<T>, #T " is a plain image")
-#define KORV_FIELD_AT(T, field, offset) \
-    static_assert(offsetof(T, field) == (offset), "offset of " #T "." #field)
-
 KORV_RECORD_SIZE(TProfileUIDData, 8);
 static_assert(alignof(TProfileUIDData) == 8);
 KORV_FIELD_AT(TProfileUIDData, RawData, 0);
@@ -282,19 +252,6 @@ KORV_FIELD_AT(TProfileHeader, FFileName, 12);
 KORV_FIELD_AT(TProfileHeader, FProfileSize, 56);
 KORV_FIELD_AT(TProfileHeader, Padding0, 60);
 KORV_FIELD_AT(TProfileHeader, FProfileUID, 64);
-
-KORV_RECORD_SIZE(TCOMBOKEYINFO, 72);
-KORV_FIELD_AT(TCOMBOKEYINFO, nKeyValue1, 0);
-KORV_FIELD_AT(TCOMBOKEYINFO, nKey1Extended, 2);
-KORV_FIELD_AT(TCOMBOKEYINFO, nKeyValue2, 4);
-KORV_FIELD_AT(TCOMBOKEYINFO, nKey2Extended, 6);
-KORV_FIELD_AT(TCOMBOKEYINFO, nModifier, 8);
-KORV_FIELD_AT(TCOMBOKEYINFO, ComboKeyText, 10);
-
-KORV_RECORD_SIZE(THID_CODE_INFO, 6);
-KORV_FIELD_AT(THID_CODE_INFO, nKeyValue1, 0);
-KORV_FIELD_AT(THID_CODE_INFO, nKeyValue2, 2);
-KORV_FIELD_AT(THID_CODE_INFO, nModifier, 4);
 
 KORV_RECORD_SIZE(TBUTTONFUNCINFO, 4168);
 KORV_FIELD_AT(TBUTTONFUNCINFO, Reserved0, 0);

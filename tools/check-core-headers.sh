@@ -5,7 +5,7 @@
 #   check-core-headers.sh --self-test   show that a planted include is caught
 set -uo pipefail
 
-core_dirs=(app audio hid profile keys lang hook ports)
+core_dirs=(base app hid profile keys lang hook ports)
 
 # Headers of the Windows SDK and of the Windows build environment, case-insensitive.
 platform_headers='windows|windef|winbase|winuser|wingdi|winnt|winreg|winnls|winerror|winver|wtypes|wtypesbase|winsock2?|ws2tcpip|shellapi|shlobj|shlwapi|shobjidl|objbase|combaseapi|unknwn|ole2|oleauto|commctrl|commdlg|mmsystem|mmdeviceapi|endpointvolume|audioclient|audiopolicy|functiondiscoverykeys(_devpkey)?|propidl|propsys|hidsdi|hidpi|hidusage|hidclass|setupapi|cfgmgr32|devguid|dbt|initguid|tlhelp32|psapi|processthreadsapi|synchapi|fileapi|handleapi|libloaderapi|debugapi|sysinfoapi|timeapi|tchar|crtdbg|winternl|ntstatus|strsafe'

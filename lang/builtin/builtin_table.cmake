@@ -16,4 +16,4 @@ add_custom_command(
     DEPENDS ${KORV_BUILTIN_TABLE_SOURCE} ${KORV_BUILTIN_TABLE_GENERATOR}
     COMMENT "Generating the built-in translation table"
     VERBATIM)
-target_sources(korv_core PRIVATE ${KORV_BUILTIN_TABLE_CPP})
+target_sources(korv_lang PRIVATE ${KORV_BUILTIN_TABLE_CPP})

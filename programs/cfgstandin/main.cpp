@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "app/settings_file.h"
 #include "app/standin_commands.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
-#include "platform/win32/win32_platform.h"
 #include "profile/dm_unit.h"
+#include "programs/common/win32_platform.h"
 
 namespace korv::win32 {
 namespace {
@@ -134,7 +135,7 @@ void Say(const std::wstring& text) {
 
 int RunCommand(const StandInCommand& command) {
     Win32Platform platform;
-    const auto dm = CreateDataModule(platform.DataPorts());
+    const auto dm = LoadDataModule(platform.DataPorts());
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
     HWND monitor = FindWindowW(ToWide(kMonitorWindowClass).c_str(), nullptr);
     if (monitor == nullptr) {

@@ -3,10 +3,11 @@
 #include <windows.h>
 
 #include "app/messages.h"
+#include "app/settings_file.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
-#include "platform/win32/win32_monitor_window.h"
 #include "profile/dm_unit.h"
+#include "programs/monitor/monitor_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace korv;
@@ -21,7 +22,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const UniqueHandle mutex(CreateMutexW(nullptr, TRUE, mutex_name.c_str()));
 
     Win32Platform platform;
-    const auto data_module = CreateDataModule(platform.DataPorts());
+    const auto data_module = LoadDataModule(platform.DataPorts());
     int result = 0;
     {
         MonitorWindow window(instance, platform, *data_module);

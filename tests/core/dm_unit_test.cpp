@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 
+#include "app/settings_file.h"
 #include "hid/usage_and_page.h"
 #include "platform/fake/fake_locale.h"
 #include "platform/fake/fake_system.h"
@@ -39,8 +40,8 @@ class DataModuleTest : public ::testing::Test {
   protected:
     DataModuleTest() { files_.AddFolder(shell_.documents); }
 
-public:
-    std::unique_ptr<TDM> Start() { return CreateDataModule(ports_); }
+  public:
+    std::unique_ptr<TDM> Start() { return LoadDataModule(ports_); }
 
     void PutValue(std::u16string_view name, Bytes data,
                   StoredValueKind kind = StoredValueKind::Binary) {
@@ -58,7 +59,7 @@ public:
         return ImageOf(*group);
     }
 
-protected:
+  protected:
     fake::MemoryKeyedStore registry_;
     fake::MemoryFileSystem files_;
     fake::FakeShell shell_;
@@ -105,7 +106,7 @@ TEST_F(DataModuleTest, CurrentLanguageFollowsTheSystemLanguage) {
         fake::MemoryKeyedStore registry;
         fake::FakeLocale locale;
         locale.system_language_id = static_cast<std::uint16_t>(id);
-        const auto dm = CreateDataModule({registry, files_, shell_, locale, clock_, debug_});
+        const auto dm = LoadDataModule({registry, files_, shell_, locale, clock_, debug_});
         EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, expected) << std::hex << id;
     }
 }
@@ -215,7 +216,7 @@ TEST_F(DataModuleTest, CorruptStoredValuesNeverEndTheModule) {
         fake::MemoryKeyedStore registry;
         const Bytes data = c.data(*this);
         registry.Put(StoreRoot::CurrentUser, kRegFolder, c.name, c.kind, data);
-        const auto dm = CreateDataModule({registry, files_, shell_, locale_, clock_, debug_});
+        const auto dm = LoadDataModule({registry, files_, shell_, locale_, clock_, debug_});
         EXPECT_EQ(dm->FProfileIndex, c.expected_profile);
         EXPECT_TRUE(TDM::IsProfileGroupIndexInRange(dm->FProfileGroupIndex));
 

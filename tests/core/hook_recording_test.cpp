@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/decimal_text.h"
+#include "base/decimal_text.h"
 #include "hook/mouse_buttons.h"
 #include "hook_test_support.h"
 

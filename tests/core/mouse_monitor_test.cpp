@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
+#include "app/settings_file.h"
 #include "lang/translation_engine.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_hook_library.h"
@@ -21,7 +22,7 @@ constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
 
 class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
-    MonitorTest() { dm_ = CreateDataModule(Ports()); }
+    MonitorTest() { dm_ = LoadDataModule(Ports()); }
     // The translation engine is process-wide: leave it showing the source texts.
     ~MonitorTest() override { ResetLanguage(); }
     std::unique_ptr<TKORVANTH417MONMAIN> Create() {
@@ -30,7 +31,7 @@ class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts 
         return monitor;
     }
     void StoreLanguage(std::uint8_t index) {
-        auto other = CreateDataModule(ports_.data);  // the configuration program's side
+        auto other = LoadDataModule(ports_.data);  // the configuration program's side
         other->FAllProfileSettingInfo.CurrentLanguage = index;
         other->SaveBackAllProfileSettingInfo();
     }
@@ -100,7 +101,7 @@ TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
 
 TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     const auto monitor = Create();
-    auto other = CreateDataModule(ports_.data);
+    auto other = LoadDataModule(ports_.data);
     TMouseProfileInfo& profile = other->FCurrentProfileInfo;
     other->ReadProfileInfo(profile, 0);
     profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;

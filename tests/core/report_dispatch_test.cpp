@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
+#include "app/settings_file.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_window_system.h"
 #include "profile/dm_unit.h"
@@ -20,7 +21,7 @@ constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
 class DispatchTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
     DispatchTest() {
-        dm_ = CreateDataModule(Ports());
+        dm_ = LoadDataModule(Ports());
         windows_.windows[std::u16string(kConfigWindowClass)] = kConfig;
         debug.lines.clear();
         dispatcher_ = std::make_unique<ReportDispatcher>(

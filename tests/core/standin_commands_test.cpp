@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
+#include "app/settings_file.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "profile/dm_unit.h"
 
@@ -46,7 +47,7 @@ TEST(StandInCommandLine, ParsesValidCommandsOnly) {
 // the stand-in stores, the monitor's reload finds.
 class StandInTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
-    std::unique_ptr<TDM> Module() { return CreateDataModule(Ports()); }
+    std::unique_ptr<TDM> Module() { return LoadDataModule(Ports()); }
     ReloadRequest Run(Args args) {
         const auto command = ParseStandInCommand(args);
         EXPECT_TRUE(command.has_value());

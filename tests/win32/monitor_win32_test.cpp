@@ -15,9 +15,10 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "app/settings_file.h"
 #include "platform/win32/wide_string.h"
-#include "platform/win32/win32_monitor_window.h"
 #include "profile/dm_unit.h"
+#include "programs/monitor/monitor_window.h"
 
 namespace korv::win32 {
 namespace {
@@ -170,7 +171,7 @@ class MonitorWindowHere : public MonitorOnWindows {
   protected:
     void SetUp() override {
         MonitorOnWindows::SetUp();
-        data_module_ = CreateDataModule(platform_.DataPorts());
+        data_module_ = LoadDataModule(platform_.DataPorts());
         window_ =
             std::make_unique<MonitorWindow>(GetModuleHandleW(nullptr), platform_, *data_module_);
     }

@@ -1,8 +1,8 @@
 // The profile stores and the data module on the real registry and file system, as Wine
 // implements them.
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "app/settings_file.h"
 #include "platform/win32/wide_string.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_keyed_store.h"
@@ -114,7 +115,7 @@ class ProfileDataOnWindows : public ::testing::Test {
     }
 
     std::unique_ptr<TDM> Start() {
-        return CreateDataModule({registry_, files_, shell_, locale_, clock_, debug_});
+        return LoadDataModule({registry_, files_, shell_, locale_, clock_, debug_});
     }
 
     std::wstring reg_folder_;

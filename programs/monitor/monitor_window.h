@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app/mouse_monitor.h"
-#include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_tray.h"
+#include "programs/common/win32_platform.h"
 
 namespace korv::win32 {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_monitor_window.h"
+#include "programs/monitor/monitor_window.h"
 
 #include "app/messages.h"
 #include "platform/win32/wide_string.h"

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Fails when a file includes a project header from a folder it may not use. Dependencies point
+# down: ports <- base <- keys, lang, hid <- hook, profile <- app <- the programs' wiring <-
+# programs. Backends see only ports and base; the fakes see the core below app.
+#   check-layers.sh ROOT          check the tree at ROOT
+#   check-layers.sh --self-test   show that an include against the direction is caught
+set -uo pipefail
+
+# folder : the folders its files may include besides its own
+read -r -d '' allowed <<'TABLE'
+ports:
+base: ports
+keys: base ports
+lang: base ports
+hid: base ports
+hook: keys base ports
+profile: keys hid base ports
+app: profile hook lang keys hid base ports
+platform/win32: base ports
+platform/fake: profile hook lang keys hid base ports
+programs/common: platform/win32 app profile hook lang keys hid base ports
+TABLE
+
+# Prints every include of a project folder that its folder may not use.
+check_tree() {
+    local top=$1 status=0 line folder others file target
+    while IFS= read -r line; do
+        folder=${line%%:*}
+        others=" ${line#*:} "
+        [ -d "$top/$folder" ] || continue
+        while IFS= read -r -d '' file; do
+            while IFS= read -r target; do
+                target=${target%/*}
+                [ "$target" = "$folder" ] && continue
+                case "$others" in *" $target "*) continue ;; esac
+                echo "${file#"$top/"}: includes $target/, which $folder/ may not use"
+                status=1
+            done < <(sed -nE 's@^[[:space:]]*#[[:space:]]*include[[:space:]]*"([a-z_]+(/[a-z0-9_]+)*/[^/"]+)".*@\1@p' "$file")
+        done < <(find "$top/$folder" -maxdepth 1 -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
+    done <<<"$allowed"
+    [ "$status" -eq 0 ] && echo "every include follows the allowed direction"
+    return "$status"
+}
+
+self_test() {
+    local tmp
+    tmp=$(mktemp -d) || return 1
+    trap 'rm -rf "$tmp"' RETURN
+    mkdir -p "$tmp/profile" "$tmp/app" "$tmp/keys" "$tmp/platform/win32"
+    printf '#include "keys/key_records.h"\n#include "profile/records.h"\n' >"$tmp/profile/ok.h"
+    printf '#include "profile/dm_unit.h"\n' >"$tmp/app/ok.cpp"
+    check_tree "$tmp" >/dev/null || { echo "self-test: a clean tree was rejected"; return 1; }
+    local planted
+    for planted in 'keys/up.h:#include "profile/records.h"' \
+                   'profile/up.cpp:  #  include "app/settings_file.h"' \
+                   'platform/win32/up.cpp:#include "app/mouse_monitor.h"'; do
+        printf '%s\n' "${planted#*:}" >"$tmp/${planted%%:*}"
+        if check_tree "$tmp" >/dev/null; then
+            echo "self-test: '${planted#*:}' in ${planted%%:*} went unnoticed"
+            return 1
+        fi
+        rm "$tmp/${planted%%:*}"
+    done
+    echo "self-test: includes against the direction are caught"
+}
+
+if [ "${1:-}" = "--self-test" ]; then
+    self_test
+else
+    check_tree "${1:?usage: check-layers.sh ROOT | --self-test}"
+fi
