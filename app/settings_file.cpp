@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/ascii_text.h"
 #include "base/decimal_text.h"
 #include "ports/file_system.h"
 #include "ports/locale.h"
@@ -99,7 +100,8 @@ TOtherConfig SettingsFile::ReadOtherConfig() const {
     // A key written twice reads as its first value, so it gives one line.
     std::vector<std::u16string> seen;
     for (const std::u16string& name : ini_.KeyNames(kHelpFiles)) {
-        if (std::ranges::any_of(seen, [&](const auto& s) { return EqualsIgnoringCase(s, name); })) {
+        if (std::ranges::any_of(seen,
+                                [&](const auto& s) { return EqualsIgnoringAsciiCase(s, name); })) {
             continue;
         }
         seen.push_back(name);

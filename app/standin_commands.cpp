@@ -70,25 +70,24 @@ namespace {
 
 // The button takes the three values of the code's row, as the configuration program writes a
 // function; the profile goes to the registry, where the monitor reloads it from.
-void SetButton(TDM& dm, std::int32_t profile, std::int32_t button, std::int32_t code) {
+bool SetButton(TDM& dm, std::int32_t profile, std::int32_t button, std::int32_t code) {
     auto image = std::make_unique<TMouseProfileInfo>();
-    dm.ReadProfileInfo(*image, profile);
+    if (!dm.ReadProfileInfo(*image, profile))
+        return false;
     TBUTTONFUNCINFO& entry = image->ConfigInfo.ButtonFuncInfo[button];
     const TFunctionCodeRow row = FunctionCodeTable[static_cast<std::size_t>(code)];
     entry.ButtonIndex = static_cast<std::uint16_t>(button);
     entry.FunctionCode = static_cast<std::uint16_t>(code);
     entry.DeviceCode = row.DeviceCode;
     entry.FunctionID = row.FunctionID;
-    dm.SaveBackToProfileInfo(*image, profile);
-    dm.SaveProfileInfoToRegistry(profile);
+    return dm.SaveBackToProfileInfo(*image, profile) && dm.SaveProfileInfoToRegistry(profile);
 }
 
 // The current profile is the one the current group selects, and CurrentGame.
-void SetProfile(TDM& dm, std::int32_t profile) {
+bool SetProfile(TDM& dm, std::int32_t profile) {
     dm.FProfileSettingGroup.ProfileIndexOfProfileGroup[dm.FProfileGroupIndex] = profile;
-    dm.SaveProfileGroupSettingInfoToRegistry();
-    dm.SwitchToProfile(profile);
-    dm.SaveBackAllProfileSettingInfo();
+    const bool group_stored = dm.SaveProfileGroupSettingInfoToRegistry();
+    return dm.SwitchToProfile(profile) && dm.SaveBackAllProfileSettingInfo() && group_stored;
 }
 
 }  // namespace
@@ -97,15 +96,13 @@ ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& dm) {
     using Kind = StandInCommand::Kind;
     switch (command.kind) {
         case Kind::SetButton:
-            SetButton(dm, command.profile, command.button, command.value);
-            return {UM_RELOAD_PROFILES, command.profile};
+            return {UM_RELOAD_PROFILES, command.profile,
+                    SetButton(dm, command.profile, command.button, command.value)};
         case Kind::SetProfile:
-            SetProfile(dm, command.profile);
-            return {UM_RELOAD_PROFILES, command.profile};
+            return {UM_RELOAD_PROFILES, command.profile, SetProfile(dm, command.profile)};
         case Kind::SetLanguage:
             dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<std::uint8_t>(command.value);
-            dm.SaveBackAllProfileSettingInfo();
-            return {UM_RELOAD_SETTINGS, 0};
+            return {UM_RELOAD_SETTINGS, 0, dm.SaveBackAllProfileSettingInfo()};
         case Kind::ReloadProfiles:
             return {UM_RELOAD_PROFILES, command.value};
         case Kind::ReloadSettings:

@@ -31,13 +31,14 @@ struct StandInCommand {
 struct ReloadRequest {
     std::uint32_t message;
     std::intptr_t lparam;
+    bool stored = true;  // false when an edited record could not be written
 };
 
 // Nothing when the arguments are not a valid command.
 std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string> args);
 
 // Edits the stored records as the configuration program does and returns the request to send.
-ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& data_module);
+[[nodiscard]] ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& data_module);
 
 extern const char16_t kStandInUsage[];
 

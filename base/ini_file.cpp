@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/ascii_text.h"
 #include "ports/locale.h"
 
 namespace korv {
@@ -25,11 +26,6 @@ std::u16string_view Trim(std::u16string_view s) {
 // Names and values end at an embedded NUL, as C strings do on the platform.
 std::u16string CutAtNul(std::u16string_view s) {
     return std::u16string(s.substr(0, s.find(u'\0')));
-}
-
-// Names are compared with ASCII letters folded; other letters must match exactly.
-char16_t FoldCase(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? c + 0x20 : c;
 }
 
 // Removes one pair of enclosing quotes (single or double) and cuts the value to fit a
@@ -106,11 +102,6 @@ std::u16string DecodeUtf16(std::span<const std::uint8_t> b, bool big_endian) {
 
 }  // namespace
 
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    return std::ranges::equal(a, b,
-                              [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
-}
-
 IniFile IniFile::Parse(std::u16string_view text) {
     IniFile file;
     // Keys before the first section belong to a section without a name, which no lookup finds.
@@ -161,7 +152,7 @@ IniFile IniFile::FromBytes(std::span<const std::uint8_t> bytes, const Locale& lo
 
 const IniFile::Section* IniFile::FindSection(std::u16string_view name) const {
     for (const Section& section : sections_) {
-        if (!section.name.empty() && EqualsIgnoringCase(section.name, name))
+        if (!section.name.empty() && EqualsIgnoringAsciiCase(section.name, name))
             return &section;
     }
     return nullptr;
@@ -174,7 +165,7 @@ std::optional<std::u16string_view> IniFile::RawValue(std::u16string_view section
     if (found == nullptr || key.empty())
         return std::nullopt;
     for (const Key& k : found->keys) {
-        if (EqualsIgnoringCase(k.name, key)) {
+        if (EqualsIgnoringAsciiCase(k.name, key)) {
             if (!k.value)
                 return std::nullopt;
             return std::u16string_view(*k.value);

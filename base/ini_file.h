@@ -60,8 +60,4 @@ class IniFile {
     std::vector<Section> sections_;
 };
 
-// True when the two names are equal without regard to ASCII case, as the profile API compares
-// them.
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b);
-
 }  // namespace korv

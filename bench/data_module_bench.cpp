@@ -112,7 +112,7 @@ int Run(int iterations) {
                 registry.WriteCount());
 
     registry = fake::MemoryKeyedStore();
-    LoadDataModule(ports(registry))->SaveBackAllProfileInfoToRegistry();
+    static_cast<void>(LoadDataModule(ports(registry))->SaveBackAllProfileInfoToRegistry());
     fake::MemoryKeyedStore full = registry;
     Measure(
         "full stored set (memory store)", iterations, [&] { registry = full; },

@@ -29,10 +29,6 @@ bool HasBreakOrNul(std::u16string_view text) {
                        [](char16_t c) { return c == u'\0' || IsLineBreak(c); });
 }
 
-char16_t AsciiLower(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 }  // namespace
 
 bool SortedStringList::Add(std::u16string text) {
@@ -120,12 +116,6 @@ bool TranslationTable::AddLang(std::u16string_view code) {
         return false;
     Resources.push_back(Language{std::u16string(code), {}});
     return true;
-}
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char16_t x, char16_t y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 bool IsLineBreak(char16_t c) {

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii_text.h"
+
 namespace korv {
 
 // A sorted, case-sensitive list of texts without duplicates.
@@ -79,9 +81,6 @@ struct TranslationTable {
 
     bool operator==(const TranslationTable&) const = default;
 };
-
-// True when the two texts are equal without regard to ASCII case.
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 
 // True for the code units that end a line in a text block: CR, LF, VT, FF, U+2028, U+2029.
 bool IsLineBreak(char16_t c);

@@ -62,10 +62,6 @@ bool InClassList(const std::vector<std::u16string>& list, std::u16string_view cl
     });
 }
 
-char16_t AsciiLower(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 }  // namespace
 
 std::u16string GetOSDefaultLang(const Locale& locale) {

@@ -24,7 +24,7 @@ class DynamicLibraryLoader {
 
     // Loads the library at `path`, which must be a full path: a bare or relative name is refused,
     // so that no search order can substitute a library from another folder. Null on failure.
-    virtual std::unique_ptr<DynamicLibrary> Load(std::u16string_view path) = 0;
+    [[nodiscard]] virtual std::unique_ptr<DynamicLibrary> Load(std::u16string_view path) = 0;
 };
 
 }  // namespace korv

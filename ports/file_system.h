@@ -15,23 +15,23 @@ class FileSystem {
     virtual ~FileSystem() = default;
 
     // The whole content of a file, or nothing when it is missing or cannot be read.
-    virtual std::optional<std::vector<std::uint8_t>> ReadWholeFile(
+    [[nodiscard]] virtual std::optional<std::vector<std::uint8_t>> ReadWholeFile(
         std::u16string_view path) const = 0;
 
     // The folder of the running executable, ending in a path separator.
     virtual std::u16string ExecutableFolder() const = 0;
 
-    virtual bool FileExists(std::u16string_view path) const = 0;
-    virtual bool FolderExists(std::u16string_view path) const = 0;
+    [[nodiscard]] virtual bool FileExists(std::u16string_view path) const = 0;
+    [[nodiscard]] virtual bool FolderExists(std::u16string_view path) const = 0;
 
     // Creates one folder level: its parent must exist. True when the folder exists afterwards.
-    virtual bool CreateFolder(std::u16string_view path) const = 0;
+    [[nodiscard]] virtual bool CreateFolder(std::u16string_view path) const = 0;
 
     // Creates or replaces a file with the bytes. An existing file is replaced only once the new
     // content is completely on disk, so a failure or a crash never leaves a truncated file where
     // a good one was.
-    virtual bool WriteWholeFile(std::u16string_view path,
-                                std::span<const std::uint8_t> bytes) const = 0;
+    [[nodiscard]] virtual bool WriteWholeFile(std::u16string_view path,
+                                              std::span<const std::uint8_t> bytes) const = 0;
 };
 
 }  // namespace korv

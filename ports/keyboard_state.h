@@ -10,7 +10,7 @@ class KeyboardState {
     virtual ~KeyboardState() = default;
 
     // True while the key with this virtual-key code is held down.
-    virtual bool IsKeyDown(std::uint8_t virtual_key) const = 0;
+    [[nodiscard]] virtual bool IsKeyDown(std::uint8_t virtual_key) const = 0;
 };
 
 }  // namespace korv

@@ -30,17 +30,19 @@ class KeyedStore {
     virtual ~KeyedStore() = default;
 
     // Opens the key (creating it when missing) and reads the named value.
-    virtual StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
-                                  std::u16string_view name) = 0;
+    [[nodiscard]] virtual StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
+                                                std::u16string_view name) = 0;
 
     // Opens the key (creating it when missing) and writes the bytes as a binary value.
-    virtual bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
-                                  std::u16string_view name, std::span<const std::uint8_t> data) = 0;
+    [[nodiscard]] virtual bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+                                                std::u16string_view name,
+                                                std::span<const std::uint8_t> data) = 0;
 
     // Writes a 32-bit number into an existing key; false (and nothing written) when the key
     // does not exist, which this call never creates.
-    virtual bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
-                                     std::u16string_view name, std::uint32_t value) = 0;
+    [[nodiscard]] virtual bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+                                                   std::u16string_view name,
+                                                   std::uint32_t value) = 0;
 };
 
 }  // namespace korv

@@ -35,8 +35,8 @@ class Locale {
     virtual std::uint32_t UserDefaultLocaleId() const = 0;
 
     // One text of a locale, whole; nothing when the system cannot give it.
-    virtual std::optional<std::u16string> LocaleInfo(std::uint32_t locale_id,
-                                                     LocaleItem item) const = 0;
+    [[nodiscard]] virtual std::optional<std::u16string> LocaleInfo(std::uint32_t locale_id,
+                                                                   LocaleItem item) const = 0;
 };
 
 }  // namespace korv

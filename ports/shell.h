@@ -16,7 +16,8 @@ class Shell {
 
     // Asks the shell to open the file (given by name) with `folder` as the working folder,
     // shown normally; false when it cannot.
-    virtual bool OpenFile(std::u16string_view file, std::u16string_view folder) const = 0;
+    [[nodiscard]] virtual bool OpenFile(std::u16string_view file,
+                                        std::u16string_view folder) const = 0;
 };
 
 }  // namespace korv

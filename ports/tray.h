@@ -16,7 +16,7 @@ class Tray {
 
     // Shows the icon file in the notification area; false (the program's own icon stays) when
     // the file is missing or not an icon.
-    virtual bool SetIconFromFile(std::u16string_view path) = 0;
+    [[nodiscard]] virtual bool SetIconFromFile(std::u16string_view path) = 0;
     virtual void SetHint(std::u16string_view hint) = 0;
     virtual void SetMenuCaptions(const std::array<std::u16string, kTrayMenuItems>& captions) = 0;
     // The application's title: the caption of its message boxes and of its hidden window.

@@ -18,8 +18,8 @@ class WindowSystem {
     virtual WindowRef FindWindowByClass(std::u16string_view class_name) const = 0;
 
     // Queues the message and returns at once.
-    virtual bool Post(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
-                      std::intptr_t lparam) const = 0;
+    [[nodiscard]] virtual bool Post(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
+                                    std::intptr_t lparam) const = 0;
 
     // Delivers the message and waits until the receiver has handled it.
     virtual std::intptr_t Send(WindowRef window, std::uint32_t message, std::uintptr_t wparam,

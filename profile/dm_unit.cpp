@@ -106,6 +106,15 @@ void TDM::Trace(std::u16string_view line) const {
     ports_.debug.Trace(line);
 }
 
+// A default built because nothing usable was stored is written back so that the configuration
+// program finds it; when that fails the default still serves in memory and the next start
+// builds it again.
+void TDM::WriteBackDefault(TuiProfile& store) {
+    if (!store.SaveStreamToRegistry())
+        Trace(u"Default " + std::u16string(store.FileName()) +
+              u" cannot be stored in the registry");
+}
+
 // ---- Start-up -------------------------------------------------------------------------------
 
 void TDM::InitDataModule() {
@@ -122,7 +131,7 @@ void TDM::InitDataModule() {
               u" is out of range; profile 0 is active");
         current = 0;
     }
-    SwitchToProfile(current);
+    static_cast<void>(SwitchToProfile(current));  // in range: checked above
 }
 
 void TDM::SetUpStore(TuiProfile& store, std::u16string_view file_name) {
@@ -180,7 +189,9 @@ void TDM::LoadGameProfileFromFile(TuiProfile& store, const TProfileSetting& entr
         WithTrailingBackslash(GetTextField(entry.ProfilePath)) + GetTextField(entry.FileName);
     if (!ports_.files.FileExists(full_name)) {
         store.RestoreToDefault();
-        store.SaveStreamToFile(full_name);
+        if (!store.SaveStreamToFile(full_name))
+            Trace(u"Default profile file " + full_name +
+                  u" cannot be written; it serves in memory");
         return;
     }
     if (!store.LoadStreamFromFile(full_name)) {
@@ -205,7 +216,7 @@ std::int32_t TDM::StoredProfileIndex(std::int32_t group) {
 void TDM::LoadProfileGroupSettingInfoFromRegistry() {
     if (!uiProfileSettingGroup.LoadStreamFromRegistry()) {
         uiProfileSettingGroup.RestoreToDefault();
-        uiProfileSettingGroup.SaveStreamToRegistry();
+        WriteBackDefault(uiProfileSettingGroup);
     }
     uiProfileSettingGroup.ReadRecord(FProfileSettingGroup);
     FProfileGroupIndex = FProfileSettingGroup.CurrentProfileGroup;
@@ -220,7 +231,7 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
 void TDM::LoadAllProfileInfoFromRegistry() {
     if (!uiProfileAllSettingInfo.LoadStreamFromRegistry()) {
         uiProfileAllSettingInfo.RestoreToDefault();
-        uiProfileAllSettingInfo.SaveStreamToRegistry();
+        WriteBackDefault(uiProfileAllSettingInfo);
     }
     uiProfileAllSettingInfo.ReadRecord(FAllProfileSettingInfo);
 }
@@ -243,7 +254,8 @@ bool TDM::LoadProfileInfoFromRegistry(std::int32_t AProfileIndex) {
 }
 
 void TDM::LoadRecordMacroInfoFromRegistry() {
-    uiProfileRecordMacroInfo.LoadStreamFromRegistry();
+    // Nothing stored leaves the zeroed record, which is what an empty macro record is.
+    static_cast<void>(uiProfileRecordMacroInfo.LoadStreamFromRegistry());
     uiProfileRecordMacroInfo.ReadRecord(FRecordMacroInfo);
 }
 
@@ -283,7 +295,7 @@ bool TDM::SwitchToProfileGroup(std::int32_t AProfileGroupIndex) {
     FProfileSettingGroup.CurrentProfileGroup = AProfileGroupIndex;
     FProfileGroupIndex = AProfileGroupIndex;
     FProfileIndex = StoredProfileIndex(AProfileGroupIndex);
-    SwitchToProfile(FProfileIndex);
+    static_cast<void>(SwitchToProfile(FProfileIndex));  // StoredProfileIndex is in range
     return true;
 }
 
@@ -319,50 +331,53 @@ void TDM::SaveBackToProfileGroupSettingInfo() {
 
 // ---- Persisting -----------------------------------------------------------------------------
 
-void TDM::SaveCurrentProfileInfoToRegistry() {
+bool TDM::SaveCurrentProfileInfoToRegistry() {
     SaveBackToCurrentProfileInfo();
-    CurrentStore().SaveStreamToRegistry();
+    return CurrentStore().SaveStreamToRegistry();
 }
 
+// The store's own result: a registry write that failed is reported, not taken as saved.
 bool TDM::SaveProfileInfoToRegistry(std::int32_t AProfileIndex) {
-    if (!IsProfileIndexInRange(AProfileIndex))
-        return false;
-    GameStore(AProfileIndex).SaveStreamToRegistry();
-    return true;
+    return IsProfileIndexInRange(AProfileIndex) && GameStore(AProfileIndex).SaveStreamToRegistry();
 }
 
-void TDM::SaveBackAllProfileInfo() {
+// Every profile is tried, also after a failure; true when all five were written.
+bool TDM::SaveBackAllProfileInfo() {
+    bool all_saved = true;
     for (std::int32_t i = 0; i < kProfileCount; ++i)
-        GameStore(i).SaveStreamToRegistry();
+        all_saved = GameStore(i).SaveStreamToRegistry() && all_saved;
+    return all_saved;
 }
 
-void TDM::SaveBackAllProfileInfoToFile() {
+bool TDM::SaveBackAllProfileInfoToFile() {
+    bool all_saved = true;
     for (std::int32_t i = 0; i < kProfileCount; ++i)
-        GameStore(i).SaveStreamToFile();
+        all_saved = GameStore(i).SaveStreamToFile() && all_saved;
+    return all_saved;
 }
 
-void TDM::SaveCurrentProfileInfoToFile(std::u16string_view AFile) {
-    CurrentStore().SaveStreamToFile(AFile);
+bool TDM::SaveCurrentProfileInfoToFile(std::u16string_view AFile) {
+    return CurrentStore().SaveStreamToFile(AFile);
 }
 
-void TDM::SaveCurrentProfileInfoToFile() {
-    CurrentStore().SaveStreamToFile();
+bool TDM::SaveCurrentProfileInfoToFile() {
+    return CurrentStore().SaveStreamToFile();
 }
 
-void TDM::SaveBackAllProfileSettingInfo() {
+bool TDM::SaveBackAllProfileSettingInfo() {
     FAllProfileSettingInfo.CurrentGame = static_cast<std::uint16_t>(FProfileIndex);
     uiProfileAllSettingInfo.WriteRecord(FAllProfileSettingInfo);
-    uiProfileAllSettingInfo.SaveStreamToRegistry();
+    return uiProfileAllSettingInfo.SaveStreamToRegistry();
 }
 
-void TDM::SaveProfileGroupSettingInfoToRegistry() {
+bool TDM::SaveProfileGroupSettingInfoToRegistry() {
     uiProfileSettingGroup.WriteRecord(FProfileSettingGroup);
-    uiProfileSettingGroup.SaveStreamToRegistry();
+    return uiProfileSettingGroup.SaveStreamToRegistry();
 }
 
-void TDM::SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo) {
+bool TDM::SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo) {
     uiProfileRecordMacroInfo.WriteRecord(ARecordMacroInfo);
-    uiProfileRecordMacroInfo.SaveStreamToRegistry();
+    return uiProfileRecordMacroInfo.SaveStreamToRegistry();
 }
 
 // True when the name and the folder fit their fields whole (longer texts are cut).
@@ -412,9 +427,9 @@ bool TDM::RestoreProfileGroupToDefault(std::int32_t AProfileGroupIndex) {
     return true;
 }
 
-void TDM::RestoreProfileSettingGroupToDefault() {
+bool TDM::RestoreProfileSettingGroupToDefault() {
     uiProfileSettingGroup.RestoreToDefault();
-    uiProfileSettingGroup.SaveStreamToRegistry();
+    return uiProfileSettingGroup.SaveStreamToRegistry();
 }
 
 void TDM::RestoreToDefaultCPISetting() {

@@ -58,50 +58,51 @@ class TDM {
     // Set-up and loading.
     void LoadProfileGroupSettingInfoFromRegistry();
     void LoadAllProfileInfoFromRegistry();
-    bool LoadCurrentProfileInfoFromRegistry();
-    bool LoadCurrentProfileInfoFromFile(std::u16string_view AFile);
-    bool LoadProfileInfoFromRegistry(std::int32_t AProfileIndex);
+    [[nodiscard]] bool LoadCurrentProfileInfoFromRegistry();
+    [[nodiscard]] bool LoadCurrentProfileInfoFromFile(std::u16string_view AFile);
+    [[nodiscard]] bool LoadProfileInfoFromRegistry(std::int32_t AProfileIndex);
     void LoadRecordMacroInfoFromRegistry();
     void InitTestDefaultValue();
 
     // Switching.
-    bool SwitchToProfile(std::int32_t AProfileIndex);
-    bool SwitchToProfileGroup(std::int32_t AProfileGroupIndex);
-    static bool IsProfileIndexInRange(std::int32_t AProfileIndex);
-    static bool IsProfileGroupIndexInRange(std::int32_t AProfileGroupIndex);
+    [[nodiscard]] bool SwitchToProfile(std::int32_t AProfileIndex);
+    [[nodiscard]] bool SwitchToProfileGroup(std::int32_t AProfileGroupIndex);
+    [[nodiscard]] static bool IsProfileIndexInRange(std::int32_t AProfileIndex);
+    [[nodiscard]] static bool IsProfileGroupIndexInRange(std::int32_t AProfileGroupIndex);
 
     // Reading and writing working copies.
-    bool ReadCurrentProfileInfo();
-    bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex);
+    [[nodiscard]] bool ReadCurrentProfileInfo();
+    [[nodiscard]] bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex);
     void SaveBackToCurrentProfileInfo();
-    bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, std::int32_t AProfileIndex);
+    [[nodiscard]] bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo,
+                                             std::int32_t AProfileIndex);
     void SaveBackToProfileGroupSettingInfo();
 
     // Persisting.
-    void SaveCurrentProfileInfoToRegistry();
-    bool SaveProfileInfoToRegistry(std::int32_t AProfileIndex);
-    void SaveBackAllProfileInfo();
-    void SaveBackAllProfileInfoToRegistry() { SaveBackAllProfileInfo(); }
-    void SaveBackAllProfileInfoToFile();
-    void SaveCurrentProfileInfoToFile(std::u16string_view AFile);
-    void SaveCurrentProfileInfoToFile();
-    void SaveBackAllProfileSettingInfo();
-    void SaveProfileGroupSettingInfoToRegistry();
-    void SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo);
-    bool ChangeCurrentProfileFileNameAndPath(std::u16string_view AProfileFilePath);
+    [[nodiscard]] bool SaveCurrentProfileInfoToRegistry();
+    [[nodiscard]] bool SaveProfileInfoToRegistry(std::int32_t AProfileIndex);
+    [[nodiscard]] bool SaveBackAllProfileInfo();
+    [[nodiscard]] bool SaveBackAllProfileInfoToRegistry() { return SaveBackAllProfileInfo(); }
+    [[nodiscard]] bool SaveBackAllProfileInfoToFile();
+    [[nodiscard]] bool SaveCurrentProfileInfoToFile(std::u16string_view AFile);
+    [[nodiscard]] bool SaveCurrentProfileInfoToFile();
+    [[nodiscard]] bool SaveBackAllProfileSettingInfo();
+    [[nodiscard]] bool SaveProfileGroupSettingInfoToRegistry();
+    [[nodiscard]] bool SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo);
+    [[nodiscard]] bool ChangeCurrentProfileFileNameAndPath(std::u16string_view AProfileFilePath);
 
     // Restoring defaults.
     void RestoreCurrentProfileInfoToDefault();
     void RestoreAllProfileInfoToDefault();
-    bool RestoreProfileInfoToDefault(std::int32_t AProfileIndex);
-    bool RestoreProfileGroupToDefault(std::int32_t AProfileGroupIndex);
-    void RestoreProfileSettingGroupToDefault();
+    [[nodiscard]] bool RestoreProfileInfoToDefault(std::int32_t AProfileIndex);
+    [[nodiscard]] bool RestoreProfileGroupToDefault(std::int32_t AProfileGroupIndex);
+    [[nodiscard]] bool RestoreProfileSettingGroupToDefault();
     void RestoreToDefaultCPISetting();
     void RestoreToDefaultLightAndReportAdvancedSetting();
 
     // Change flags; indexes outside 0 to 4 are ignored (and read as unchanged).
     void SetProfileChanged(std::int32_t AIndex, bool AIsChanged);
-    bool IsProfileChanged(std::int32_t AIndex) const;
+    [[nodiscard]] bool IsProfileChanged(std::int32_t AIndex) const;
 
     // Paths and lists.
     std::u16string GetPersonalDocumentProfilePath();
@@ -134,6 +135,7 @@ class TDM {
     TuiProfile& CurrentStore() { return GameStore(FProfileIndex); }
     std::int32_t StoredProfileIndex(std::int32_t group);
     void Trace(std::u16string_view line) const;
+    void WriteBackDefault(TuiProfile& store);
 
     DataModulePorts ports_;
     DataModuleSettings settings_;

@@ -65,13 +65,13 @@ class TuiProfile {
 
     void RestoreToDefault();
 
-    bool LoadStreamFromRegistry();
-    bool SaveStreamToRegistry();
-    bool LoadStreamFromFile();
-    bool LoadStreamFromFile(std::u16string_view strFilewithpath);
-    bool SaveStreamToFile();
-    bool SaveStreamToFile(std::u16string_view strFileWithPath);
-    bool PreSaveStreamToFile(std::u16string_view strFileWithPath);
+    [[nodiscard]] bool LoadStreamFromRegistry();
+    [[nodiscard]] bool SaveStreamToRegistry();
+    [[nodiscard]] bool LoadStreamFromFile();
+    [[nodiscard]] bool LoadStreamFromFile(std::u16string_view strFilewithpath);
+    [[nodiscard]] bool SaveStreamToFile();
+    [[nodiscard]] bool SaveStreamToFile(std::u16string_view strFileWithPath);
+    [[nodiscard]] bool PreSaveStreamToFile(std::u16string_view strFileWithPath);
 
     // Events, in declaration order.
     TStreamEvent OnRestoreToDefault;

@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kExitUsage = 1;
 constexpr int kExitNoMonitor = 2;
+constexpr int kExitNotStored = 3;
 
 struct WindowState {
     HWND log_view = nullptr;
@@ -137,6 +138,11 @@ int RunCommand(const StandInCommand& command) {
     Win32Platform platform;
     const auto dm = LoadDataModule(platform.DataPorts());
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
+    if (!request.stored) {
+        Say(L"The change could not be stored in the registry; the monitor was not asked to "
+            L"reload.\n");
+        return kExitNotStored;
+    }
     HWND monitor = FindWindowW(ToWide(kMonitorWindowClass).c_str(), nullptr);
     if (monitor == nullptr) {
         Say(L"The monitor is not running; the change is stored and takes effect at its start.\n");

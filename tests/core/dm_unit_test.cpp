@@ -7,10 +7,7 @@
 
 #include "app/settings_file.h"
 #include "hid/usage_and_page.h"
-#include "platform/fake/fake_locale.h"
-#include "platform/fake/fake_system.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_keyed_store.h"
+#include "platform/fake/fake_data_module_ports.h"
 #include "profile/default_profiles.h"
 #include "profile/text_field.h"
 #include "tests/core/profile_reference.h"
@@ -36,19 +33,16 @@ Bytes Prefix(const Record& record, std::size_t size) {
     return image;
 }
 
-class DataModuleTest : public ::testing::Test {
-  protected:
-    DataModuleTest() { files_.AddFolder(shell_.documents); }
-
+class DataModuleTest : public ::testing::Test, public fake::FakeDataModulePorts {
   public:
-    std::unique_ptr<TDM> Start() { return LoadDataModule(ports_); }
+    std::unique_ptr<TDM> Start() { return LoadDataModule(Ports()); }
 
     void PutValue(std::u16string_view name, Bytes data,
                   StoredValueKind kind = StoredValueKind::Binary) {
-        registry_.Put(StoreRoot::CurrentUser, kRegFolder, name, kind, std::move(data));
+        registry.Put(StoreRoot::CurrentUser, kRegFolder, name, kind, std::move(data));
     }
     const StoredValue* Value(std::u16string_view name) const {
-        return registry_.Find(StoreRoot::CurrentUser, kRegFolder, name);
+        return registry.Find(StoreRoot::CurrentUser, kRegFolder, name);
     }
     // A stored group record made from the default one by `edit`.
     Bytes GroupRecord(const std::function<void(TProfileSettingGroup&)>& edit) {
@@ -58,46 +52,37 @@ class DataModuleTest : public ::testing::Test {
         edit(*group);
         return ImageOf(*group);
     }
-
-  protected:
-    fake::MemoryKeyedStore registry_;
-    fake::MemoryFileSystem files_;
-    fake::FakeShell shell_;
-    fake::FakeLocale locale_;
-    fake::FixedClock clock_;
-    fake::RecordingDebugOutput debug_;
-    DataModulePorts ports_{registry_, files_, shell_, locale_, clock_, debug_};
 };
 
 TEST_F(DataModuleTest, CleanStartStoresTheGroupAndAllSettingsDefaultsOnly) {
     const auto dm = Start();
-    EXPECT_EQ(registry_.ValueNames(StoreRoot::CurrentUser, kRegFolder),
+    EXPECT_EQ(registry.ValueNames(StoreRoot::CurrentUser, kRegFolder),
               (std::set<std::u16string>{u"profilesettinggroup.pfd", u"allsettings.pfd"}));
     EXPECT_EQ(Value(u"ProfileSettingGroup.pfd")->data,
               reference::ProfileGroupDefault(kProfileFolder, kRegFolder));
     EXPECT_EQ(Value(u"allsettings.pfd")->data, reference::AllSettingsDefault(0));
-    EXPECT_TRUE(files_.Files().empty());
+    EXPECT_TRUE(files.Files().empty());
 
     EXPECT_EQ(dm->FProfileGroupIndex, 0);
     EXPECT_EQ(dm->FProfileIndex, 2);
-    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(2, clock_.now));
+    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(2, clock.now));
     for (int game = 0; game < 5; ++game) {
-        EXPECT_EQ(dm->GameStore(game).Stream(), reference::GameDefault(game, clock_.now)) << game;
+        EXPECT_EQ(dm->GameStore(game).Stream(), reference::GameDefault(game, clock.now)) << game;
     }
     for (std::u16string folder :
          {u"Profile", u"Profile\\\\Profile1_Macros", u"Profile\\\\Profile5_Macros"}) {
-        EXPECT_TRUE(files_.FolderExists(shell_.documents + u"\\" + folder)) << folder.size();
+        EXPECT_TRUE(files.FolderExists(shell.documents + u"\\" + folder)) << folder.size();
     }
     EXPECT_EQ(MouseUsageAndPage.Usage, 1);
     EXPECT_EQ(MouseUsageAndPage.UsagePage, 0xFFA0);
-    EXPECT_TRUE(debug_.lines.empty());
+    EXPECT_TRUE(debug.lines.empty());
 }
 
 TEST_F(DataModuleTest, SecondStartLoadsWhatTheFirstStored) {
     Start();
-    const int writes = registry_.WriteCount();
+    const int writes = registry.WriteCount();
     const auto dm = Start();
-    EXPECT_EQ(registry_.WriteCount(), writes);
+    EXPECT_EQ(registry.WriteCount(), writes);
     EXPECT_EQ(dm->FProfileIndex, 2);
 }
 
@@ -106,7 +91,7 @@ TEST_F(DataModuleTest, CurrentLanguageFollowsTheSystemLanguage) {
         fake::MemoryKeyedStore registry;
         fake::FakeLocale locale;
         locale.system_language_id = static_cast<std::uint16_t>(id);
-        const auto dm = LoadDataModule({registry, files_, shell_, locale, clock_, debug_});
+        const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
         EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, expected) << std::hex << id;
     }
 }
@@ -120,16 +105,16 @@ TEST_F(DataModuleTest, FileStoredProfileMissingIsWrittenExistingIsLoaded) {
                  }
              }));
     const Bytes stored_profile2(113064, 0x5A);
-    files_.AddFolder(folder);
-    files_.Put(folder + u"\\Profile2.pfd", stored_profile2);
+    files.AddFolder(folder);
+    files.Put(folder + u"\\Profile2.pfd", stored_profile2);
 
     const auto dm = Start();
     // The missing file of profile 4 now holds its default; the existing file of profile 2 was
     // loaded and left as it was.
-    EXPECT_EQ(files_.Files().at(folder + u"\\Profile4.pfd"), reference::GameDefault(3, clock_.now));
+    EXPECT_EQ(files.Files().at(folder + u"\\Profile4.pfd"), reference::GameDefault(3, clock.now));
     EXPECT_EQ(dm->GameStore(1).Stream(), stored_profile2);
-    EXPECT_EQ(files_.Files().at(folder + u"\\Profile2.pfd"), stored_profile2);
-    EXPECT_EQ(files_.Files().size(), 2u);
+    EXPECT_EQ(files.Files().at(folder + u"\\Profile2.pfd"), stored_profile2);
+    EXPECT_EQ(files.Files().size(), 2u);
 }
 
 TEST_F(DataModuleTest, UnreadableProfileFileIsNotOverwrittenWithTheDefault) {
@@ -138,11 +123,11 @@ TEST_F(DataModuleTest, UnreadableProfileFileIsNotOverwrittenWithTheDefault) {
                  g.ProfileSettingList[0].StorageType = kStorageTypeFile;
                  SetTextField(g.ProfileSettingList[0].ProfilePath, folder);
              }));
-    files_.PutUnreadable(folder + u"\\Profile1.pfd");
+    files.PutUnreadable(folder + u"\\Profile1.pfd");
     const auto dm = Start();
-    EXPECT_EQ(files_.WriteCount(), 0);
-    EXPECT_EQ(dm->GameStore(0).Stream(), reference::GameDefault(0, clock_.now));
-    EXPECT_EQ(debug_.lines.size(), 1u);
+    EXPECT_EQ(files.WriteCount(), 0);
+    EXPECT_EQ(dm->GameStore(0).Stream(), reference::GameDefault(0, clock.now));
+    EXPECT_EQ(debug.lines.size(), 1u);
 }
 
 // Damaged stored values run through start-up and both reload sequences: the module keeps
@@ -216,20 +201,20 @@ TEST_F(DataModuleTest, CorruptStoredValuesNeverEndTheModule) {
         fake::MemoryKeyedStore registry;
         const Bytes data = c.data(*this);
         registry.Put(StoreRoot::CurrentUser, kRegFolder, c.name, c.kind, data);
-        const auto dm = LoadDataModule({registry, files_, shell_, locale_, clock_, debug_});
+        const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
         EXPECT_EQ(dm->FProfileIndex, c.expected_profile);
         EXPECT_TRUE(TDM::IsProfileGroupIndexInRange(dm->FProfileGroupIndex));
 
         dm->LoadAllProfileInfoFromRegistry();
         dm->LoadProfileGroupSettingInfoFromRegistry();
         dm->LoadAllProfileInfoFromRegistry();
-        dm->LoadCurrentProfileInfoFromRegistry();
+        static_cast<void>(dm->LoadCurrentProfileInfoFromRegistry());  // may find no usable value
         EXPECT_TRUE(TDM::IsProfileIndexInRange(dm->FProfileIndex));
         EXPECT_TRUE(TDM::IsProfileGroupIndexInRange(dm->FProfileGroupIndex));
         EXPECT_LE(dm->GetAllProfilesMacroIndexList().size(), 5u * 12u);
         EXPECT_TRUE(dm->SwitchToProfileGroup(1));
         EXPECT_TRUE(TDM::IsProfileIndexInRange(dm->FProfileIndex));
-        dm->RestoreProfileGroupToDefault(0);
+        EXPECT_TRUE(dm->RestoreProfileGroupToDefault(0));
         dm->RestoreAllProfileInfoToDefault();
 
         const StoredValue* after = registry.Find(StoreRoot::CurrentUser, kRegFolder, c.name);
@@ -240,11 +225,23 @@ TEST_F(DataModuleTest, CorruptStoredValuesNeverEndTheModule) {
     }
 }
 
+TEST_F(DataModuleTest, SavesReportWhetherTheRegistryTookTheRecord) {
+    const auto dm = Start();
+    EXPECT_TRUE(dm->SaveProfileInfoToRegistry(1));
+    EXPECT_TRUE(dm->SaveBackAllProfileInfo());
+    registry.MakeUnavailable(StoreRoot::CurrentUser, kRegFolder);
+    EXPECT_FALSE(dm->SaveProfileInfoToRegistry(1));
+    EXPECT_FALSE(dm->SaveCurrentProfileInfoToRegistry());
+    EXPECT_FALSE(dm->SaveBackAllProfileInfo());
+    EXPECT_FALSE(dm->SaveBackAllProfileSettingInfo());
+    EXPECT_FALSE(dm->SaveProfileInfoToRegistry(5));  // out of range, as before
+}
+
 TEST_F(DataModuleTest, OutOfRangeStoredIndexesAreTraced) {
     PutValue(u"ProfileSettingGroup.pfd", GroupRecord([](auto& g) { g.CurrentProfileGroup = 3; }));
     const auto dm = Start();
-    ASSERT_EQ(debug_.lines.size(), 1u);
-    EXPECT_NE(debug_.lines[0].find(u"CurrentProfileGroup 3"), std::u16string::npos);
+    ASSERT_EQ(debug.lines.size(), 1u);
+    EXPECT_NE(debug.lines[0].find(u"CurrentProfileGroup 3"), std::u16string::npos);
 }
 
 TEST_F(DataModuleTest, Switching) {
@@ -260,8 +257,8 @@ TEST_F(DataModuleTest, Switching) {
     EXPECT_TRUE(dm->SwitchToProfileGroup(1));
     EXPECT_EQ(dm->FProfileIndex, 1);
     EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 1);
-    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(1, clock_.now));
-    dm->SaveBackAllProfileSettingInfo();
+    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(1, clock.now));
+    EXPECT_TRUE(dm->SaveBackAllProfileSettingInfo());
     EXPECT_EQ(Value(u"allsettings.pfd")->data[30950], 1);
 }
 
@@ -272,7 +269,7 @@ TEST_F(DataModuleTest, RestoringTheActiveProfileShowsAfterReadCurrentProfileInfo
     EXPECT_TRUE(dm->IsProfileChanged(2));
     EXPECT_TRUE(dm->RestoreProfileInfoToDefault(2));
     EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.ReportRate, 1000);
-    dm->ReadCurrentProfileInfo();
+    EXPECT_TRUE(dm->ReadCurrentProfileInfo());
     EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.ReportRate, 500);
     EXPECT_FALSE(dm->RestoreProfileInfoToDefault(5));
     EXPECT_FALSE(dm->IsProfileChanged(7));
@@ -282,10 +279,10 @@ TEST_F(DataModuleTest, MacroIndexListIsDistinctInFirstMetOrder) {
     const auto dm = Start();
     auto set_macro = [&](int profile, int button, int macro) {
         TMouseProfileInfo& p = dm->FCurrentProfileInfo;
-        dm->ReadProfileInfo(p, profile);
+        EXPECT_TRUE(dm->ReadProfileInfo(p, profile));
         p.ConfigInfo.ButtonFuncInfo[button].FunctionType = kFunctionTypeMacro;
         p.ConfigInfo.ButtonFuncInfo[button].MacroIndex = static_cast<std::uint16_t>(macro);
-        dm->SaveBackToProfileInfo(p, profile);
+        EXPECT_TRUE(dm->SaveBackToProfileInfo(p, profile));
     };
     set_macro(0, 4, 3);
     set_macro(0, 7, 1);
@@ -295,35 +292,35 @@ TEST_F(DataModuleTest, MacroIndexListIsDistinctInFirstMetOrder) {
 
     // A ButtonCount above 12 reads 12 buttons and says so.
     TMouseProfileInfo& p = dm->FCurrentProfileInfo;
-    dm->ReadProfileInfo(p, 1);
+    EXPECT_TRUE(dm->ReadProfileInfo(p, 1));
     p.ConfigInfo.ButtonCount = 40;
-    dm->SaveBackToProfileInfo(p, 1);
+    EXPECT_TRUE(dm->SaveBackToProfileInfo(p, 1));
     EXPECT_EQ(dm->GetAllProfilesMacroIndexList(), (std::vector<std::int32_t>{3, 1, 2}));
-    EXPECT_EQ(debug_.lines.size(), 1u);
+    EXPECT_EQ(debug.lines.size(), 1u);
 }
 
 TEST_F(DataModuleTest, GameDefaultIsAnOverlayTestDefaultClearsEverything) {
     const auto dm = Start();
     auto profile = std::make_unique<TMouseProfileInfo>();
     std::memset(profile.get(), 0x77, sizeof *profile);
-    dm->SaveBackToProfileInfo(*profile, 0);
-    dm->RestoreProfileInfoToDefault(0);
-    dm->ReadProfileInfo(*profile, 0);
+    EXPECT_TRUE(dm->SaveBackToProfileInfo(*profile, 0));
+    EXPECT_TRUE(dm->RestoreProfileInfoToDefault(0));
+    EXPECT_TRUE(dm->ReadProfileInfo(*profile, 0));
     EXPECT_EQ(ImageOf(profile->MacroKeyInfoList), Bytes(sizeof(TMACROKEYINFOLIST), 0x77));
     EXPECT_EQ(profile->ConfigInfo.ButtonFuncInfo[11].FunctionCode, 0x7777);  // left as it was
     EXPECT_EQ(profile->ConfigInfo.ButtonFuncInfo[11].DeviceCode, 13);
 
     dm->InitTestDefaultValue();
-    EXPECT_EQ(ImageOf(dm->FTestProfileInfo), reference::TestDefault(clock_.now));
-    EXPECT_EQ(ImageOf(dm->FDefaultProfileInfo), reference::GameDefault(0, clock_.now));
+    EXPECT_EQ(ImageOf(dm->FTestProfileInfo), reference::TestDefault(clock.now));
+    EXPECT_EQ(ImageOf(dm->FDefaultProfileInfo), reference::GameDefault(0, clock.now));
 }
 
 TEST_F(DataModuleTest, RestoresADayApartDifferOnlyInTheStamp) {
     const auto dm = Start();
-    dm->RestoreProfileInfoToDefault(3);
+    EXPECT_TRUE(dm->RestoreProfileInfoToDefault(3));
     const Bytes first = dm->GameStore(3).Stream();
-    clock_.now += 1.0 / 86400;
-    dm->RestoreProfileInfoToDefault(3);
+    clock.now += 1.0 / 86400;
+    EXPECT_TRUE(dm->RestoreProfileInfoToDefault(3));
     const Bytes second = dm->GameStore(3).Stream();
     EXPECT_NE(first, second);
     EXPECT_TRUE(std::equal(first.begin(), first.begin() + 64, second.begin()));
@@ -334,20 +331,20 @@ TEST_F(DataModuleTest, RestoringIntoAShortStreamGivesItTheFullRecord) {
     PutValue(u"Profile2.pfd", {1, 2, 3});
     const auto dm = Start();
     EXPECT_EQ(dm->GameStore(1).Stream().size(), 3u);
-    dm->RestoreProfileInfoToDefault(1);
-    Bytes expected = reference::GameDefault(1, clock_.now);
+    EXPECT_TRUE(dm->RestoreProfileInfoToDefault(1));
+    Bytes expected = reference::GameDefault(1, clock.now);
     std::copy_n(Bytes{1, 2, 3}.begin(), 3, expected.begin());
     expected[0] = 0x03, expected[1] = 0x01, expected[2] = 0x00;  // FFileVersion 259 written over
     EXPECT_EQ(dm->GameStore(1).Stream(), expected);
 }
 
 TEST_F(DataModuleTest, LongPrefixAndPathsAreCutInsideTheirFields) {
-    files_.Put(files_.ExecutableFolder() + u"config.ini", [] {
+    files.Put(files.ExecutableFolder() + u"config.ini", [] {
         std::string ini = "[options]\nprofilePrefix=" + std::string(40, 'P') + "\n";
         return Bytes(ini.begin(), ini.end());
     }());
-    shell_.documents = u"C:\\" + std::u16string(1100, u'd');
-    files_.AddFolder(shell_.documents);
+    shell.documents = u"C:\\" + std::u16string(1100, u'd');
+    files.AddFolder(shell.documents);
     const auto dm = Start();
     const TProfileSetting& entry = dm->FProfileSettingGroup.ProfileSettingList[0];
     EXPECT_EQ(GetTextField(entry.FileName), std::u16string(20, u'P'));
@@ -360,7 +357,7 @@ TEST_F(DataModuleTest, DocumentPaths) {
     EXPECT_EQ(dm->GetPersonalDocumentProfilePath(), kProfileFolder);
     EXPECT_EQ(dm->GetPersonalDocumentMacroDatabasePath(),
               std::u16string(kProfileFolder) + u"MacroDB\\MacroSet.MSDB");
-    EXPECT_TRUE(files_.FolderExists(std::u16string(kProfileFolder) + u"MacroDB"));
+    EXPECT_TRUE(files.FolderExists(std::u16string(kProfileFolder) + u"MacroDB"));
 }
 
 TEST_F(DataModuleTest, InMemoryResetsOfTheActiveProfile) {

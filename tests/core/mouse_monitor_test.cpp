@@ -33,7 +33,7 @@ class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts 
     void StoreLanguage(std::uint8_t index) {
         auto other = LoadDataModule(ports_.data);  // the configuration program's side
         other->FAllProfileSettingInfo.CurrentLanguage = index;
-        other->SaveBackAllProfileSettingInfo();
+        EXPECT_TRUE(other->SaveBackAllProfileSettingInfo());
     }
 
     fake::FakeWindowSystem windows_;
@@ -103,10 +103,10 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     const auto monitor = Create();
     auto other = LoadDataModule(ports_.data);
     TMouseProfileInfo& profile = other->FCurrentProfileInfo;
-    other->ReadProfileInfo(profile, 0);
+    EXPECT_TRUE(other->ReadProfileInfo(profile, 0));
     profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
-    other->SaveBackToProfileInfo(profile, 0);
-    other->SaveProfileInfoToRegistry(0);
+    EXPECT_TRUE(other->SaveBackToProfileInfo(profile, 0));
+    EXPECT_TRUE(other->SaveProfileInfoToRegistry(0));
 
     monitor->WMReloadProfiles(3);
     const StoredValue* id = registry.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");

@@ -56,7 +56,7 @@ class StandInTest : public ::testing::Test, protected fake::FakeDataModulePorts 
     static void ReloadProfiles(TDM& monitor) {
         monitor.LoadProfileGroupSettingInfoFromRegistry();
         monitor.LoadAllProfileInfoFromRegistry();
-        monitor.LoadCurrentProfileInfoFromRegistry();
+        EXPECT_TRUE(monitor.LoadCurrentProfileInfoFromRegistry());
     }
 };
 
