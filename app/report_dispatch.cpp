@@ -24,6 +24,7 @@ constexpr std::uint8_t kEventNotify6 = 6;
 void ReportDispatcher::uiHIDData1Data(std::u16string_view, std::u16string_view,
                                       std::uint8_t ReportID, std::span<const std::uint8_t> Data,
                                       std::uint16_t Size) {
+    owner_.Check();
     if (Size != kDecodedReportSize || Data.size() < kDecodedReportSize)
         return;
     const auto data = Data.first(kDecodedReportSize);
@@ -63,6 +64,7 @@ void ReportDispatcher::DecodeDeviceEvent(std::span<const std::uint8_t> data) {
 // 0..11 are buttons of the active profile; 21..25 are profile slots 0..4 (key indexes 21..23
 // arrive as those profile events); 12..20 and above 25 mean nothing and are ignored.
 void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam) {
+    owner_.Check();
     if (wParam < std::size(dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo)) {
         const std::uint16_t code =
             dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[wParam].FunctionCode;
@@ -73,6 +75,7 @@ void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lPara
 }
 
 void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, std::uint8_t) {
+    owner_.Check();
     if (function_code == kFunctionCodeMicMute)
         ports_.microphone.ToggleMute();
 }

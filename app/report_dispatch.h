@@ -5,12 +5,16 @@
 // program. The handler of UM_MONITOR_EVENT then acts from the message loop: the microphone mute
 // for a button whose function is 28, the ProfileID value and UM_PROFILE_SWITCHED for a profile
 // switch.
+//
+// Threads: the dispatcher belongs to the thread that creates it (the main thread, where the
+// reports are delivered); debug builds stop at a call from another thread.
 
 #include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
+#include "base/thread_affinity.h"
 #include "ports/window_system.h"
 
 namespace korv {
@@ -70,6 +74,7 @@ class ReportDispatcher {
     Ports ports_;
     TDM& dm_;
     WindowRef monitor_window_;
+    ThreadAffinity owner_;
 };
 
 }  // namespace korv

@@ -36,20 +36,8 @@ namespace korv {
 namespace {
 
 using bench::Clock;
+using bench::Measure;
 using bench::Micros;
-
-// Runs `run` after `prepare`, timing `run` only, and prints the figures.
-void Measure(const char* what, int iterations, const std::function<void()>& prepare,
-             const std::function<void()>& run) {
-    std::vector<double> times;
-    for (int i = 0; i < iterations; ++i) {
-        prepare();
-        const auto start = Clock::now();
-        run();
-        times.push_back(Micros(Clock::now() - start));
-    }
-    bench::Print(what, times, "us");
-}
 
 #ifdef _WIN32
 class SettingsFolderFileSystem : public win32::Win32FileSystem {
@@ -85,7 +73,8 @@ int Run(int iterations) {
     clear();
     {
         const auto dm = LoadDataModule(ports);
-        dm->SaveBackAllProfileInfoToRegistry();
+        if (!dm->SaveBackAllProfileInfoToRegistry())
+            std::printf("the registry refused the profiles\n");
     }
     Measure(
         "full stored set (registry)", iterations, [] {}, [&] { LoadDataModule(ports); });

@@ -108,7 +108,11 @@ void PumpFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
 void MeasureReportToToggle(int runs) {
     win32::Win32Platform platform;
     const auto dm = LoadDataModule(platform.DataPorts());
-    win32::MonitorWindow window(GetModuleHandleW(nullptr), platform, *dm);
+    const auto window = win32::MonitorWindow::Create(GetModuleHandleW(nullptr), platform, *dm);
+    if (window == nullptr) {
+        std::printf("the monitor window cannot be created\n");
+        return;
+    }
     dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
@@ -118,7 +122,7 @@ void MeasureReportToToggle(int runs) {
             return;
         }
         const auto start = Clock::now();
-        window.Monitor().Dispatcher().uiHIDData1Data(u"", u"", 7, kButton4, 7);
+        window->Monitor().Dispatcher().uiHIDData1Data(u"", u"", 7, kButton4, 7);
         PumpFor(std::chrono::seconds(2),
                 [&] { return platform.microphone.EndpointMuted() != before; });
         times.push_back(Micros(Clock::now() - start));
@@ -144,17 +148,17 @@ int Run(int runs) {
     const auto dm = LoadDataModule(data.Ports());
     dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
     ReportDispatcher dispatcher({windows, data.registry, microphone, data.debug}, *dm, 1);
-    std::vector<double> times;
-    for (int i = 0; i < runs * 1000; ++i) {
-        windows.messages.clear();
-        data.debug.lines.clear();
-        const auto start = Clock::now();
-        dispatcher.uiHIDData1Data(u"", u"", 7, kButton4, 7);
-        const fake::WindowMessage& posted = windows.messages.back();
-        dispatcher.WMMonitorEvent(posted.wparam, posted.lparam);
-        times.push_back(Micros(Clock::now() - start));
-    }
-    Print("key report to mute toggle (portable path, fakes)", times, "us ");
+    bench::Measure(
+        "key report to mute toggle (portable path, fakes)", runs * 1000,
+        [&] {
+            windows.messages.clear();
+            data.debug.lines.clear();
+        },
+        [&] {
+            dispatcher.uiHIDData1Data(u"", u"", 7, kButton4, 7);
+            const fake::WindowMessage& posted = windows.messages.back();
+            dispatcher.WMMonitorEvent(posted.wparam, posted.lparam);
+        });
     return microphone.toggles == runs * 1000 ? 0 : 1;
 }
 #endif

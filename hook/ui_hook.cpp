@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/decimal_text.h"
+#include "hook/hook_callback.h"
 #include "hook/hook_library.h"
 #include "hook/mouse_buttons.h"
 
@@ -42,14 +43,6 @@ std::optional<TMouseHookDetail> FindMouseEntry(const TMouseHookObjectList& list,
     return std::nullopt;
 }
 
-// Runs a handler with the library's ABlocked as a bool.
-template <typename Handler>
-void WithBlocked(std::int32_t* ABlocked, Handler handler) {
-    bool blocked = *ABlocked != 0;
-    handler(blocked);
-    *ABlocked = blocked ? 1 : 0;
-}
-
 }  // namespace
 
 TuiHook::TuiHook(const HookServices& services) : services_(services) {
@@ -60,36 +53,17 @@ TuiHook::~TuiHook() {
     UnloadHookLibrary();
 }
 
-void TuiHook::InstallKeyboardCallback(THookCallback callback) {
-    ++keyboard_session_;
+// Replaces the library's callback of one kind; null only removes it. Every change starts a new
+// session of that kind, so that a recording in progress sees that it was stopped.
+void TuiHook::SetLibraryCallback(HookKind kind, THookCallback callback) {
+    const bool keyboard = kind == HookKind::Keyboard;
+    ++(keyboard ? keyboard_session_ : mouse_session_);
     const std::optional<THookLibraryEntries> entries = HookLibraryEntries();
     if (!FDLLLoaded || !entries)
         return;
-    entries->DisableKeyboardHook();
-    entries->EnableKeyboardHook(callback, this, 0);
-}
-
-void TuiHook::InstallMouseCallback(THookCallback callback) {
-    ++mouse_session_;
-    const std::optional<THookLibraryEntries> entries = HookLibraryEntries();
-    if (!FDLLLoaded || !entries)
-        return;
-    entries->DisableMouseHook();
-    entries->EnableMouseHook(callback, this, 0);
-}
-
-void TuiHook::RemoveKeyboardCallback() {
-    ++keyboard_session_;
-    const std::optional<THookLibraryEntries> entries = HookLibraryEntries();
-    if (FDLLLoaded && entries)
-        entries->DisableKeyboardHook();
-}
-
-void TuiHook::RemoveMouseCallback() {
-    ++mouse_session_;
-    const std::optional<THookLibraryEntries> entries = HookLibraryEntries();
-    if (FDLLLoaded && entries)
-        entries->DisableMouseHook();
+    (keyboard ? entries->DisableKeyboardHook : entries->DisableMouseHook)();
+    if (callback != nullptr)
+        (keyboard ? entries->EnableKeyboardHook : entries->EnableMouseHook)(callback, this, 0);
 }
 
 void TuiHook::StartHookKeyboard() {
@@ -132,23 +106,18 @@ void TuiHook::RemoveAllMouseHookObject() {
 
 void TuiHook::KeyboardHookProc(void* Context, std::int32_t nCode, std::uintptr_t,
                                std::intptr_t lParam, std::int32_t* ABlocked) noexcept {
-    if (Context == nullptr || lParam == 0 || ABlocked == nullptr)
-        return;
-    const auto& key = *reinterpret_cast<const TKBDLLHOOKSTRUCT*>(lParam);
-    WithBlocked(ABlocked, [&](bool& blocked) {
-        static_cast<TuiHook*>(Context)->OnKeyboardHook(nCode, key, blocked);
-    });
+    DispatchHookCallback<TKBDLLHOOKSTRUCT>(Context, lParam, ABlocked,
+                                           [&](TuiHook& hook, const auto& key, bool& blocked) {
+                                               hook.OnKeyboardHook(nCode, key, blocked);
+                                           });
 }
 
 void TuiHook::MouseHookProc(void* Context, std::int32_t, std::uintptr_t wParam,
                             std::intptr_t lParam, std::int32_t* ABlocked) noexcept {
-    if (Context == nullptr || lParam == 0 || ABlocked == nullptr)
-        return;
-    const auto& mouse = *reinterpret_cast<const TMSLLHOOKSTRUCT*>(lParam);
-    WithBlocked(ABlocked, [&](bool& blocked) {
-        static_cast<TuiHook*>(Context)->OnMouseHook(static_cast<std::uint32_t>(wParam), mouse,
-                                                    blocked);
-    });
+    DispatchHookCallback<TMSLLHOOKSTRUCT>(
+        Context, lParam, ABlocked, [&](TuiHook& hook, const auto& mouse, bool& blocked) {
+            hook.OnMouseHook(static_cast<std::uint32_t>(wParam), mouse, blocked);
+        });
 }
 
 void TuiHook::OnKeyboardHook(std::int32_t nCode, const TKBDLLHOOKSTRUCT& key, bool& blocked) {

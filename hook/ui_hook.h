@@ -69,7 +69,7 @@ using TOnRecordMouseMacroKey = std::function<void(
     std::int32_t MacroType, TMouseButtons AButton, std::int32_t AState, std::uint16_t X,
     std::uint16_t Y, double Time, const std::u16string& MacroKeyString,
     const std::u16string& MacroKeyStateString, const TMouseMacroKeyList& MouseRecordList)>;
-using TOnStopRecordKeyboardMacroKey = std::function<void(TMacroKeyList& KeyoboardRecordList)>;
+using TOnStopRecordKeyboardMacroKey = std::function<void(TMacroKeyList& KeyboardRecordList)>;
 using TOnStopRecordMouseMacroKey = std::function<void(TMouseMacroKeyList& MouseRecordList)>;
 
 class TuiHook {
@@ -167,10 +167,16 @@ class TuiHook {
     void AddMacroKey(const TKBDLLHOOKSTRUCT& key);
 
     // Replace the library's callback of one kind; nothing happens without the library.
-    void InstallKeyboardCallback(THookCallback callback);
-    void InstallMouseCallback(THookCallback callback);
-    void RemoveKeyboardCallback();
-    void RemoveMouseCallback();
+    enum class HookKind { Keyboard, Mouse };
+    void SetLibraryCallback(HookKind kind, THookCallback callback);
+    void InstallKeyboardCallback(THookCallback callback) {
+        SetLibraryCallback(HookKind::Keyboard, callback);
+    }
+    void InstallMouseCallback(THookCallback callback) {
+        SetLibraryCallback(HookKind::Mouse, callback);
+    }
+    void RemoveKeyboardCallback() { SetLibraryCallback(HookKind::Keyboard, nullptr); }
+    void RemoveMouseCallback() { SetLibraryCallback(HookKind::Mouse, nullptr); }
 
     const HookServices services_;
     bool FDLLLoaded = false;

@@ -7,6 +7,7 @@
 
 #include "base/decimal_text.h"
 #include "hook/event_time.h"
+#include "hook/hook_callback.h"
 #include "hook/mouse_buttons.h"
 #include "hook/ui_hook.h"
 #include "keys/key_code.h"
@@ -61,16 +62,6 @@ std::u16string StateText(std::int32_t state) {
 template <typename Item>
 void Append(TStringObjectList<Item>& list, std::unique_ptr<Item> item) {
     list.Add(DecimalText(static_cast<std::int64_t>(list.Count())), std::move(item));
-}
-
-// A callback body: the component from Context, the record from lParam, ABlocked as a bool.
-template <typename Record, typename Body>
-void Dispatch(void* Context, std::intptr_t lParam, std::int32_t* ABlocked, Body body) {
-    if (Context == nullptr || lParam == 0 || ABlocked == nullptr)
-        return;
-    bool blocked = *ABlocked != 0;
-    body(*static_cast<TuiHook*>(Context), *reinterpret_cast<const Record*>(lParam), blocked);
-    *ABlocked = blocked ? 1 : 0;
 }
 
 }  // namespace
@@ -134,37 +125,37 @@ void TuiHook::StopRecordMouseMacro() {
 
 void TuiHook::RecordSingleKeyProc(void* Context, std::int32_t, std::uintptr_t, std::intptr_t lParam,
                                   std::int32_t* ABlocked) noexcept {
-    Dispatch<TKBDLLHOOKSTRUCT>(Context, lParam, ABlocked,
-                               [](TuiHook& hook, const auto& key, bool& blocked) {
-                                   hook.OnRecordSingleKey(key, blocked);
-                               });
+    DispatchHookCallback<TKBDLLHOOKSTRUCT>(Context, lParam, ABlocked,
+                                           [](TuiHook& hook, const auto& key, bool& blocked) {
+                                               hook.OnRecordSingleKey(key, blocked);
+                                           });
 }
 
 void TuiHook::RecordComboKeyProc(void* Context, std::int32_t, std::uintptr_t, std::intptr_t lParam,
                                  std::int32_t* ABlocked) noexcept {
-    Dispatch<TKBDLLHOOKSTRUCT>(
+    DispatchHookCallback<TKBDLLHOOKSTRUCT>(
         Context, lParam, ABlocked,
         [](TuiHook& hook, const auto& key, bool& blocked) { hook.OnRecordComboKey(key, blocked); });
 }
 
 void TuiHook::RecordMacroKeyProc(void* Context, std::int32_t, std::uintptr_t, std::intptr_t lParam,
                                  std::int32_t* ABlocked) noexcept {
-    Dispatch<TKBDLLHOOKSTRUCT>(
+    DispatchHookCallback<TKBDLLHOOKSTRUCT>(
         Context, lParam, ABlocked,
         [](TuiHook& hook, const auto& key, bool& blocked) { hook.OnRecordMacroKey(key, blocked); });
 }
 
 void TuiHook::RecordMacroKeyExProc(void* Context, std::int32_t, std::uintptr_t,
                                    std::intptr_t lParam, std::int32_t* ABlocked) noexcept {
-    Dispatch<TKBDLLHOOKSTRUCT>(Context, lParam, ABlocked,
-                               [](TuiHook& hook, const auto& key, bool& blocked) {
-                                   hook.OnRecordMacroKeyEx(key, blocked);
-                               });
+    DispatchHookCallback<TKBDLLHOOKSTRUCT>(Context, lParam, ABlocked,
+                                           [](TuiHook& hook, const auto& key, bool& blocked) {
+                                               hook.OnRecordMacroKeyEx(key, blocked);
+                                           });
 }
 
 void TuiHook::RecordMouseMacroProc(void* Context, std::int32_t, std::uintptr_t wParam,
                                    std::intptr_t lParam, std::int32_t* ABlocked) noexcept {
-    Dispatch<TMSLLHOOKSTRUCT>(
+    DispatchHookCallback<TMSLLHOOKSTRUCT>(
         Context, lParam, ABlocked, [wParam](TuiHook& hook, const auto& mouse, bool&) {
             hook.OnRecordMouseMacro(static_cast<std::uint32_t>(wParam), mouse);
         });

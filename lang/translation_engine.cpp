@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/thread_affinity.h"
 #include "lang/scene.h"
 
 namespace korv {
@@ -12,6 +13,7 @@ namespace {
 
 // The engine's state: one per process, by design.
 struct Engine {
+    ThreadAffinity owner;  // the thread that first uses the engine
     std::optional<TranslationList> CurrentLangList;
     std::optional<SortedStringList> CollectList;
     bool ReverseTranslating = false;
@@ -20,6 +22,7 @@ struct Engine {
 
 Engine& TheEngine() {
     static Engine engine;
+    engine.owner.Check();
     return engine;
 }
 

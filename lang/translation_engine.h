@@ -5,7 +5,8 @@
 // collection of every text asked for, and the scenes whose texts it re-translates when the
 // language changes.
 //
-// Used from the user-interface thread only; nothing is locked.
+// Used from one thread only, the user-interface thread that first uses it; nothing is locked.
+// Debug builds stop at a call from another thread.
 
 #include <string>
 #include <string_view>

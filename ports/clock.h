@@ -1,5 +1,7 @@
 #pragma once
 // Port: the platform's clock.
+//
+// Threads: any thread; implementations keep no state.
 
 namespace korv {
 

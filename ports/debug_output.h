@@ -1,5 +1,8 @@
 #pragma once
 // Port: the debugger output channel, where the monitor writes its trace lines.
+//
+// Threads: any thread (HID readers trace from their own threads); implementations must be
+// safe for that.
 
 #include <string_view>
 

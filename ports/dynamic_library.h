@@ -1,5 +1,7 @@
 #pragma once
 // Port: loading a library of code at run time and finding its entry points.
+//
+// Threads: the main thread, which loads and unloads the hook library.
 
 #include <memory>
 #include <string_view>

@@ -1,5 +1,8 @@
 #pragma once
 // Port: files and folders of the platform.
+//
+// Threads: any thread; implementations keep no state between calls. The monitor calls it from
+// its main thread.
 
 #include <cstdint>
 #include <optional>

@@ -1,5 +1,7 @@
 #pragma once
 // Port: the keyboard state as the calling thread's input sees it.
+//
+// Threads: the thread whose input state is asked for (the hooking thread).
 
 #include <cstdint>
 

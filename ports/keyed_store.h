@@ -1,6 +1,8 @@
 #pragma once
 // Port: a keyed store of named values, the registry on Windows. Keys are paths below one of two
 // roots; values have a kind and raw bytes.
+//
+// Threads: the main thread. Implementations keep no state between calls.
 
 #include <cstdint>
 #include <span>

@@ -1,5 +1,7 @@
 #pragma once
 // Port: national-language services of the platform.
+//
+// Threads: the main thread (language selection and the settings file).
 
 #include <cstdint>
 #include <optional>

@@ -1,5 +1,7 @@
 #pragma once
 // Port: the platform's modal message box.
+//
+// Threads: the main thread; a box runs its own message loop until it is closed.
 
 #include <string_view>
 

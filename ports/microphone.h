@@ -1,5 +1,7 @@
 #pragma once
 // Port: the system's microphone mute switch.
+//
+// Threads: the main thread, which owns the audio objects; implementations may check it.
 
 namespace korv {
 

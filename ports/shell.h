@@ -1,5 +1,7 @@
 #pragma once
 // Port: the desktop shell.
+//
+// Threads: the main thread.
 
 #include <string>
 #include <string_view>

@@ -1,5 +1,7 @@
 #pragma once
 // Port: the notification-area icon with its popup menu, and the application's title.
+//
+// Threads: the main thread, which owns the icon's window.
 
 #include <array>
 #include <string>

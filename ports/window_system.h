@@ -1,6 +1,9 @@
 #pragma once
 // Port: the window system, as far as the monitor talks to windows of other programs and posts
 // to its own: finding a top-level window by class, posting, sending, raising a window.
+//
+// Threads: any thread for FindWindowByClass, Post and Send; ShowAndBringForward on the main
+// thread.
 
 #include <cstdint>
 #include <string_view>

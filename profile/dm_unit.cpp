@@ -69,31 +69,22 @@ TDM::TDM(const DataModulePorts& ports, DataModuleSettings settings)
       uiProfileDefaultGame(ports.registry, ports.files),
       uiProfileTest(ports.registry, ports.files),
       uiProfileRecordMacroInfo(ports.registry, ports.files) {
-    uiProfileAllSettingInfo.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileAllSettingInfoRestoreToDefault(s);
+    FProfileGroup = {&uiProfileGame1, &uiProfileGame2, &uiProfileGame3,
+                     &uiProfileGame4, &uiProfileGame5, nullptr};
+    const auto handler = [this](void (TDM::*method)(ProfileStream&)) {
+        return [this, method](ProfileStream& stream) { (this->*method)(stream); };
     };
-    uiProfileGame1.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileGame1RestoreToDefault(s);
-    };
-    uiProfileGame2.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileGame2RestoreToDefault(s);
-    };
-    uiProfileGame3.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileGame3RestoreToDefault(s);
-    };
-    uiProfileGame4.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileGame4RestoreToDefault(s);
-    };
-    uiProfileGame5.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileGame5RestoreToDefault(s);
-    };
-    uiProfileSettingGroup.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileSettingGroupRestoreToDefault(s);
-    };
+    uiProfileAllSettingInfo.OnRestoreToDefault =
+        handler(&TDM::uiProfileAllSettingInfoRestoreToDefault);
+    uiProfileSettingGroup.OnRestoreToDefault = handler(&TDM::uiProfileSettingGroupRestoreToDefault);
+    uiProfileTest.OnRestoreToDefault = handler(&TDM::uiProfileTestRestoreToDefault);
+    for (int game = 0; game < kProfileCount; ++game) {
+        GameStore(game).OnRestoreToDefault = [this, game](ProfileStream& stream) {
+            GameDefault(stream, game);
+        };
+    }
+    // The default game store restores as the first game profile does.
     uiProfileDefaultGame.OnRestoreToDefault = uiProfileGame1.OnRestoreToDefault;
-    uiProfileTest.OnRestoreToDefault = [this](ProfileStream& s) {
-        uiProfileTestRestoreToDefault(s);
-    };
 }
 
 std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports, DataModuleSettings settings) {
@@ -135,6 +126,7 @@ void TDM::InitDataModule() {
 }
 
 void TDM::SetUpStore(TuiProfile& store, std::u16string_view file_name) {
+    owner_.Check();
     store.SetRootKey(StoreRoot::CurrentUser);
     store.SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
     store.SetFileName(file_name);
@@ -155,9 +147,6 @@ void TDM::InitAllSettingInfo() {
 }
 
 void TDM::InitGameProfiles() {
-    TuiProfile* const stores[] = {&uiProfileGame1, &uiProfileGame2, &uiProfileGame3,
-                                  &uiProfileGame4, &uiProfileGame5};
-    std::copy(std::begin(stores), std::end(stores), FProfileGroup.begin());
     for (std::int32_t i = 0; i < kProfileCount; ++i)
         InitGameProfile(i);
 }
@@ -214,6 +203,7 @@ std::int32_t TDM::StoredProfileIndex(std::int32_t group) {
 }
 
 void TDM::LoadProfileGroupSettingInfoFromRegistry() {
+    owner_.Check();
     if (!uiProfileSettingGroup.LoadStreamFromRegistry()) {
         uiProfileSettingGroup.RestoreToDefault();
         WriteBackDefault(uiProfileSettingGroup);
@@ -229,6 +219,7 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
 }
 
 void TDM::LoadAllProfileInfoFromRegistry() {
+    owner_.Check();
     if (!uiProfileAllSettingInfo.LoadStreamFromRegistry()) {
         uiProfileAllSettingInfo.RestoreToDefault();
         WriteBackDefault(uiProfileAllSettingInfo);
@@ -254,6 +245,7 @@ bool TDM::LoadProfileInfoFromRegistry(std::int32_t AProfileIndex) {
 }
 
 void TDM::LoadRecordMacroInfoFromRegistry() {
+    owner_.Check();
     // Nothing stored leaves the zeroed record, which is what an empty macro record is.
     static_cast<void>(uiProfileRecordMacroInfo.LoadStreamFromRegistry());
     uiProfileRecordMacroInfo.ReadRecord(FRecordMacroInfo);
@@ -326,6 +318,7 @@ bool TDM::SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, std::int3
 }
 
 void TDM::SaveBackToProfileGroupSettingInfo() {
+    owner_.Check();
     uiProfileSettingGroup.WriteRecord(FProfileSettingGroup);
 }
 
@@ -365,12 +358,14 @@ bool TDM::SaveCurrentProfileInfoToFile() {
 }
 
 bool TDM::SaveBackAllProfileSettingInfo() {
+    owner_.Check();
     FAllProfileSettingInfo.CurrentGame = static_cast<std::uint16_t>(FProfileIndex);
     uiProfileAllSettingInfo.WriteRecord(FAllProfileSettingInfo);
     return uiProfileAllSettingInfo.SaveStreamToRegistry();
 }
 
 bool TDM::SaveProfileGroupSettingInfoToRegistry() {
+    owner_.Check();
     uiProfileSettingGroup.WriteRecord(FProfileSettingGroup);
     return uiProfileSettingGroup.SaveStreamToRegistry();
 }

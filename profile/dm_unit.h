@@ -9,6 +9,9 @@
 // of range, short or long values, values of the wrong type. The module never reads or writes
 // outside a record for them; it takes a safe choice in memory (group 0, profile 0, at most 12
 // buttons), leaves the stored record as it is and writes a trace line.
+//
+// Threads: the module belongs to the thread that creates it (the main thread); nothing is locked.
+// Debug builds stop at a call from another thread.
 
 #include <array>
 #include <cstdint>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/thread_affinity.h"
 #include "profile/options.h"
 #include "profile/records.h"
 #include "profile/ui_profile.h"
@@ -110,17 +114,14 @@ class TDM {
     std::vector<std::int32_t> GetAllProfilesMacroIndexList() const;
 
     // Default handlers of the stores.
-    void uiProfileGame1RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 0); }
-    void uiProfileGame2RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 1); }
-    void uiProfileGame3RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 2); }
-    void uiProfileGame4RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 3); }
-    void uiProfileGame5RestoreToDefault(ProfileStream& stream) { GameDefault(stream, 4); }
+    // (The five game stores restore through GameDefault with their index.)
     void uiProfileTestRestoreToDefault(ProfileStream& stream);
     void uiProfileAllSettingInfoRestoreToDefault(ProfileStream& stream);
     void uiProfileSettingGroupRestoreToDefault(ProfileStream& stream);
 
     // The store of a game profile, 0 to 4.
     TuiProfile& GameStore(std::int32_t index) {
+        owner_.Check();
         return *FProfileGroup[static_cast<std::size_t>(index)];
     }
 
@@ -139,6 +140,7 @@ class TDM {
 
     DataModulePorts ports_;
     DataModuleSettings settings_;
+    ThreadAffinity owner_;
 
   public:
     // The stores, in declaration order.
@@ -155,7 +157,7 @@ class TDM {
 
     // Working copies and state; everything is zero when the module is created.
     TALLGAMESINFO FAllProfileSettingInfo{};
-    // Slots 0 to 4 are the game stores; slot 5 is never filled.
+    // Slots 0 to 4 are the game stores, from creation on; slot 5 is never filled.
     std::array<TuiProfile*, 6> FProfileGroup{};
     std::array<bool, kProfileCount> FProfileChanged{};
     TProfileSettingGroup FProfileSettingGroup{};

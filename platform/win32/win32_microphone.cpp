@@ -20,8 +20,6 @@ constexpr IID kIidMMDeviceEnumerator = {
     0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
 constexpr IID kIidAudioEndpointVolume = {
     0x5CDF2C82, 0x841E, 0x4546, {0x97, 0x22, 0x0C, 0xF7, 0x40, 0x78, 0x22, 0x9A}};
-constexpr IID kIidAudioEndpointVolumeCallback = {
-    0x657804FA, 0xD6AD, 0x4496, {0x8A, 0x60, 0x35, 0x27, 0x52, 0xAF, 0x4F, 0x89}};
 constexpr PROPERTYKEY kDeviceFriendlyName = {
     {0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 14};
 constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
@@ -31,13 +29,6 @@ constexpr DWORD kLineComponentTypes[] = {
     MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
     MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER};
 
-template <typename T>
-void Release(T*& object) {
-    if (object != nullptr)
-        object->Release();
-    object = nullptr;
-}
-
 std::u16string TakeCoString(LPWSTR text) {
     std::u16string out = text != nullptr ? FromWide(text) : std::u16string();
     CoTaskMemFree(text);
@@ -45,8 +36,8 @@ std::u16string TakeCoString(LPWSTR text) {
 }
 
 std::u16string FriendlyName(IMMDevice* device) {
-    IPropertyStore* properties = nullptr;
-    if (FAILED(device->OpenPropertyStore(STGM_READ, &properties)))
+    ComPtr<IPropertyStore> properties;
+    if (FAILED(device->OpenPropertyStore(STGM_READ, properties.Put())))
         return {};
     PROPVARIANT value;
     PropVariantInit(&value);
@@ -55,7 +46,6 @@ std::u16string FriendlyName(IMMDevice* device) {
         name = FromWide(value.pwszVal);
     }
     PropVariantClear(&value);
-    properties->Release();
     return name;
 }
 
@@ -82,48 +72,11 @@ class OpenMixer {
 
 }  // namespace
 
-// Tells the monitor that the endpoint's volume or mute changed; nothing reads the flag, it
-// only marks the time the notification runs.
-class EndpointVolumeCallback : public IAudioEndpointVolumeCallback {
-  public:
-    explicit EndpointVolumeCallback(std::atomic<bool>& updating) : updating_(updating) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == kIidAudioEndpointVolumeCallback) {
-            *object = static_cast<IAudioEndpointVolumeCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA) override {
-        updating_ = true;
-        updating_ = false;
-        return S_OK;
-    }
-
-  private:
-    virtual ~EndpointVolumeCallback() = default;
-    std::atomic<ULONG> references_{1};
-    std::atomic<bool>& updating_;
-};
-
 Win32Microphone::Win32Microphone(const DebugOutput& debug, std::function<std::u16string()> title)
     : debug_(debug), title_(std::move(title)) {}
 
 Win32Microphone::~Win32Microphone() {
-    ReleaseEndpoint();
-    Release(FMMDevEnum);
-    if (com_initialised_)
-        CoUninitialize();
+    owner_.Check();  // COM is undone on the thread that initialised it
 }
 
 bool Win32Microphone::UseCoreAudio() {
@@ -134,12 +87,8 @@ bool Win32Microphone::UseCoreAudio() {
 }
 
 void Win32Microphone::ReleaseEndpoint() {
-    if (FEndpoint != nullptr && callback_ != nullptr) {
-        FEndpoint->UnregisterControlChangeNotify(callback_);
-    }
-    Release(callback_);
-    Release(FEndpoint);
-    Release(FMMDev);
+    FEndpoint.Reset();
+    FMMDev.Reset();
     device_id_.clear();
     device_name_.clear();
 }
@@ -151,42 +100,38 @@ void Win32Microphone::InitEndpointVolume() {
 // Binds to the default capture endpoint of this moment. The bound endpoint is kept while it
 // stays the default: its volume object is the one whose mute state the toggle reads back.
 bool Win32Microphone::BindDefaultCaptureEndpoint() {
-    if (!com_initialised_) {
-        com_initialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    }
-    if (FMMDevEnum == nullptr &&
-        FAILED(CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, kClassContext,
-                                kIidMMDeviceEnumerator, reinterpret_cast<void**>(&FMMDevEnum)))) {
-        FMMDevEnum = nullptr;
+    owner_.Check();
+    if (!apartment_)
+        apartment_.emplace(COINIT_APARTMENTTHREADED);
+    if (!apartment_->Usable())
+        return false;
+    if (!FMMDevEnum && FAILED(CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, kClassContext,
+                                               kIidMMDeviceEnumerator, FMMDevEnum.PutVoid()))) {
         return false;
     }
-    IMMDevice* device = nullptr;
-    if (FMMDevEnum->GetDefaultAudioEndpoint(eCapture, eMultimedia, &device) != S_OK) {
+    ComPtr<IMMDevice> device;
+    if (FMMDevEnum->GetDefaultAudioEndpoint(eCapture, eMultimedia, device.Put()) != S_OK) {
         ReleaseEndpoint();  // no microphone now: nothing to act on
         return false;
     }
     LPWSTR id = nullptr;
-    device->GetId(&id);
-    const std::u16string device_id = TakeCoString(id);
-    if (FEndpoint != nullptr && device_id == device_id_) {
-        device->Release();
+    const std::u16string device_id =
+        SUCCEEDED(device->GetId(&id)) ? TakeCoString(id) : std::u16string();
+    if (FEndpoint && device_id == device_id_)
         return true;
-    }
     ReleaseEndpoint();
-    FMMDev = device;
-    if (FMMDev->Activate(kIidAudioEndpointVolume, kClassContext, nullptr,
-                         reinterpret_cast<void**>(&FEndpoint)) != S_OK) {
-        FEndpoint = nullptr;
+    if (device->Activate(kIidAudioEndpointVolume, kClassContext, nullptr, FEndpoint.PutVoid()) !=
+        S_OK) {
         return false;
     }
+    FMMDev = std::move(device);
     device_id_ = device_id;
-    device_name_ = FriendlyName(FMMDev);
-    callback_ = new EndpointVolumeCallback(FVolumeUpdating);
-    FEndpoint->RegisterControlChangeNotify(callback_);
+    device_name_ = FriendlyName(FMMDev.Get());
     return true;
 }
 
 void Win32Microphone::ToggleMute() {
+    owner_.Check();
     if (!UseCoreAudio()) {
         SetMixerMute(1, GetMixerMute(1) ? 0 : 1);
         return;
@@ -194,16 +139,19 @@ void Win32Microphone::ToggleMute() {
     if (!BindDefaultCaptureEndpoint())
         return;
     BOOL muted = FALSE;
-    FEndpoint->GetMute(&muted);
-    FEndpoint->SetMute(!muted, nullptr);
+    if (FAILED(FEndpoint->GetMute(&muted)) || FAILED(FEndpoint->SetMute(!muted, nullptr))) {
+        debug_.Trace(u"Microphone mute cannot be read or set");
+        return;
+    }
     const std::optional<bool> now = EndpointMuted();
     debug_.Trace(u"Microphone \"" + (device_name_.empty() ? device_id_ : device_name_) + u"\" " +
                  (now ? (*now ? u"muted" : u"unmuted") : u"state unknown"));
 }
 
 std::optional<bool> Win32Microphone::EndpointMuted() const {
+    owner_.Check();
     BOOL muted = FALSE;
-    if (FEndpoint == nullptr || FAILED(FEndpoint->GetMute(&muted)))
+    if (!FEndpoint || FAILED(FEndpoint->GetMute(&muted)))
         return std::nullopt;
     return muted != FALSE;
 }
@@ -279,7 +227,7 @@ bool Win32Microphone::GetMixerMute(std::uint8_t line_type) const {
     MIXERCONTROLDETAILS details = DetailsFor(control.control_id, value);
     if (mixerGetControlDetailsW(mixer.Object(), &details, MIXER_GETCONTROLDETAILSF_VALUE) !=
         MMSYSERR_NOERROR) {
-        ShowMessage(L"SetControlDetails Error");
+        ShowMessage(L"GetControlDetails Error");  // the read failed, not a write
     }
     return value.fValue != 0;
 }

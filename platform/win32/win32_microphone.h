@@ -2,11 +2,12 @@
 // The microphone mute switch on Windows: the default capture endpoint through Core Audio on
 // Windows Vista and later, the microphone line of mixer 0 on older systems.
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "base/thread_affinity.h"
+#include "platform/win32/com_ptr.h"
 #include "ports/microphone.h"
 
 struct IAudioEndpointVolume;
@@ -19,8 +20,8 @@ class DebugOutput;
 
 namespace korv::win32 {
 
-class EndpointVolumeCallback;
-
+// Threads: belongs to the thread that creates it (the monitor's main thread), which also
+// initialises COM for it on first use; debug builds stop at a call from another thread.
 class Win32Microphone : public Microphone {
   public:
     // `title` gives the caption of the mixer path's message boxes (the application title).
@@ -58,17 +59,14 @@ class Win32Microphone : public Microphone {
 
     const DebugOutput& debug_;
     std::function<std::u16string()> title_;
-    bool com_initialised_ = false;
-    IMMDeviceEnumerator* FMMDevEnum = nullptr;
-    IMMDevice* FMMDev = nullptr;
-    IAudioEndpointVolume* FEndpoint = nullptr;
-    EndpointVolumeCallback* callback_ = nullptr;
+    ThreadAffinity owner_;
+    // Declared before the interfaces so that they are released while COM is still initialised.
+    std::optional<ComApartment> apartment_;
+    ComPtr<IMMDeviceEnumerator> FMMDevEnum;
+    ComPtr<IMMDevice> FMMDev;
+    ComPtr<IAudioEndpointVolume> FEndpoint;
     std::u16string device_id_;
     std::u16string device_name_;
-
-  public:
-    // True only while a volume notification is being handled (on the audio service's thread).
-    std::atomic<bool> FVolumeUpdating{false};
 };
 
 }  // namespace korv::win32

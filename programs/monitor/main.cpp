@@ -9,25 +9,33 @@
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
 
+namespace {
+
+constexpr int kExitWindowFailed = 1;
+constexpr int kExitNoMutex = 2;
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace korv;
     using namespace korv::win32;
-    // The single-instance mutex has the window class's name. A second start ends here, before
-    // any window or tray icon, without a sound.
-    const std::wstring mutex_name = ToWide(kMonitorWindowClass);
-    if (const HANDLE other = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutex_name.c_str())) {
-        CloseHandle(other);
-        return 0;
-    }
-    const UniqueHandle mutex(CreateMutexW(nullptr, TRUE, mutex_name.c_str()));
-
     Win32Platform platform;
-    const auto data_module = LoadDataModule(platform.DataPorts());
-    int result = 0;
-    {
-        MonitorWindow window(instance, platform, *data_module);
-        result = RunMessageLoop();
+    // The single-instance mutex has the window class's name. Creating it is the check itself,
+    // so two monitors started at the same moment cannot both pass. A second start ends here,
+    // before any window or tray icon, without a sound.
+    const UniqueHandle mutex(CreateMutexW(nullptr, TRUE, ToWide(kMonitorWindowClass).c_str()));
+    if (mutex.Valid() && GetLastError() == ERROR_ALREADY_EXISTS)
+        return 0;
+    if (!mutex.Valid()) {
+        platform.debug.Trace(u"Single-instance mutex cannot be created; the monitor ends");
+        return kExitNoMutex;
     }
+    const auto data_module = LoadDataModule(platform.DataPorts());
+    int result = kExitWindowFailed;
+    if (const auto window = MonitorWindow::Create(instance, platform, *data_module))
+        result = RunMessageLoop();
+    else
+        platform.debug.Trace(u"The monitor window cannot be created; the monitor ends");
     ReleaseMutex(mutex.Get());
     return result;
 }

@@ -1,6 +1,7 @@
 #include "programs/monitor/monitor_window.h"
 
 #include "app/messages.h"
+#include "base/decimal_text.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
@@ -8,6 +9,15 @@ namespace {
 
 constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 constexpr int kProgramIconResource = 1;
+// While the shell's notification area is not there yet (early at logon), the icon is added
+// again at this interval until it is shown.
+constexpr UINT_PTR kTrayRetryTimer = 1;
+constexpr UINT kTrayRetryMilliseconds = 2000;
+
+void TraceFailure(const DebugOutput& debug, std::u16string_view call) {
+    debug.Trace(u"Monitor window: " + std::u16string(call) + u" failed, error " +
+                DecimalText(GetLastError()));
+}
 
 HICON ProgramIcon(HINSTANCE instance) {
     HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(kProgramIconResource));
@@ -16,21 +26,39 @@ HICON ProgramIcon(HINSTANCE instance) {
 
 }  // namespace
 
-MonitorWindow::MonitorWindow(HINSTANCE instance, Win32Platform& platform, TDM& data_module)
-    : instance_(instance), platform_(platform) {
+MonitorWindow::MonitorWindow(HINSTANCE instance, Win32Platform& platform)
+    : instance_(instance), platform_(platform) {}
+
+std::unique_ptr<MonitorWindow> MonitorWindow::Create(HINSTANCE instance, Win32Platform& platform,
+                                                     TDM& data_module) {
+    std::unique_ptr<MonitorWindow> self(new MonitorWindow(instance, platform));
     const std::wstring class_name = ToWide(kMonitorWindowClass);
     WNDCLASSW window_class{};
     window_class.lpfnWndProc = WindowProc;
     window_class.hInstance = instance;
     window_class.hIcon = ProgramIcon(instance);
     window_class.lpszClassName = class_name.c_str();
-    RegisterClassW(&window_class);
+    self->class_registered_ = RegisterClassW(&window_class) != 0;
+    if (!self->class_registered_) {
+        TraceFailure(platform.debug, u"RegisterClassW");
+        return nullptr;
+    }
     // A tool window: no task-bar button. Never shown.
-    window_ =
+    self->window_ =
         CreateWindowExW(WS_EX_TOOLWINDOW, class_name.c_str(), ToWide(kApplicationTitle).c_str(),
-                        WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, this);
+                        WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, self.get());
+    if (self->window_ == nullptr) {
+        TraceFailure(platform.debug, u"CreateWindowExW");
+        return nullptr;
+    }
+    self->CreateComponents(data_module, window_class.hIcon);
+    return self;
+}
+
+void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
+    Win32Platform& platform = platform_;
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, window_class.hIcon);
+    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, program_icon);
     const MonitorPorts ports{
         platform.DataPorts(),
         platform.windows,
@@ -39,17 +67,30 @@ MonitorWindow::MonitorWindow(HINSTANCE instance, Win32Platform& platform, TDM& d
         {platform.files, platform.libraries, platform.message_boxes, platform.keyboard}};
     monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module,
                                                      reinterpret_cast<WindowRef>(window_));
-    tray_->Show();
+    ShowTrayIcon();
     monitor_->FormCreate();
     platform_.title = monitor_->Title();
 }
 
+// Adds the icon, or keeps trying on a timer while the notification area is not there.
+void MonitorWindow::ShowTrayIcon() {
+    if (tray_->Show()) {
+        KillTimer(window_, kTrayRetryTimer);
+        return;
+    }
+    platform_.debug.Trace(u"Tray icon cannot be added yet; trying again");
+    SetTimer(window_, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr);
+}
+
 MonitorWindow::~MonitorWindow() {
-    monitor_->FormDestroy();
+    if (monitor_ != nullptr)
+        monitor_->FormDestroy();
     monitor_.reset();
     tray_.reset();
-    DestroyWindow(window_);
-    UnregisterClassW(ToWide(kMonitorWindowClass).c_str(), instance_);
+    if (window_ != nullptr)
+        DestroyWindow(window_);
+    if (class_registered_)
+        UnregisterClassW(ToWide(kMonitorWindowClass).c_str(), instance_);
 }
 
 LRESULT CALLBACK MonitorWindow::WindowProc(HWND window, UINT message, WPARAM wparam,
@@ -88,6 +129,10 @@ LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (LOWORD(wparam) == kTrayMenuExit)
                 monitor.Exit1Click();
             return 0;
+        case WM_TIMER:
+            if (wparam == kTrayRetryTimer)
+                ShowTrayIcon();
+            return 0;
         case WM_CLOSE:  // asked to close from outside (an installer, a log-off): end the program
             tray_->Terminate();
             return 0;
@@ -95,7 +140,7 @@ LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
     }
     if (message == taskbar_created_ && taskbar_created_ != 0) {
-        tray_->Show();  // the shell restarted: the icon comes back
+        ShowTrayIcon();  // the shell (re)started: the icon comes back
         return 0;
     }
     return DefWindowProcW(window_, message, wparam, lparam);

@@ -17,8 +17,11 @@ namespace korv::win32 {
 class MonitorWindow {
   public:
     // Creates the hidden window and its components in their order, shows the tray icon and runs
-    // FormCreate.
-    MonitorWindow(HINSTANCE instance, Win32Platform& platform, TDM& data_module);
+    // FormCreate. Null, with a trace line naming the failed call, when the window class cannot
+    // be registered or the window cannot be created.
+    [[nodiscard]] static std::unique_ptr<MonitorWindow> Create(HINSTANCE instance,
+                                                               Win32Platform& platform,
+                                                               TDM& data_module);
     // Runs FormDestroy, removes the tray icon and destroys the window.
     ~MonitorWindow();
     MonitorWindow(const MonitorWindow&) = delete;
@@ -29,6 +32,9 @@ class MonitorWindow {
     Win32Tray& Tray() { return *tray_; }
 
   private:
+    MonitorWindow(HINSTANCE instance, Win32Platform& platform);
+    void CreateComponents(TDM& data_module, HICON program_icon);
+    void ShowTrayIcon();
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void TrayCallback(LPARAM mouse_message);
@@ -37,6 +43,7 @@ class MonitorWindow {
     Win32Platform& platform_;
     HWND window_ = nullptr;
     UINT taskbar_created_ = 0;
+    bool class_registered_ = false;
     std::unique_ptr<Win32Tray> tray_;
     std::unique_ptr<TKORVANTH417MONMAIN> monitor_;
 };

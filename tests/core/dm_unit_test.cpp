@@ -11,13 +11,14 @@
 #include "profile/default_profiles.h"
 #include "profile/text_field.h"
 #include "tests/core/profile_reference.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
-constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
+constexpr std::u16string_view kRegFolder = test::kDefaultRegFolder;
 constexpr std::u16string_view kProfileFolder = u"C:\\users\\gamer\\Documents\\Profile\\";
 
 template <typename Record>

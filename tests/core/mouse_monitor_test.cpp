@@ -10,15 +10,16 @@
 #include "platform/fake/fake_hook_services.h"
 #include "platform/fake/fake_tray.h"
 #include "platform/fake/fake_window_system.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
 using fake::WindowMessage;
 
-constexpr WindowRef kMonitorWindow = 0x100;
-constexpr WindowRef kConfigWindow = 0x200;
-constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
+using test::kConfigWindow;
+using test::kMonitorWindow;
+constexpr std::u16string_view kRegFolder = test::kDefaultRegFolder;
 
 class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
@@ -96,6 +97,15 @@ TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
     monitor->Exit1Click();
     EXPECT_EQ(windows_.messages,
               (std::vector<WindowMessage>{{kConfigWindow, UM_MONITOR_EXIT, 0, 0, false}}));
+    EXPECT_EQ(tray_.terminated, 1);
+}
+
+// Without a configuration program there is nobody to tell: nothing is posted (a message to
+// window 0 would land in the monitor's own queue), and the monitor still ends.
+TEST_F(MonitorTest, ExitWithoutTheConfigurationProgramPostsNothingAndEnds) {
+    const auto monitor = Create();
+    monitor->Exit1Click();
+    EXPECT_TRUE(windows_.messages.empty());
     EXPECT_EQ(tray_.terminated, 1);
 }
 

@@ -7,25 +7,23 @@
 #include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_window_system.h"
 #include "profile/dm_unit.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using fake::WindowMessage;
-
-constexpr WindowRef kMonitor = 0x100;
-constexpr WindowRef kConfig = 0x200;
-constexpr std::u16string_view kRegFolder = u"software\\software\\KORVANTH417GM";
+using test::Bytes;
 
 class DispatchTest : public ::testing::Test, protected fake::FakeDataModulePorts {
   protected:
     DispatchTest() {
         dm_ = LoadDataModule(Ports());
-        windows_.windows[std::u16string(kConfigWindowClass)] = kConfig;
+        windows_.windows[std::u16string(kConfigWindowClass)] = test::kConfigWindow;
         debug.lines.clear();
         dispatcher_ = std::make_unique<ReportDispatcher>(
-            ReportDispatcher::Ports{windows_, registry, microphone_, debug}, *dm_, kMonitor);
+            ReportDispatcher::Ports{windows_, registry, microphone_, debug}, *dm_,
+            test::kMonitorWindow);
     }
 
     void Report(std::uint8_t id, Bytes data, std::uint16_t size = 7) {
@@ -36,7 +34,7 @@ class DispatchTest : public ::testing::Test, protected fake::FakeDataModulePorts
         const auto posted = windows_.messages;
         windows_.messages.clear();
         for (const WindowMessage& m : posted) {
-            if (m.window == kMonitor && m.message == UM_MONITOR_EVENT) {
+            if (m.window == test::kMonitorWindow && m.message == UM_MONITOR_EVENT) {
                 dispatcher_->WMMonitorEvent(m.wparam, m.lparam);
             } else {
                 windows_.messages.push_back(m);
@@ -47,7 +45,8 @@ class DispatchTest : public ::testing::Test, protected fake::FakeDataModulePorts
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode = code;
     }
     std::optional<std::uint32_t> ProfileID() const {
-        const StoredValue* v = registry.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
+        const StoredValue* v =
+            registry.Find(StoreRoot::CurrentUser, test::kDefaultRegFolder, u"ProfileID");
         if (v == nullptr)
             return std::nullopt;
         return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | v->data[3] << 24;
@@ -68,9 +67,21 @@ TEST_F(DispatchTest, ReportsBecomeTheMessagesTheyStandFor) {
         std::vector<WindowMessage> expected;
     };
     const Case cases[] = {
-        {"button 0", 7, {1, 0, 0, 0, 0, 0, 0}, 7, {{kMonitor, UM_MONITOR_EVENT, 0, 1, false}}},
-        {"button 23", 7, {0, 0, 0x80, 9, 9, 9, 9}, 7, {{kMonitor, UM_MONITOR_EVENT, 23, 1, false}}},
-        {"button 12", 7, {0, 0x10, 0, 0, 0, 0, 0}, 7, {{kMonitor, UM_MONITOR_EVENT, 12, 1, false}}},
+        {"button 0",
+         7,
+         {1, 0, 0, 0, 0, 0, 0},
+         7,
+         {{test::kMonitorWindow, UM_MONITOR_EVENT, 0, 1, false}}},
+        {"button 23",
+         7,
+         {0, 0, 0x80, 9, 9, 9, 9},
+         7,
+         {{test::kMonitorWindow, UM_MONITOR_EVENT, 23, 1, false}}},
+        {"button 12",
+         7,
+         {0, 0x10, 0, 0, 0, 0, 0},
+         7,
+         {{test::kMonitorWindow, UM_MONITOR_EVENT, 12, 1, false}}},
         {"two buttons", 7, {3, 0, 0, 0, 0, 0, 0}, 7, {}},
         {"all buttons up", 7, {0, 0, 0, 0, 0, 0, 0}, 7, {}},
         {"key report of 8 bytes", 7, {1, 0, 0, 0, 0, 0, 0, 0}, 8, {}},
@@ -80,19 +91,23 @@ TEST_F(DispatchTest, ReportsBecomeTheMessagesTheyStandFor) {
          8,
          {1, 4, 0, 0, 0, 0, 0},
          7,
-         {{kMonitor, UM_MONITOR_EVENT, 25, 0, false}}},
+         {{test::kMonitorWindow, UM_MONITOR_EVENT, 25, 0, false}}},
         {"profile slot 0",
          8,
          {1, 0, 0, 0, 0, 0, 0},
          7,
-         {{kMonitor, UM_MONITOR_EVENT, 21, 0, false}}},
+         {{test::kMonitorWindow, UM_MONITOR_EVENT, 21, 0, false}}},
         {"profile slot 5", 8, {1, 5, 0, 0, 0, 0, 0}, 7, {}},
         {"event kind 2",
          8,
          {2, 0x7F, 0, 0, 0, 0, 0},
          7,
-         {{kConfig, UM_DEVICE_NOTIFY_2, 0x7F, 0, false}}},
-        {"event kind 6", 8, {6, 3, 0, 0, 0, 0, 0}, 7, {{kConfig, UM_DEVICE_NOTIFY_6, 3, 0, false}}},
+         {{test::kConfigWindow, UM_DEVICE_NOTIFY_2, 0x7F, 0, false}}},
+        {"event kind 6",
+         8,
+         {6, 3, 0, 0, 0, 0, 0},
+         7,
+         {{test::kConfigWindow, UM_DEVICE_NOTIFY_6, 3, 0, false}}},
         {"event kind 3", 8, {3, 1, 0, 0, 0, 0, 0}, 7, {}},
     };
     for (const Case& c : cases) {
@@ -138,8 +153,9 @@ TEST_F(DispatchTest, ProfileEventsWriteProfileIDAndSendTheSlot) {
         Report(8, {1, static_cast<std::uint8_t>(slot), 0, 0, 0, 0, 0});
         RunMessageLoop();
         EXPECT_EQ(ProfileID(), id);
-        EXPECT_EQ(windows_.messages, (std::vector<WindowMessage>{{kConfig, UM_PROFILE_SWITCHED,
-                                                                  std::uintptr_t(slot), 0, true}}));
+        EXPECT_EQ(windows_.messages,
+                  (std::vector<WindowMessage>{
+                      {test::kConfigWindow, UM_PROFILE_SWITCHED, std::uintptr_t(slot), 0, true}}));
     }
     // The monitor's own active profile does not change.
     EXPECT_EQ(dm_->FProfileIndex, 2);
@@ -152,11 +168,12 @@ TEST_F(DispatchTest, ProfileEventWithoutPeerOrFolder) {
     EXPECT_TRUE(windows_.messages.empty());
 
     fake::MemoryKeyedStore empty;  // no registry folder: never created here
-    ReportDispatcher without_folder({windows_, empty, microphone_, debug}, *dm_, kMonitor);
-    windows_.windows[std::u16string(kConfigWindowClass)] = kConfig;
+    ReportDispatcher without_folder({windows_, empty, microphone_, debug}, *dm_,
+                                    test::kMonitorWindow);
+    windows_.windows[std::u16string(kConfigWindowClass)] = test::kConfigWindow;
     without_folder.WMMonitorEvent(21, 0);
     EXPECT_FALSE(without_folder.WriteProfileID(5));
-    EXPECT_TRUE(empty.ValueNames(StoreRoot::CurrentUser, kRegFolder).empty());
+    EXPECT_TRUE(empty.ValueNames(StoreRoot::CurrentUser, test::kDefaultRegFolder).empty());
     EXPECT_EQ(windows_.messages.size(), 1u);  // the message still goes out
 }
 

@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "lang/scene.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
-using Texts = std::vector<std::u16string>;
-
-TranslationList ListOf(const Texts& lines) {
-    TranslationList list;
-    for (const std::u16string& line : lines)
-        list.Add(line);
-    return list;
-}
+using test::ListOf;
+using test::Texts;
 
 // A scene with a few text controls; counts how often its style is applied.
 class TestScene : public Scene {

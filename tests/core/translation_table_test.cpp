@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "lang/table_format.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Texts = std::vector<std::u16string>;
-
-TranslationList ListOf(const Texts& lines) {
-    TranslationList list;
-    for (const std::u16string& line : lines)
-        list.Add(line);
-    return list;
-}
+using test::Bytes;
+using test::ListOf;
+using test::Texts;
 
 // --- Splitting --------------------------------------------------------------------------------
 

@@ -172,8 +172,8 @@ class MonitorWindowHere : public MonitorOnWindows {
     void SetUp() override {
         MonitorOnWindows::SetUp();
         data_module_ = LoadDataModule(platform_.DataPorts());
-        window_ =
-            std::make_unique<MonitorWindow>(GetModuleHandleW(nullptr), platform_, *data_module_);
+        window_ = MonitorWindow::Create(GetModuleHandleW(nullptr), platform_, *data_module_);
+        ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
         window_.reset();

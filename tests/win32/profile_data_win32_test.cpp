@@ -1,8 +1,9 @@
 // The profile stores and the data module on the real registry and file system, as Wine
 // implements them.
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 

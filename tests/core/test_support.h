@@ -1,0 +1,32 @@
+#pragma once
+// Constants and small helpers that several core test files share.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lang/translation_table.h"
+#include "ports/window_system.h"
+
+namespace korv::test {
+
+using Bytes = std::vector<std::uint8_t>;
+using Texts = std::vector<std::u16string>;
+
+// The registry folder of the profile data when config.ini names none.
+inline constexpr std::u16string_view kDefaultRegFolder = u"software\\software\\KORVANTH417GM";
+
+// The windows of the monitor and of the configuration program in the fake window system.
+inline constexpr WindowRef kMonitorWindow = 0x100;
+inline constexpr WindowRef kConfigWindow = 0x200;
+
+// A translation list holding these "source=translation" lines.
+inline TranslationList ListOf(const Texts& lines) {
+    TranslationList list;
+    for (const std::u16string& line : lines)
+        list.Add(line);
+    return list;
+}
+
+}  // namespace korv::test
