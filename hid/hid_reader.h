@@ -1,0 +1,95 @@
+#pragma once
+// The reader of one HID interface: a thread that reads its input reports and raises the
+// component's handlers for each of them.
+//
+// Threads: construction, RequestStop, Ended and destruction on the component's thread (the main
+// thread). The reader's own thread calls Read and ButtonUsages on its device, and raises
+// OnDeviceNotConnected, and with fast delivery OnData and OnParsedData too. Otherwise OnData and
+// OnParsedData run on the main thread, in a task posted to the main loop, while the reader waits.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "hid/button_usages.h"
+#include "hid/hid_records.h"
+#include "ports/debug_output.h"
+#include "ports/hid_interfaces.h"
+#include "ports/main_loop.h"
+
+namespace korv {
+
+// The debugger text of a device that went away while a read waited.
+inline constexpr std::u16string_view kDeviceNotConnectedTrace =
+    u"ERROR_DEVICE_NOT_CONNECTED++++++++++++++++";
+
+// What a reader does after a read returned.
+enum class ReaderStep : std::uint8_t {
+    Deliver,      // a report of one byte or more
+    ReadAgain,    // nothing to deliver (an empty report, or a read that failed for no known reason)
+    End,          // end quietly: stop was asked, or the read could not even start on this device
+    WaitForStop,  // no read is running and none will: deliver nothing until stopped
+    EndDeviceGone,  // the device went away: trace it, raise OnDeviceNotConnected, end
+};
+[[nodiscard]] ReaderStep DecideAfterRead(const HidReadResult& result, bool stop_requested);
+
+// The handlers a reader raises, taken from the component when the reader starts.
+struct ReaderEvents {
+    TuiHIDDataReceived on_data;
+    TuiHIDParsedDataReceived on_parsed_data;
+    TuiHIDDeviceNotConnected on_device_not_connected;
+    bool fast_on_data = false;  // raise OnData and OnParsedData on the reader's thread
+    std::shared_ptr<ButtonUsageTracker> usage_tracker;  // the component's; needed for parsing
+};
+
+struct ReaderPorts {
+    const HidInterfaces& interfaces;
+    MainLoop& main_loop;
+    const DebugOutput& debug;
+};
+
+// The interface a reader reads: its first hardware identifier (empty when it has none) and its
+// device-interface path, passed to every handler.
+struct ReaderInterface {
+    std::u16string device_id;
+    std::u16string device_path;
+};
+
+class TuiHidDeviceReadThread {
+  public:
+    // Opens the interface for overlapped reading, reads its input report length, allocates the
+    // one report buffer of that length and starts the thread. An interface that cannot be opened
+    // gets no thread; one without an input report length reads nothing until it is stopped.
+    TuiHidDeviceReadThread(ReaderPorts ports, ReaderInterface target, ReaderEvents events);
+    // Stops the reader and waits for its thread; then the device is closed and the buffer freed.
+    ~TuiHidDeviceReadThread();
+    TuiHidDeviceReadThread(const TuiHidDeviceReadThread&) = delete;
+    TuiHidDeviceReadThread& operator=(const TuiHidDeviceReadThread&) = delete;
+
+    // Asks the thread to end without waiting for it: cancels the pending read and abandons a
+    // delivery that the main thread has not run yet (it will be dropped when it runs).
+    void RequestStop();
+
+    // Whether the thread has ended (by itself or after RequestStop), so that joining is at once.
+    [[nodiscard]] bool Ended() const { return ended_.load(); }
+
+  private:
+    struct Shared;
+
+    void Run();
+    [[nodiscard]] bool Deliver(std::size_t size);
+    void ReportDeviceGone() const;
+
+    MainLoop& main_loop_;
+    const DebugOutput& debug_;
+    std::shared_ptr<Shared> shared_;
+    std::unique_ptr<HidDevice> device_;
+    std::atomic<bool> ended_ = false;
+    std::thread thread_;
+};
+
+}  // namespace korv

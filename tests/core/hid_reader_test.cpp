@@ -1,0 +1,375 @@
+// The readers of TuiHIDData: what they deliver, on which thread, and how they end.
+#include "hid/hid_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "hid/ui_hid_data.h"
+#include "platform/fake/fake_hid.h"
+#include "platform/fake/fake_main_loop.h"
+
+namespace korv {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Usages = std::vector<std::uint16_t>;
+using Status = HidReadResult::Status;
+
+constexpr auto kWait = 10s;  // for events of other threads; never reached when all is well
+constexpr USAGE_AND_PAGE kMouse{0x0001, 0xFFA0};
+constexpr HidCapabilities kMouseCaps{0x0001, 0xFFA0, 8, 8, 0};
+
+TEST(HidReaderDecision, WhatFollowsARead) {
+    struct Case {
+        HidReadResult result;
+        bool stop_requested;
+        ReaderStep step;
+    };
+    const Case cases[] = {
+        {{Status::Report, 8, {}}, false, ReaderStep::Deliver},
+        {{Status::Report, 1, {}}, false, ReaderStep::Deliver},
+        {{Status::Report, 0, {}}, false, ReaderStep::ReadAgain},
+        {{Status::Cancelled, 0, {}}, false, ReaderStep::EndDeviceGone},
+        {{Status::Refused, 0, {"ReadFile", 6}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", 995}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", 1167}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", 87}}, false, ReaderStep::WaitForStop},
+        {{Status::Failed, 0, {"GetOverlappedResult", 995}}, false, ReaderStep::EndDeviceGone},
+        {{Status::Failed, 0, {"GetOverlappedResult", 1167}}, false, ReaderStep::EndDeviceGone},
+        {{Status::Failed, 0, {"GetOverlappedResult", 31}}, false, ReaderStep::ReadAgain},
+        {{Status::Failed, 0, {"GetOverlappedResult", 6}}, false, ReaderStep::ReadAgain},
+        // Once stop was asked, every outcome ends quietly: no report, no device-gone event.
+        {{Status::Report, 8, {}}, true, ReaderStep::End},
+        {{Status::Cancelled, 0, {}}, true, ReaderStep::End},
+        {{Status::Failed, 0, {"GetOverlappedResult", 995}}, true, ReaderStep::End},
+        {{Status::Failed, 0, {"GetOverlappedResult", 1167}}, true, ReaderStep::End},
+        {{Status::Failed, 0, {"GetOverlappedResult", 31}}, true, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", 87}}, true, ReaderStep::End},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecideAfterRead(c.result, c.stop_requested), c.step)
+            << "status " << static_cast<int>(c.result.status) << " size " << c.result.size
+            << " code " << c.result.failure.code << " stop " << c.stop_requested;
+    }
+}
+
+struct Delivery {
+    std::u16string device_id;
+    std::u16string device_path;
+    std::uint8_t report_id;
+    Bytes data;
+    std::thread::id thread;
+    bool operator==(const Delivery&) const = default;
+};
+
+// What the handlers saw. They may run on reader threads.
+class Seen {
+  public:
+    void Data(std::u16string_view id, std::u16string_view path, std::uint8_t report_id,
+              const std::uint8_t* data, std::uint16_t size) {
+        Add(deliveries_, {std::u16string(id), std::u16string(path), report_id,
+                          Bytes(data, data + size), std::this_thread::get_id()});
+    }
+    void Parsed(std::uint32_t button_data) { Add(button_data_, button_data); }
+    void NotConnected(std::u16string_view id, std::u16string_view path) {
+        Add(not_connected_,
+            {std::u16string(id), std::u16string(path), 0, {}, std::this_thread::get_id()});
+    }
+
+    std::vector<Delivery> Deliveries() const { return Copy(deliveries_); }
+    std::vector<std::uint32_t> ButtonData() const { return Copy(button_data_); }
+    std::vector<Delivery> NotConnected() const { return Copy(not_connected_); }
+    bool WaitForDeliveries(std::size_t count) const { return WaitFor(deliveries_, count); }
+    bool WaitForNotConnected(std::size_t count) const { return WaitFor(not_connected_, count); }
+
+  private:
+    template <class T>
+    void Add(std::vector<T>& to, T item) {
+        {
+            const std::lock_guard lock(mutex_);
+            to.push_back(std::move(item));
+        }
+        changed_.notify_all();
+    }
+    template <class T>
+    std::vector<T> Copy(const std::vector<T>& from) const {
+        const std::lock_guard lock(mutex_);
+        return from;
+    }
+    template <class T>
+    bool WaitFor(const std::vector<T>& list, std::size_t count) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kWait, [&] { return list.size() >= count; });
+    }
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<Delivery> deliveries_;
+    std::vector<std::uint32_t> button_data_;
+    std::vector<Delivery> not_connected_;
+};
+
+// Waits for a state that another thread reaches without telling anyone.
+template <class Predicate>
+bool Eventually(Predicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class HidReaderTest : public ::testing::Test {
+  protected:
+    HidReaderTest() {
+        hid_->OnData = [this](auto... args) { seen_.Data(args...); };
+        hid_->OnDeviceNotConnected = [this](auto... args) { seen_.NotConnected(args...); };
+    }
+    fake::FakeHidInterface& AddMouse(std::u16string path,
+                                     std::vector<std::u16string> ids = {u"HID\\MOUSE"}) {
+        return interfaces_.Add(std::move(path), std::move(ids), kMouseCaps);
+    }
+    // Runs the delivery that the next reader posts to the main thread.
+    void RunNextDelivery() {
+        ASSERT_TRUE(loop_.WaitForTasks(1, kWait));
+        EXPECT_EQ(loop_.RunPending(), 1u);
+    }
+    Delivery OnMain(std::u16string id, std::u16string path, std::uint8_t report_id, Bytes data) {
+        return {std::move(id), std::move(path), report_id, std::move(data), main_thread_};
+    }
+    void ExpectNothingLeft() {
+        EXPECT_EQ(hid_->ReaderCount(), 0u);
+        EXPECT_EQ(interfaces_.OpenDevices(), 0u);
+    }
+
+    const std::thread::id main_thread_ = std::this_thread::get_id();
+    fake::FakeMainLoop loop_;
+    fake::FakeHidInterfaces interfaces_;
+    fake::ThreadSafeDebugOutput debug_;
+    Seen seen_;
+    std::unique_ptr<TuiHIDData> hid_ =
+        std::make_unique<TuiHIDData>(interfaces_, loop_, debug_, std::vector<std::u16string>{});
+};
+
+TEST_F(HidReaderTest, OneReaderPerMatchingInterfaceWithItsOwnPathAndFirstId) {
+    AddMouse(u"a", {u"HID\\VID_1&MI_01", u"HID\\VID_1"});
+    AddMouse(u"b", {});
+    interfaces_.Add(u"keyboard", {u"HID\\KBD"}, HidCapabilities{6, 1, 9, 2, 0});
+    AddMouse(u"locked").open_fails = true;
+    hid_->HidFindAndReadDevice(kMouse, u"HID\\NOT_CONSULTED");
+    EXPECT_EQ(hid_->ReaderCount(), 2u);
+    interfaces_.PushReport(u"a", {7, 0xA});
+    RunNextDelivery();
+    interfaces_.PushReport(u"b", {7, 0xB});
+    RunNextDelivery();
+    EXPECT_EQ(seen_.Deliveries(), (std::vector{OnMain(u"HID\\VID_1&MI_01", u"a", 7, {0xA}),
+                                               OnMain(u"", u"b", 7, {0xB})}));
+    for (const auto& open : interfaces_.Opens()) {
+        EXPECT_EQ(open.mode, HidOpenMode::OverlappedRead);
+    }
+}
+
+TEST_F(HidReaderTest, ReportsReachTheMainThreadInOrderAndEmptyReadsRaiseNothing) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    for (const Bytes& report :
+         {Bytes{}, Bytes{7, 1, 2, 3, 4, 5, 6, 7}, Bytes{8, 2, 9}, Bytes{}, Bytes{0, 4}}) {
+        interfaces_.PushReport(u"mouse", report);
+    }
+    EXPECT_TRUE(seen_.Deliveries().empty());  // nothing until the main thread runs it
+    RunNextDelivery();
+    RunNextDelivery();
+    RunNextDelivery();
+    EXPECT_EQ(seen_.Deliveries(),
+              (std::vector{OnMain(u"HID\\MOUSE", u"mouse", 7, {1, 2, 3, 4, 5, 6, 7}),
+                           OnMain(u"HID\\MOUSE", u"mouse", 8, {2, 9}),
+                           OnMain(u"HID\\MOUSE", u"mouse", 0, {4})}));
+    ASSERT_TRUE(interfaces_.WaitForWaitingReads(u"mouse", 1, kWait));
+    EXPECT_EQ(loop_.PendingTasks(), 0u);
+}
+
+TEST_F(HidReaderTest, ShortAndLongReportsStayInsideTheBuffer) {
+    AddMouse(u"mouse");  // input reports of 8 bytes
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    Bytes too_long(40);
+    std::iota(too_long.begin(), too_long.end(), std::uint8_t{0});
+    interfaces_.PushRead(u"mouse", {{Status::Report, 40, {}}, too_long, {}});
+    interfaces_.PushRead(u"mouse", {{Status::Report, 70000, {}}, {}, {}});
+    interfaces_.PushReport(u"mouse", {7});
+    interfaces_.PushReport(u"mouse", {8, 1});
+    for (int i = 0; i < 4; ++i) {
+        RunNextDelivery();
+    }
+    const auto deliveries = seen_.Deliveries();
+    ASSERT_EQ(deliveries.size(), 4u);
+    EXPECT_EQ(deliveries[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7}));  // Size 7: clamped
+    EXPECT_EQ(deliveries[1].data, Bytes(7, 0));  // a zeroed buffer, not the last report
+    EXPECT_EQ(deliveries[2].data, Bytes{});      // the identifier alone
+    EXPECT_EQ(deliveries[3].data, Bytes{1});
+}
+
+TEST_F(HidReaderTest, ParsedButtonDataFromTheReportsUsages) {
+    hid_->OnParsedData = [this](auto, auto, auto, std::uint32_t button_data) {
+        seen_.Parsed(button_data);
+    };
+    AddMouse(u"mouse").max_button_usages = 150;
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    Usages many(150);
+    std::iota(many.begin(), many.end(), std::uint16_t{1});
+    for (const Usages& down : {Usages{3}, Usages{}, Usages{2}, Usages{5}, many}) {
+        interfaces_.PushReport(u"mouse", {7, 0}, down);
+        RunNextDelivery();
+    }
+    EXPECT_EQ(seen_.ButtonData(), (std::vector<std::uint32_t>{3u << 16, 3, 2u << 16, 2, 1u << 16}));
+    EXPECT_EQ(seen_.Deliveries().size(), 5u);
+}
+
+TEST_F(HidReaderTest, UnplugTracesOnceAndRaisesNotConnectedOnTheReaderThread) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.Unplug(u"mouse");
+    ASSERT_TRUE(seen_.WaitForNotConnected(1));
+    const auto gone = seen_.NotConnected();
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].device_id, u"HID\\MOUSE");
+    EXPECT_EQ(gone[0].device_path, u"mouse");
+    EXPECT_NE(gone[0].thread, main_thread_);
+    ASSERT_TRUE(Eventually([&] { return hid_->RunningReaderCount() == 0; }));
+    EXPECT_EQ(debug_.Lines(), std::vector{std::u16string(kDeviceNotConnectedTrace)});
+    EXPECT_TRUE(seen_.Deliveries().empty());
+}
+
+TEST_F(HidReaderTest, AReaderThatEndedByItselfIsFreedByTheNextSearch) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.Unplug(u"mouse");
+    ASSERT_TRUE(Eventually([&] { return hid_->RunningReaderCount() == 0; }));
+    EXPECT_EQ(hid_->ReaderCount(), 1u);
+    hid_->HidFindAndReadDevice({2, 0xFFA0}, u"*");  // finds nothing, frees the ended reader
+    ExpectNothingLeft();
+}
+
+TEST_F(HidReaderTest, HidStopReadEndsReadersWaitingForReports) {
+    AddMouse(u"first");
+    AddMouse(u"second");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    ASSERT_TRUE(interfaces_.WaitForWaitingReads(u"first", 1, kWait));
+    ASSERT_TRUE(interfaces_.WaitForWaitingReads(u"second", 1, kWait));
+    hid_->HidStopRead();
+    ExpectNothingLeft();
+    interfaces_.PushReport(u"first", {7, 1});
+    EXPECT_EQ(loop_.RunPending(), 0u);
+    EXPECT_TRUE(seen_.Deliveries().empty());
+    EXPECT_TRUE(seen_.NotConnected().empty());  // a stop is no unplug
+    EXPECT_TRUE(debug_.Lines().empty());
+}
+
+TEST_F(HidReaderTest, HidStopReadAbandonsADeliveryThatTheMainThreadHasNotRun) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.PushReport(u"mouse", {7, 1});
+    ASSERT_TRUE(loop_.WaitForTasks(1, kWait));  // the reader now waits for the main thread
+    hid_->HidStopRead();
+    ExpectNothingLeft();
+    hid_.reset();  // even the component is gone when the late delivery runs
+    EXPECT_EQ(loop_.RunPending(), 1u);
+    EXPECT_TRUE(seen_.Deliveries().empty());
+}
+
+TEST_F(HidReaderTest, HidStopReadFromInsideOnData) {
+    hid_->OnData = [this](auto... args) {
+        seen_.Data(args...);
+        hid_->HidStopRead();
+    };
+    hid_->OnParsedData = [this](auto, auto, auto, std::uint32_t data) { seen_.Parsed(data); };
+    AddMouse(u"mouse").max_button_usages = 4;
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.PushReport(u"mouse", {7, 1}, Usages{3});
+    RunNextDelivery();
+    ExpectNothingLeft();
+    EXPECT_EQ(seen_.Deliveries().size(), 1u);
+    EXPECT_TRUE(seen_.ButtonData().empty());  // the stopped reader raises nothing more
+}
+
+TEST_F(HidReaderTest, FastOnDataDeliversOnTheReaderThread) {
+    hid_->FastOnData = true;
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.PushReport(u"mouse", {7, 1, 2});
+    interfaces_.PushReport(u"mouse", {8, 3});
+    ASSERT_TRUE(seen_.WaitForDeliveries(2));
+    const auto deliveries = seen_.Deliveries();
+    EXPECT_EQ(deliveries[0].data, (Bytes{1, 2}));
+    EXPECT_EQ(deliveries[1].report_id, 8);
+    EXPECT_NE(deliveries[0].thread, main_thread_);
+    EXPECT_EQ(loop_.PendingTasks(), 0u);
+}
+
+TEST_F(HidReaderTest, ARefusedReadDeliversNothingUntilStopped) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.PushRead(u"mouse", {{Status::Refused, 0, {"ReadFile", 87}}, {}, {}});
+    interfaces_.PushReport(u"mouse", {7, 1});
+    EXPECT_FALSE(loop_.WaitForTasks(1, 300ms));
+    hid_->HidStopRead();
+    ExpectNothingLeft();
+    EXPECT_EQ(interfaces_.ReadsStarted(u"mouse"), 1);
+}
+
+TEST_F(HidReaderTest, ADeviceThatFailsEveryReadRestsUntilStopped) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    for (int i = 0; i < 1000; ++i)
+        interfaces_.PushRead(u"mouse", {{Status::Failed, 0, {"ReadFile", 31}}, {}, {}});
+    interfaces_.PushReport(u"mouse", {7, 1});
+    ASSERT_TRUE(Eventually([&] { return !debug_.Lines().empty(); }));
+    EXPECT_EQ(debug_.Lines(), std::vector<std::u16string>{
+                                  u"HID reads of mouse keep failing; the reader waits for the "
+                                  u"next re-open"});
+    EXPECT_EQ(interfaces_.ReadsStarted(u"mouse"), 1000);  // the report after them is not read
+    hid_->HidStopRead();
+    ExpectNothingLeft();
+}
+
+TEST_F(HidReaderTest, ReadersEndQuietlyWhenTheMainLoopTakesNoMoreWork) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    loop_.RefuseTasks(true);
+    interfaces_.PushReport(u"mouse", {7, 1});
+    ASSERT_TRUE(Eventually([&] { return hid_->RunningReaderCount() == 0; }));
+    EXPECT_TRUE(debug_.Lines().empty());
+    EXPECT_TRUE(seen_.NotConnected().empty());
+}
+
+TEST_F(HidReaderTest, AReaderWithoutAnInputReportLengthReadsNothing) {
+    interfaces_.Add(u"mouse", {}, HidCapabilities{1, 0xFFA0, 0, 8, 0});
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    EXPECT_EQ(hid_->RunningReaderCount(), 1u);
+    hid_->HidStopRead();
+    ExpectNothingLeft();
+    EXPECT_EQ(interfaces_.ReadsStarted(u"mouse"), 0);
+}
+
+TEST_F(HidReaderTest, ASecondSearchWithoutStopAddsASecondReader) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    EXPECT_EQ(hid_->ReaderCount(), 2u);
+    hid_->HidStopRead();
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    EXPECT_EQ(hid_->ReaderCount(), 1u);
+}
+
+}  // namespace
+}  // namespace korv
