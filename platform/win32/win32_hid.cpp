@@ -1,0 +1,602 @@
+#include "platform/win32/win32_hid.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+// mingw-w64's HID headers have no extern "C" guard of their own; hidsdi.h brings hidusage.h
+// and hidpi.h in the order they need.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/wide_string.h"
+
+namespace korv::win32 {
+namespace {
+
+// The HID device-interface class, for a system whose HID library cannot be bound.
+constexpr GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+// A hardware-identifier list that does not fit counts as empty.
+constexpr DWORD kHardwareIdBufferBytes = 32768;
+
+// A message-mode pipe that does not exist fails at once; one that is busy (its one instance
+// connected) makes the wait time out. Wine 8 answers GetFileAttributesW on a pipe path with
+// ERROR_BAD_DEV_TYPE whether or not it exists, so only the wait tells.
+constexpr DWORD kPipeProbeMilliseconds = 1;
+
+// Owns a library module.
+class UniqueModule {
+  public:
+    UniqueModule() = default;
+    explicit UniqueModule(HMODULE module) : module_(module) {}
+    UniqueModule(UniqueModule&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
+    UniqueModule& operator=(UniqueModule&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            module_ = std::exchange(other.module_, nullptr);
+        }
+        return *this;
+    }
+    UniqueModule(const UniqueModule&) = delete;
+    UniqueModule& operator=(const UniqueModule&) = delete;
+    ~UniqueModule() { Reset(); }
+
+    HMODULE Get() const { return module_; }
+    void Reset() {
+        if (module_ != nullptr)
+            FreeLibrary(std::exchange(module_, nullptr));
+    }
+
+  private:
+    HMODULE module_ = nullptr;
+};
+
+// Loads a library from the system folder only.
+UniqueModule LoadSystemLibrary(const wchar_t* name) {
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+        // A system without the restricted search flags: name the system folder instead.
+        wchar_t folder[MAX_PATH];
+        const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            const std::wstring path = std::wstring(folder, length) + L"\\" + name;
+            module = LoadLibraryExW(path.c_str(), nullptr, 0);
+        }
+    }
+    return UniqueModule(module);
+}
+
+// Looks up one function; `void (*)()` converts to and from every function pointer type.
+template <typename Function>
+bool Bind(HMODULE module, const char* name, Function*& function) {
+    const auto proc = reinterpret_cast<void (*)()>(GetProcAddress(module, name));
+    function = reinterpret_cast<Function*>(proc);
+    return function != nullptr;
+}
+
+struct DeviceSetupFunctions {
+    decltype(&SetupDiGetClassDevsW) get_class_devs = nullptr;
+    decltype(&SetupDiEnumDeviceInterfaces) enum_device_interfaces = nullptr;
+    decltype(&SetupDiGetDeviceInterfaceDetailW) get_device_interface_detail = nullptr;
+    decltype(&SetupDiGetDeviceRegistryPropertyW) get_device_registry_property = nullptr;
+    decltype(&SetupDiDestroyDeviceInfoList) destroy_device_info_list = nullptr;
+
+    bool BindAll(HMODULE module) {
+        return Bind(module, "SetupDiGetClassDevsW", get_class_devs) &&
+               Bind(module, "SetupDiEnumDeviceInterfaces", enum_device_interfaces) &&
+               Bind(module, "SetupDiGetDeviceInterfaceDetailW", get_device_interface_detail) &&
+               Bind(module, "SetupDiGetDeviceRegistryPropertyW", get_device_registry_property) &&
+               Bind(module, "SetupDiDestroyDeviceInfoList", destroy_device_info_list);
+    }
+};
+
+struct HidFunctions {
+    decltype(&HidD_GetHidGuid) get_hid_guid = nullptr;
+    decltype(&HidD_GetAttributes) get_attributes = nullptr;
+    decltype(&HidD_GetPreparsedData) get_preparsed_data = nullptr;
+    decltype(&HidD_FreePreparsedData) free_preparsed_data = nullptr;
+    decltype(&HidD_GetFeature) get_feature = nullptr;
+    decltype(&HidD_SetFeature) set_feature = nullptr;
+    decltype(&HidP_GetCaps) get_caps = nullptr;
+    decltype(&HidP_MaxUsageListLength) max_usage_list_length = nullptr;
+    decltype(&HidP_GetUsagesEx) get_usages_ex = nullptr;
+
+    bool BindAll(HMODULE module) {
+        return Bind(module, "HidD_GetHidGuid", get_hid_guid) &&
+               Bind(module, "HidD_GetAttributes", get_attributes) &&
+               Bind(module, "HidD_GetPreparsedData", get_preparsed_data) &&
+               Bind(module, "HidD_FreePreparsedData", free_preparsed_data) &&
+               Bind(module, "HidD_GetFeature", get_feature) &&
+               Bind(module, "HidD_SetFeature", set_feature) &&
+               Bind(module, "HidP_GetCaps", get_caps) &&
+               Bind(module, "HidP_MaxUsageListLength", max_usage_list_length) &&
+               Bind(module, "HidP_GetUsagesEx", get_usages_ex);
+    }
+};
+
+}  // namespace
+
+struct HidLibraries {
+    // Binds every function of a library or none: a library that lacks one is unloaded again.
+    template <typename Functions>
+    static bool BindLibrary(const wchar_t* name, UniqueModule& module, Functions& functions) {
+        module = LoadSystemLibrary(name);
+        if (module.Get() != nullptr && functions.BindAll(module.Get()))
+            return true;
+        module.Reset();
+        functions = Functions{};
+        return false;
+    }
+
+    HidLibraries() {
+        device_setup_bound = BindLibrary(L"SetupApi.dll", device_setup_module, device_setup);
+        hid_bound = device_setup_bound && BindLibrary(L"HID.dll", hid_module, hid);
+        if (hid_bound)
+            hid.get_hid_guid(&interface_class);
+    }
+
+    UniqueModule device_setup_module;
+    UniqueModule hid_module;
+    DeviceSetupFunctions device_setup;
+    HidFunctions hid;
+    bool device_setup_bound = false;
+    bool hid_bound = false;
+    GUID interface_class = kHidInterfaceClass;
+};
+
+namespace {
+
+// Owns a device information set.
+class UniqueDeviceInfoSet {
+  public:
+    UniqueDeviceInfoSet(const DeviceSetupFunctions& functions, HDEVINFO set)
+        : functions_(functions), set_(set) {}
+    UniqueDeviceInfoSet(const UniqueDeviceInfoSet&) = delete;
+    UniqueDeviceInfoSet& operator=(const UniqueDeviceInfoSet&) = delete;
+    ~UniqueDeviceInfoSet() {
+        if (Valid())
+            functions_.destroy_device_info_list(set_);
+    }
+    bool Valid() const { return set_ != INVALID_HANDLE_VALUE && set_ != nullptr; }
+    HDEVINFO Get() const { return set_; }
+
+  private:
+    const DeviceSetupFunctions& functions_;
+    HDEVINFO set_;
+};
+
+// Splits a multi-string at each terminating zero until an empty string; the buffer ends in two
+// zeros, so the split stays inside it.
+std::vector<std::u16string> SplitMultiString(const std::vector<wchar_t>& buffer) {
+    std::vector<std::u16string> strings;
+    for (std::size_t at = 0; at < buffer.size() && buffer[at] != L'\0';) {
+        const std::wstring_view item(&buffer[at]);
+        strings.push_back(FromWide(item));
+        at += item.size() + 1;
+    }
+    return strings;
+}
+
+std::vector<std::u16string> HardwareIds(const DeviceSetupFunctions& functions, HDEVINFO set,
+                                        SP_DEVINFO_DATA& device) {
+    std::vector<wchar_t> buffer(kHardwareIdBufferBytes / sizeof(wchar_t) + 2, L'\0');
+    DWORD type = 0;
+    if (!functions.get_device_registry_property(set, &device, SPDRP_HARDWAREID, &type,
+                                                reinterpret_cast<BYTE*>(buffer.data()),
+                                                kHardwareIdBufferBytes, nullptr)) {
+        return {};
+    }
+    return SplitMultiString(buffer);
+}
+
+// The device path of one interface, or nothing when its detail cannot be read.
+std::optional<std::u16string> DevicePath(const DeviceSetupFunctions& functions, HDEVINFO set,
+                                         SP_DEVICE_INTERFACE_DATA& interface, DWORD required) {
+    // DWORD units keep the detail record aligned.
+    std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!functions.get_device_interface_detail(set, &interface, detail, required, nullptr,
+                                               nullptr)) {
+        return std::nullopt;
+    }
+    const std::size_t path_offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    const std::size_t max_units = (required - path_offset) / sizeof(wchar_t);
+    const wchar_t* path = detail->DevicePath;
+    return FromWide(std::wstring_view(path, std::find(path, path + max_units, L'\0') - path));
+}
+
+// One interface of the walk: considered only when the detail size query fails for want of a
+// buffer and names a size.
+std::optional<HidInterfaceInfo> InterfaceAt(const DeviceSetupFunctions& functions, HDEVINFO set,
+                                            SP_DEVICE_INTERFACE_DATA& interface) {
+    DWORD required = 0;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (functions.get_device_interface_detail(set, &interface, nullptr, 0, &required, &device) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0 ||
+        required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) {
+        return std::nullopt;
+    }
+    HidInterfaceInfo info;
+    info.hardware_ids = HardwareIds(functions, set, device);
+    std::optional<std::u16string> path = DevicePath(functions, set, interface, required);
+    if (!path)
+        return std::nullopt;
+    info.path = std::move(*path);
+    return info;
+}
+
+void AppendPlatformInterfaces(const HidLibraries& libraries, std::vector<HidInterfaceInfo>& found) {
+    const DeviceSetupFunctions& functions = libraries.device_setup;
+    GUID interface_class = libraries.interface_class;
+    const UniqueDeviceInfoSet set(functions,
+                                  functions.get_class_devs(&interface_class, nullptr, nullptr,
+                                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.Valid())
+        return;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA interface {};
+        interface.cbSize = sizeof interface;
+        if (!functions.enum_device_interfaces(set.Get(), nullptr, &interface_class, index,
+                                              &interface)) {
+            return;
+        }
+        if (std::optional<HidInterfaceInfo> info = InterfaceAt(functions, set.Get(), interface))
+            found.push_back(std::move(*info));
+    }
+}
+
+bool PipeExists(const std::wstring& path) {
+    if (WaitNamedPipeW(path.c_str(), kPipeProbeMilliseconds))
+        return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_SEM_TIMEOUT || error == ERROR_PIPE_BUSY;
+}
+
+bool SamePathIgnoringCase(std::u16string_view a, std::u16string_view b) {
+    const auto lower = [](char16_t c) {
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+}
+
+// A vanished pipe server is a device that went away.
+std::uint32_t DeviceErrorOf(DWORD error) {
+    switch (error) {
+        case ERROR_BROKEN_PIPE:
+        case ERROR_PIPE_NOT_CONNECTED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return kHidErrorDeviceNotConnected;
+        default:
+            return error;
+    }
+}
+
+DWORD ClampedLength(std::size_t size) {
+    return static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
+}
+
+HidReadResult ReadOutcome(HidReadResult::Status status, std::string_view operation, DWORD error) {
+    HidReadResult result;
+    result.status = status;
+    result.failure = {operation, DeviceErrorOf(error)};
+    return result;
+}
+
+// What every interface shares: the handle, overlapped reads that wait for the read and the
+// sticky cancel event together, and writes.
+class Win32HidDevice : public HidDevice {
+  public:
+    Win32HidDevice(UniqueHandle handle, HidOpenMode mode)
+        : handle_(std::move(handle)),
+          overlapped_(mode == HidOpenMode::OverlappedRead),
+          read_done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          cancel_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    HidReadResult Read(std::span<std::uint8_t> buffer) override {
+        if (!overlapped_)
+            return ReadOutcome(HidReadResult::Status::Refused, "ReadFile", ERROR_INVALID_FUNCTION);
+        if (!read_done_.Valid() || !cancel_.Valid())
+            return ReadOutcome(HidReadResult::Status::Refused, "CreateEventW",
+                               ERROR_INVALID_HANDLE);
+        if (WaitForSingleObject(cancel_.Get(), 0) == WAIT_OBJECT_0)
+            return Cancelled();
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = read_done_.Get();
+        if (!ReadFile(handle_.Get(), buffer.data(), ClampedLength(buffer.size()), nullptr,
+                      &overlapped)) {
+            const DWORD error = GetLastError();
+            // A message longer than the buffer may complete at once with ERROR_MORE_DATA.
+            if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA)
+                return ReadOutcome(HidReadResult::Status::Refused, "ReadFile", error);
+        }
+        return Complete(overlapped);
+    }
+
+    void CancelRead() override { SetEvent(cancel_.Get()); }
+
+    std::optional<HidFailure> Write(std::span<const std::uint8_t> report) override {
+        OVERLAPPED overlapped{};
+        UniqueHandle write_done;
+        if (overlapped_) {
+            write_done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!write_done.Valid())
+                return HidFailure{"CreateEventW", GetLastError()};
+            overlapped.hEvent = write_done.Get();
+        }
+        DWORD written = 0;
+        if (!WriteFile(handle_.Get(), report.data(), ClampedLength(report.size()), &written,
+                       overlapped_ ? &overlapped : nullptr)) {
+            const DWORD error = GetLastError();
+            if (!overlapped_ || error != ERROR_IO_PENDING)
+                return HidFailure{"WriteFile", error};
+            if (!GetOverlappedResult(handle_.Get(), &overlapped, &written, TRUE))
+                return HidFailure{"WriteFile", GetLastError()};
+        }
+        return std::nullopt;
+    }
+
+  protected:
+    HANDLE Handle() const { return handle_.Get(); }
+
+  private:
+    static HidReadResult Cancelled() {
+        HidReadResult result;
+        result.status = HidReadResult::Status::Cancelled;
+        return result;
+    }
+
+    // Waits for the read or the cancel event. On cancel the read is cancelled and waited for, so
+    // that the buffer is no longer in use when Read returns.
+    bool WaitForRead(OVERLAPPED& overlapped) {
+        const HANDLE events[] = {read_done_.Get(), cancel_.Get()};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0)
+            return true;
+        CancelIoEx(handle_.Get(), &overlapped);
+        DWORD ignored = 0;
+        GetOverlappedResult(handle_.Get(), &overlapped, &ignored, TRUE);
+        return false;
+    }
+
+    HidReadResult Complete(OVERLAPPED& overlapped) {
+        if (!WaitForRead(overlapped))
+            return Cancelled();
+        DWORD bytes = 0;
+        if (GetOverlappedResult(handle_.Get(), &overlapped, &bytes, FALSE)) {
+            HidReadResult result;
+            result.status = HidReadResult::Status::Report;
+            result.size = bytes;
+            return result;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_MORE_DATA)
+            return DiscardRestOfMessage();
+        return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", error);
+    }
+
+    // A message longer than the buffer: its first part is in the buffer, the rest is read and
+    // dropped so that the next read starts at the next message. The report counts as failed.
+    HidReadResult DiscardRestOfMessage() {
+        std::array<std::uint8_t, 256> scratch;
+        for (;;) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = read_done_.Get();
+            if (!ReadFile(handle_.Get(), scratch.data(), scratch.size(), nullptr, &overlapped)) {
+                const DWORD error = GetLastError();
+                if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA)
+                    return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", error);
+            }
+            if (!WaitForRead(overlapped))
+                return Cancelled();
+            DWORD bytes = 0;
+            if (GetOverlappedResult(handle_.Get(), &overlapped, &bytes, FALSE))
+                return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", ERROR_MORE_DATA);
+            const DWORD error = GetLastError();
+            if (error != ERROR_MORE_DATA)
+                return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", error);
+        }
+    }
+
+    UniqueHandle handle_;
+    bool overlapped_;
+    UniqueHandle read_done_;
+    UniqueHandle cancel_;
+};
+
+// Owns preparsed data; the libraries stay loaded while it lives.
+class UniquePreparsedData {
+  public:
+    UniquePreparsedData(std::shared_ptr<const HidLibraries> libraries, HANDLE device)
+        : libraries_(std::move(libraries)) {
+        if (!libraries_->hid_bound) {
+            error_ = ERROR_PROC_NOT_FOUND;
+        } else if (!libraries_->hid.get_preparsed_data(device, &data_)) {
+            error_ = GetLastError();
+            data_ = nullptr;
+        }
+    }
+    UniquePreparsedData(const UniquePreparsedData&) = delete;
+    UniquePreparsedData& operator=(const UniquePreparsedData&) = delete;
+    ~UniquePreparsedData() {
+        if (data_ != nullptr)
+            libraries_->hid.free_preparsed_data(data_);
+    }
+    PHIDP_PREPARSED_DATA Get() const { return data_; }
+    DWORD Error() const { return error_; }
+
+  private:
+    std::shared_ptr<const HidLibraries> libraries_;
+    PHIDP_PREPARSED_DATA data_ = nullptr;
+    DWORD error_ = 0;
+};
+
+// An interface of the platform's HID class.
+class PlatformHidDevice : public Win32HidDevice {
+  public:
+    PlatformHidDevice(std::shared_ptr<const HidLibraries> libraries, UniqueHandle handle,
+                      HidOpenMode mode)
+        : Win32HidDevice(std::move(handle), mode),
+          libraries_(std::move(libraries)),
+          preparsed_(libraries_, Handle()) {}
+
+    CapabilitiesResult Capabilities() const override {
+        if (!libraries_->hid_bound)
+            return {std::nullopt, {"HidD_GetAttributes", ERROR_PROC_NOT_FOUND}};
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof attributes;
+        if (!libraries_->hid.get_attributes(Handle(), &attributes))
+            return {std::nullopt, {"HidD_GetAttributes", GetLastError()}};
+        if (preparsed_.Get() == nullptr)
+            return {std::nullopt, {"HidD_GetPreparsedData", preparsed_.Error()}};
+        HIDP_CAPS caps{};
+        const NTSTATUS status = libraries_->hid.get_caps(preparsed_.Get(), &caps);
+        if (status != HIDP_STATUS_SUCCESS)
+            return {std::nullopt, {"HidP_GetCaps", static_cast<std::uint32_t>(status)}};
+        return {HidCapabilities{caps.Usage, caps.UsagePage, caps.InputReportByteLength,
+                                caps.OutputReportByteLength, caps.FeatureReportByteLength},
+                {}};
+    }
+
+    std::optional<HidFailure> GetFeature(std::span<std::uint8_t> buffer) override {
+        if (!libraries_->hid_bound)
+            return HidFailure{"HidD_GetFeature", ERROR_PROC_NOT_FOUND};
+        if (!libraries_->hid.get_feature(Handle(), buffer.data(), ClampedLength(buffer.size())))
+            return HidFailure{"HidD_GetFeature", GetLastError()};
+        return std::nullopt;
+    }
+
+    std::optional<HidFailure> SetFeature(std::span<const std::uint8_t> report) override {
+        if (!libraries_->hid_bound)
+            return HidFailure{"HidD_SetFeature", ERROR_PROC_NOT_FOUND};
+        // The report is only read; the function's parameter is not const.
+        if (!libraries_->hid.set_feature(Handle(), const_cast<std::uint8_t*>(report.data()),
+                                         ClampedLength(report.size()))) {
+            return HidFailure{"HidD_SetFeature", GetLastError()};
+        }
+        return std::nullopt;
+    }
+
+    std::size_t MaxButtonUsages() const override {
+        if (preparsed_.Get() == nullptr)
+            return 0;
+        return libraries_->hid.max_usage_list_length(HidP_Input, 0, preparsed_.Get());
+    }
+
+    std::optional<std::vector<std::uint16_t>> ButtonUsages(
+        std::span<const std::uint8_t> report) const override {
+        if (preparsed_.Get() == nullptr)
+            return std::nullopt;
+        const std::size_t max = MaxButtonUsages();
+        std::vector<USAGE_AND_PAGE> list(max);
+        ULONG length = static_cast<ULONG>(max);
+        // The report is only read; the function's parameter is not const.
+        const NTSTATUS status = libraries_->hid.get_usages_ex(
+            HidP_Input, 0, list.data(), &length, preparsed_.Get(),
+            reinterpret_cast<PCHAR>(const_cast<std::uint8_t*>(report.data())),
+            ClampedLength(report.size()));
+        if (status != HIDP_STATUS_SUCCESS)
+            return std::nullopt;
+        std::vector<std::uint16_t> usages;
+        for (ULONG i = 0; i < std::min<ULONG>(length, static_cast<ULONG>(max)); ++i)
+            usages.push_back(list[i].Usage);
+        return usages;
+    }
+
+  private:
+    std::shared_ptr<const HidLibraries> libraries_;
+    UniquePreparsedData preparsed_;
+};
+
+// A simulated interface: a message-mode pipe with the declared capabilities and no features
+// or button usages.
+class SimulatedHidDevice : public Win32HidDevice {
+  public:
+    SimulatedHidDevice(UniqueHandle handle, HidOpenMode mode, const HidCapabilities& capabilities)
+        : Win32HidDevice(std::move(handle), mode), capabilities_(capabilities) {}
+
+    CapabilitiesResult Capabilities() const override { return {capabilities_, {}}; }
+    std::optional<HidFailure> GetFeature(std::span<std::uint8_t>) override {
+        return HidFailure{"HidD_GetFeature", ERROR_NOT_SUPPORTED};
+    }
+    std::optional<HidFailure> SetFeature(std::span<const std::uint8_t>) override {
+        return HidFailure{"HidD_SetFeature", ERROR_NOT_SUPPORTED};
+    }
+    std::size_t MaxButtonUsages() const override { return 0; }
+    std::optional<std::vector<std::uint16_t>> ButtonUsages(
+        std::span<const std::uint8_t>) const override {
+        return std::nullopt;
+    }
+
+  private:
+    HidCapabilities capabilities_;
+};
+
+}  // namespace
+
+std::u16string SimulatedInterfacePath(std::u16string_view pipe_name) {
+    return u"\\\\.\\pipe\\" + std::u16string(pipe_name);
+}
+
+Win32HidInterfaces::Win32HidInterfaces(std::vector<SimulatedHidInterface> simulated)
+    : libraries_(std::make_shared<const HidLibraries>()), simulated_(std::move(simulated)) {}
+
+Win32HidInterfaces::~Win32HidInterfaces() = default;
+
+bool Win32HidInterfaces::DeviceSetupBound() const {
+    return libraries_->device_setup_bound;
+}
+
+bool Win32HidInterfaces::HidBound() const {
+    return libraries_->hid_bound;
+}
+
+std::vector<HidInterfaceInfo> Win32HidInterfaces::Enumerate() const {
+    std::vector<HidInterfaceInfo> found;
+    if (libraries_->device_setup_bound)
+        AppendPlatformInterfaces(*libraries_, found);
+    for (const SimulatedHidInterface& simulated : simulated_) {
+        std::u16string path = SimulatedInterfacePath(simulated.pipe_name);
+        if (PipeExists(ToWide(path)))
+            found.push_back({std::move(path), {simulated.hardware_id}});
+    }
+    return found;
+}
+
+HidInterfaces::OpenResult Win32HidInterfaces::Open(std::u16string_view path,
+                                                   HidOpenMode mode) const {
+    const DWORD flags =
+        mode == HidOpenMode::OverlappedRead ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL;
+    UniqueHandle handle(CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    flags, nullptr));
+    if (!handle.Valid())
+        return {nullptr, {"CreateFileW", GetLastError()}};
+    const auto simulated =
+        std::find_if(simulated_.begin(), simulated_.end(), [&](const SimulatedHidInterface& s) {
+            return SamePathIgnoringCase(SimulatedInterfacePath(s.pipe_name), path);
+        });
+    if (simulated == simulated_.end())
+        return {std::make_unique<PlatformHidDevice>(libraries_, std::move(handle), mode), {}};
+    // One server write is one report.
+    DWORD pipe_mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(handle.Get(), &pipe_mode, nullptr, nullptr))
+        return {nullptr, {"SetNamedPipeHandleState", GetLastError()}};
+    return {std::make_unique<SimulatedHidDevice>(std::move(handle), mode, simulated->capabilities),
+            {}};
+}
+
+}  // namespace korv::win32

@@ -1,0 +1,216 @@
+#include "platform/win32/win32_main_loop.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+namespace korv::win32 {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"KorvMainLoopWindow";
+// Posted to the loop's window when its task queue stops being empty.
+constexpr UINT kRunTasks = WM_APP + 1;
+
+using Task = std::function<void()>;
+
+class Win32OneShotTimer;
+
+}  // namespace
+
+struct Win32MainLoop::Core : std::enable_shared_from_this<Core> {
+    // Runs the tasks queued when the wake-up arrived; those posted meanwhile come with the
+    // next wake-up. The loop may be destroyed by a task: the rest are then dropped.
+    void RunTasks() {
+        const std::shared_ptr<Core> keep = shared_from_this();
+        std::deque<Task> batch;
+        {
+            const std::lock_guard lock(mutex);
+            batch.swap(tasks);
+            wake_posted = false;
+        }
+        while (!batch.empty()) {
+            {
+                const std::lock_guard lock(mutex);
+                if (!accepting)
+                    return;
+            }
+            const Task task = std::move(batch.front());
+            batch.pop_front();
+            task();
+        }
+    }
+
+    void FireTimer(UINT_PTR id);
+
+    HWND window = nullptr;
+    std::mutex mutex;
+    std::deque<Task> tasks;  // guarded by mutex
+    bool accepting = true;   // guarded by mutex
+    // Whether a wake-up is on its way: set when the queue stops being empty, cleared when the
+    // window procedure takes the queue (or the wake-up could not be posted). Guarded by mutex.
+    bool wake_posted = false;
+    // Main thread only: the running timers by their current id. Each start takes a new id, so
+    // a WM_TIMER of an earlier start that is still queued finds no timer.
+    std::unordered_map<UINT_PTR, Win32OneShotTimer*> timers;
+    UINT_PTR next_timer_id = 1;
+};
+
+namespace {
+
+class Win32OneShotTimer : public OneShotTimer {
+  public:
+    Win32OneShotTimer(std::shared_ptr<Win32MainLoop::Core> core, Task on_fire)
+        : core_(std::move(core)), on_fire_(std::move(on_fire)) {}
+    ~Win32OneShotTimer() override { Stop(); }
+    Win32OneShotTimer(const Win32OneShotTimer&) = delete;
+    Win32OneShotTimer& operator=(const Win32OneShotTimer&) = delete;
+
+    void Start(std::chrono::milliseconds delay) override {
+        Stop();
+        if (core_->window == nullptr)
+            return;
+        const auto milliseconds = static_cast<UINT>(std::clamp<std::chrono::milliseconds::rep>(
+            delay.count(), USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
+        const UINT_PTR id = core_->next_timer_id++;
+        if (SetTimer(core_->window, id, milliseconds, nullptr) == 0)
+            return;
+        id_ = id;
+        core_->timers[id_] = this;
+    }
+
+    void Stop() override {
+        if (id_ == 0)
+            return;
+        core_->timers.erase(id_);
+        if (core_->window != nullptr)
+            KillTimer(core_->window, id_);
+        id_ = 0;
+    }
+
+    bool Running() const override { return id_ != 0 && core_->window != nullptr; }
+
+    // The callback may destroy the timer, so it runs on a copy.
+    void Fire() {
+        Stop();
+        const Task callback = on_fire_;
+        callback();
+    }
+
+  private:
+    std::shared_ptr<Win32MainLoop::Core> core_;
+    Task on_fire_;
+    UINT_PTR id_ = 0;
+};
+
+LRESULT CALLBACK MainLoopWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* core = reinterpret_cast<Win32MainLoop::Core*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (core != nullptr && message == kRunTasks) {
+        core->RunTasks();
+        return 0;
+    }
+    if (core != nullptr && message == WM_TIMER) {
+        core->FireTimer(wparam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+HWND CreateLoopWindow() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = MainLoopWindowProc;
+    window_class.hInstance = instance;
+    window_class.lpszClassName = kWindowClass;
+    // A second loop finds the class registered already.
+    RegisterClassW(&window_class);
+    return CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
+                           nullptr);
+}
+
+}  // namespace
+
+void Win32MainLoop::Core::FireTimer(UINT_PTR id) {
+    const auto timer = timers.find(id);
+    if (timer != timers.end())
+        timer->second->Fire();
+    else if (window != nullptr)
+        KillTimer(window, id);
+}
+
+Win32MainLoop::Win32MainLoop() : core_(std::make_shared<Core>()) {
+    core_->window = CreateLoopWindow();
+    if (core_->window != nullptr)
+        SetWindowLongPtrW(core_->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(core_.get()));
+}
+
+Win32MainLoop::~Win32MainLoop() {
+    std::deque<Task> dropped;
+    {
+        const std::lock_guard lock(core_->mutex);
+        core_->accepting = false;
+        dropped.swap(core_->tasks);
+    }
+    // Destroyed outside the lock: a task's destructor may post (and is refused).
+    dropped.clear();
+    if (core_->window == nullptr)
+        return;
+    for (const auto& [id, timer] : core_->timers)
+        KillTimer(core_->window, id);
+    core_->timers.clear();
+    SetWindowLongPtrW(core_->window, GWLP_USERDATA, 0);
+    DestroyWindow(std::exchange(core_->window, nullptr));
+}
+
+bool Win32MainLoop::Valid() const {
+    return core_->window != nullptr;
+}
+
+std::unique_ptr<OneShotTimer> Win32MainLoop::CreateTimer(std::function<void()> on_fire) {
+    return std::make_unique<Win32OneShotTimer>(core_, std::move(on_fire));
+}
+
+bool Win32MainLoop::PostTask(std::function<void()> task) {
+    HWND wake = nullptr;
+    {
+        // The window changes only after `accepting` went false under the lock.
+        const std::lock_guard lock(core_->mutex);
+        if (!core_->accepting || core_->window == nullptr)
+            return false;
+        core_->tasks.push_back(std::move(task));
+        if (!core_->wake_posted) {
+            core_->wake_posted = true;
+            wake = core_->window;
+        }
+    }
+    // One wake-up per non-empty queue: the window procedure takes the whole queue. A wake-up
+    // that cannot be posted (a full message queue) is tried again by the next post.
+    if (wake != nullptr && !PostMessageW(wake, kRunTasks, 0, 0)) {
+        const std::lock_guard lock(core_->mutex);
+        core_->wake_posted = false;
+    }
+    return true;
+}
+
+void Win32MainLoop::ProcessPending() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Left for the thread's own message loop.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void Win32MainLoop::Sleep(std::chrono::milliseconds time) {
+    ::Sleep(static_cast<DWORD>(
+        std::clamp<std::chrono::milliseconds::rep>(time.count(), 0, INFINITE - 1)));
+}
+
+}  // namespace korv::win32
