@@ -1,0 +1,386 @@
+#pragma once
+// The simulated mouse's words, free of platform calls so that the program and its tests share
+// them: the command line, the input reports it sends, and the config.ini entry by which the
+// monitor learns of a simulated interface.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korv::sim {
+
+using Report = std::vector<std::uint8_t>;
+
+inline constexpr std::size_t kReportLength = 8;  // identifier byte and seven data bytes
+inline constexpr std::uint8_t kKeyReportId = 7;
+inline constexpr std::uint8_t kEventReportId = 8;
+inline constexpr std::uint8_t kProfileSwitchKind = 1;
+inline constexpr int kButtonCount = 24;
+inline constexpr std::size_t kMaxRawReport = 1024;
+inline constexpr std::size_t kMaxSimulatedEntries = 16;
+inline constexpr std::uint32_t kMouseUsagePage = 0xFFA0;
+inline constexpr std::uint32_t kMouseUsage = 1;
+
+inline constexpr std::wstring_view kDefaultPipe = L"KORVANTH417-SIM-1";
+inline constexpr std::wstring_view kSimulatedSection = L"SimulatedHIDDeviceList";
+inline constexpr std::wstring_view kSimulatedHardwareId = L"HID\\KORVANTH417_SIMULATED&Col01";
+
+inline constexpr std::wstring_view kUsage =
+    LR"(Usage: KORVANTH417SIM.exe serve [--pipe NAME]
+       KORVANTH417SIM.exe [--pipe NAME] COMMAND
+
+A simulated KORVANTH417 mouse. "serve" plugs it in as the message-mode named pipe
+\\.\pipe\NAME (default KORVANTH417-SIM-1) and serves it until "quit" or Ctrl+C. The other
+commands go to the simulator running on that pipe:
+  press N            button N (0-23) down: sends key report 7 with the buttons held down
+  release N          button N up: sends key report 7
+  click N            press, about 30 ms, release
+  profile P          device event report 8: profile switch to P (0-4; others are ignored)
+  event KIND VALUE   device event report 8 of any kind and value (0-255)
+  report HEX...      raw bytes of any length (1-1024), e.g. report 07 10 00 00 00 00 00 00
+  unplug             closes the pipe and announces the removal
+  replug             unplugs if needed, plugs in again and announces the arrival
+  status             plugged in or not, clients connected, buttons held down
+  quit               unplugs and ends the simulator
+Numbers are decimal or 0x-hex. The monitor reads the pipe only when the config.ini beside it
+declares it in the section [SimulatedHIDDeviceList], for example:
+  sim1=KORVANTH417-SIM-1, HID\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0
+Exit codes: 0 done, 1 bad arguments, 2 no simulator running, 3 the command failed.)";
+
+// ---- Reports
+
+inline Report KeyReport(std::uint32_t mask) {
+    return {kKeyReportId,
+            static_cast<std::uint8_t>(mask & 0xFF),
+            static_cast<std::uint8_t>((mask >> 8) & 0xFF),
+            static_cast<std::uint8_t>((mask >> 16) & 0xFF),
+            0,
+            0,
+            0,
+            0};
+}
+
+inline Report EventReport(std::uint8_t kind, std::uint8_t value) {
+    return {kEventReportId, kind, value, 0, 0, 0, 0, 0};
+}
+
+// "07 10 00": two upper-case digits a byte, one blank between.
+inline std::wstring Hex(const std::uint8_t* bytes, std::size_t size) {
+    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i != 0)
+            text += L' ';
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+inline std::wstring Hex(const Report& report) {
+    return Hex(report.data(), report.size());
+}
+
+// ---- Words and numbers
+
+inline bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+inline std::wstring_view Trim(std::wstring_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+inline std::vector<std::wstring> SplitWords(std::wstring_view line) {
+    std::vector<std::wstring> words;
+    std::wstring word;
+    for (const wchar_t c : line) {
+        if (IsBlank(c) || c == L'\r' || c == L'\n') {
+            if (!word.empty())
+                words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty())
+        words.push_back(std::move(word));
+    return words;
+}
+
+inline std::wstring JoinWords(const std::vector<std::wstring>& words) {
+    std::wstring line;
+    for (const auto& word : words)
+        line += (line.empty() ? L"" : L" ") + word;
+    return line;
+}
+
+inline std::optional<unsigned> HexDigit(wchar_t c) {
+    if (c >= L'0' && c <= L'9')
+        return static_cast<unsigned>(c - L'0');
+    if (c >= L'a' && c <= L'f')
+        return static_cast<unsigned>(c - L'a' + 10);
+    if (c >= L'A' && c <= L'F')
+        return static_cast<unsigned>(c - L'A' + 10);
+    return std::nullopt;
+}
+
+// Decimal or 0x-hex, no sign and no blanks, at most `max`.
+inline std::optional<std::uint32_t> ParseNumber(std::wstring_view text, std::uint32_t max) {
+    unsigned base = 10;
+    if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        const auto digit = HexDigit(c);
+        if (!digit || *digit >= base)
+            return std::nullopt;
+        value = value * base + *digit;
+        if (value > max)
+            return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+// Bytes written as hex pairs, one or more pairs a word: "07 10 00" or "071000".
+inline std::optional<Report> ParseHexBytes(const std::vector<std::wstring>& words) {
+    Report bytes;
+    for (const auto& word : words) {
+        if (word.size() % 2 != 0)
+            return std::nullopt;
+        for (std::size_t i = 0; i < word.size(); i += 2) {
+            const auto high = HexDigit(word[i]);
+            const auto low = HexDigit(word[i + 1]);
+            if (!high || !low)
+                return std::nullopt;
+            bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
+        }
+    }
+    if (bytes.empty() || bytes.size() > kMaxRawReport)
+        return std::nullopt;
+    return bytes;
+}
+
+// ---- Commands
+
+enum class Verb {
+    kPress,
+    kRelease,
+    kClick,
+    kProfile,
+    kEvent,
+    kReport,
+    kUnplug,
+    kReplug,
+    kStatus,
+    kQuit
+};
+
+struct Command {
+    Verb verb = Verb::kStatus;
+    int button = 0;          // press, release, click
+    std::uint8_t kind = 0;   // profile (always the profile switch), event
+    std::uint8_t value = 0;  // profile, event
+    Report bytes{};          // report
+};
+
+inline bool SendsReport(Verb verb) {
+    return verb == Verb::kPress || verb == Verb::kRelease || verb == Verb::kClick ||
+           verb == Verb::kProfile || verb == Verb::kEvent || verb == Verb::kReport;
+}
+
+inline std::optional<Command> ParseButtonCommand(Verb verb, const std::vector<std::wstring>& args) {
+    if (args.size() != 1)
+        return std::nullopt;
+    const auto button = ParseNumber(args[0], kButtonCount - 1);
+    if (!button)
+        return std::nullopt;
+    return Command{.verb = verb, .button = static_cast<int>(*button)};
+}
+
+inline std::optional<Command> ParseEventCommand(const std::vector<std::wstring>& args) {
+    if (args.size() != 2)
+        return std::nullopt;
+    const auto kind = ParseNumber(args[0], 0xFF);
+    const auto value = ParseNumber(args[1], 0xFF);
+    if (!kind || !value)
+        return std::nullopt;
+    return Command{.verb = Verb::kEvent,
+                   .kind = static_cast<std::uint8_t>(*kind),
+                   .value = static_cast<std::uint8_t>(*value)};
+}
+
+// A command and its arguments, as typed after the program name; nothing when they are not one.
+inline std::optional<Command> ParseCommand(const std::vector<std::wstring>& words) {
+    if (words.empty())
+        return std::nullopt;
+    const std::wstring& verb = words[0];
+    const std::vector<std::wstring> args(words.begin() + 1, words.end());
+    if (verb == L"press")
+        return ParseButtonCommand(Verb::kPress, args);
+    if (verb == L"release")
+        return ParseButtonCommand(Verb::kRelease, args);
+    if (verb == L"click")
+        return ParseButtonCommand(Verb::kClick, args);
+    if (verb == L"event")
+        return ParseEventCommand(args);
+    if (verb == L"profile") {
+        const auto profile = args.size() == 1 ? ParseNumber(args[0], 0xFF) : std::nullopt;
+        if (!profile)
+            return std::nullopt;
+        return Command{.verb = Verb::kProfile,
+                       .kind = kProfileSwitchKind,
+                       .value = static_cast<std::uint8_t>(*profile)};
+    }
+    if (verb == L"report") {
+        auto bytes = ParseHexBytes(args);
+        if (!bytes)
+            return std::nullopt;
+        return Command{.verb = Verb::kReport, .bytes = std::move(*bytes)};
+    }
+    static constexpr std::pair<std::wstring_view, Verb> kPlain[] = {{L"unplug", Verb::kUnplug},
+                                                                    {L"replug", Verb::kReplug},
+                                                                    {L"status", Verb::kStatus},
+                                                                    {L"quit", Verb::kQuit}};
+    for (const auto& [name, plain] : kPlain) {
+        if (verb == name && args.empty())
+            return Command{.verb = plain};
+    }
+    return std::nullopt;
+}
+
+// The program's own arguments: "--pipe NAME" anywhere, then "serve", "--help" or a command.
+struct Invocation {
+    enum class Mode { kHelp, kServe, kCommand } mode = Mode::kHelp;
+    std::wstring pipe{kDefaultPipe};
+    std::vector<std::wstring> command;  // kCommand: the command's words, already checked
+};
+
+inline bool IsPipeName(std::wstring_view name) {
+    return !name.empty() && name.size() <= 200 && name.find_first_of(L"\\/") == name.npos;
+}
+
+inline std::optional<Invocation> ParseInvocation(const std::vector<std::wstring>& args) {
+    Invocation invocation;
+    std::vector<std::wstring> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != L"--pipe") {
+            rest.push_back(args[i]);
+        } else if (i + 1 < args.size() && IsPipeName(args[i + 1])) {
+            invocation.pipe = args[++i];
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (rest.size() == 1 && (rest[0] == L"--help" || rest[0] == L"-h" || rest[0] == L"/?"))
+        return invocation;
+    if (rest.size() == 1 && rest[0] == L"serve") {
+        invocation.mode = Invocation::Mode::kServe;
+        return invocation;
+    }
+    if (!ParseCommand(rest))
+        return std::nullopt;
+    invocation.mode = Invocation::Mode::kCommand;
+    invocation.command = std::move(rest);
+    return invocation;
+}
+
+// ---- The config.ini entry that declares a simulated interface
+
+// "PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH"
+struct SimulatedEntry {
+    std::wstring pipe;
+    std::wstring hardware_id;
+    std::uint32_t usage_page = 0;
+    std::uint32_t usage = 0;
+    std::uint32_t input_length = 0;
+    std::uint32_t output_length = 0;
+    std::uint32_t feature_length = 0;
+};
+
+inline std::wstring DefaultEntryValue(std::wstring_view pipe) {
+    return std::wstring(pipe) + L", " + std::wstring(kSimulatedHardwareId) +
+           L", 0xFFA0, 0x0001, 8, 8, 0";
+}
+
+inline std::optional<SimulatedEntry> ParseSimulatedEntry(std::wstring_view value) {
+    std::vector<std::wstring_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = value.find(L',', start);
+        fields.push_back(Trim(value.substr(start, comma - start)));
+        if (comma == value.npos)
+            break;
+        start = comma + 1;
+    }
+    if (fields.size() != 7 || !IsPipeName(fields[0]) || fields[1].empty())
+        return std::nullopt;
+    std::uint32_t numbers[5];
+    for (int i = 0; i < 5; ++i) {
+        const auto number = ParseNumber(fields[2 + i], 0xFFFF);
+        if (!number)
+            return std::nullopt;
+        numbers[i] = *number;
+    }
+    if (numbers[2] == 0)
+        return std::nullopt;  // an interface without input reports cannot be read
+    return SimulatedEntry{std::wstring(fields[0]),
+                          std::wstring(fields[1]),
+                          numbers[0],
+                          numbers[1],
+                          numbers[2],
+                          numbers[3],
+                          numbers[4]};
+}
+
+// Pipe names compare without regard to ASCII case, as the system compares them.
+inline bool SamePipeName(std::wstring_view a, std::wstring_view b) {
+    const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
+}
+
+// What the entries sim1, sim2, ... (their values, in order) say about one pipe.
+struct EntriesReview {
+    std::size_t declared_by = 0;         // 1 for sim1, ...; 0 when no entry names the pipe
+    std::vector<std::wstring> problems;  // one line each
+};
+
+inline EntriesReview ReviewSimulatedEntries(const std::vector<std::wstring>& values,
+                                            std::wstring_view pipe) {
+    EntriesReview review;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::wstring key = L"sim" + std::to_wstring(i + 1);
+        const auto entry = ParseSimulatedEntry(values[i]);
+        if (!entry) {
+            review.problems.push_back(key + L"=" + values[i] +
+                                      L" is not PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, "
+                                      L"INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH");
+            continue;
+        }
+        if (!SamePipeName(entry->pipe, pipe) || review.declared_by != 0)
+            continue;
+        review.declared_by = i + 1;
+        if (entry->usage_page != kMouseUsagePage || entry->usage != kMouseUsage ||
+            entry->input_length != kReportLength) {
+            review.problems.push_back(
+                key +
+                L" declares the pipe with another usage page, usage or input length; the "
+                L"monitor reads only usage page 0xFFA0, usage 1 with 8-byte input reports");
+        }
+    }
+    return review;
+}
+
+}  // namespace korv::sim
