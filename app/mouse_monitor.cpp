@@ -1,6 +1,9 @@
 #include "app/mouse_monitor.h"
 
 #include "app/messages.h"
+#include "app/settings_file.h"
+#include "base/decimal_text.h"
+#include "hid/usage_and_page.h"
 #include "lang/translation_engine.h"
 #include "ports/file_system.h"
 #include "ports/microphone.h"
@@ -18,7 +21,19 @@ TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& p
       language_(&CreateLanguageComponent(*this, {ports.data.locale, ports.data.files})),
       dispatcher_({ports.windows, ports.data.registry, ports.microphone, ports.data.debug},
                   data_module, own_window),
-      title_(kApplicationTitle) {}
+      hid_data_(std::make_unique<TuiHIDData>(
+          ports.hid, ports.main_loop, ports.data.debug,
+          SettingsFile::Load(ports.data.files, ports.data.locale).ReadIncludeList())),
+      device_arrival_timer_(ports.main_loop.CreateTimer([this] { TimerDeviceArrialTimer(); })),
+      hid_event_(std::make_unique<TuiHIDEvent>(ports.device_notifications, ports.main_loop)),
+      title_(kApplicationTitle) {
+    hid_data_->OnData = [this](std::u16string_view id, std::u16string_view path,
+                               std::uint8_t report_id, const std::uint8_t* data,
+                               std::uint16_t size) {
+        dispatcher_.uiHIDData1Data(id, path, report_id, std::span(data, size), size);
+    };
+    hid_event_->OnDeviceArrival = [this] { uiHIDEvent1DeviceArrival(); };
+}
 
 void TKORVANTH417MONMAIN::FormCreate() {
     LoadTrayIcon();
@@ -27,7 +42,30 @@ void TKORVANTH417MONMAIN::FormCreate() {
 }
 
 // The readers of the mouse stop with the window; nothing else is released explicitly.
-void TKORVANTH417MONMAIN::FormDestroy() {}
+void TKORVANTH417MONMAIN::FormDestroy() {
+    hid_data_->HidStopRead();
+}
+
+void TKORVANTH417MONMAIN::uiHIDEvent1DeviceArrival() {
+    device_arrival_timer_->Stop();
+    device_arrival_timer_->Start(kDeviceArrivalDelay);
+}
+
+void TKORVANTH417MONMAIN::TimerDeviceArrialTimer() {
+    device_arrival_timer_->Stop();
+    ReopenDevice();
+}
+
+// Stops every reader, lets what is pending run (deliveries the stopped readers left behind are
+// dropped there), then opens the mouse's interfaces again.
+void TKORVANTH417MONMAIN::ReopenDevice() {
+    hid_data_->HidStopRead();
+    ports_.main_loop.ProcessPending();
+    ports_.main_loop.Sleep(kReopenPause);
+    hid_data_->HidFindAndReadDevice(MouseUsageAndPage, u"*");
+    ports_.data.debug.Trace(u"ReopenDevice: " + DecimalText(hid_data_->RunningReaderCount()) +
+                            u" reader(s)");
+}
 
 void TKORVANTH417MONMAIN::LoadTrayIcon() {
     const std::u16string path =

@@ -1,17 +1,24 @@
 #pragma once
 // TKORVANTH417MONMAIN, the monitor's hidden main window, as far as it is the same on every
 // platform: its components in their order of creation, FormCreate and FormDestroy, the tray's
-// actions, the reload requests of the configuration program and the report dispatch. The
-// platform's window delivers messages and tray clicks to these operations.
+// actions, the reload requests of the configuration program, the report dispatch and the
+// re-open path of the mouse. The platform's window delivers messages and tray clicks to these
+// operations.
+//
+// Threads: the main thread only, where the window's messages, timers and report deliveries
+// run.
 
 #include <array>
 #include <memory>
 #include <string>
 
 #include "app/report_dispatch.h"
+#include "hid/ui_hid_data.h"
+#include "hid/ui_hid_event.h"
 #include "hook/ui_hook.h"
 #include "lang/component.h"
 #include "lang/ui_language.h"
+#include "ports/main_loop.h"
 #include "ports/tray.h"
 #include "ports/window_system.h"
 #include "profile/dm_unit.h"
@@ -27,7 +34,16 @@ struct MonitorPorts {
     Microphone& microphone;
     Tray& tray;
     HookServices hook;
+    const HidInterfaces& hid;
+    MainLoop& main_loop;
+    DeviceNotifications& device_notifications;
 };
+
+// The re-open timer: a burst of device arrivals less than this apart causes one re-open, this
+// long after the last of them.
+inline constexpr std::chrono::milliseconds kDeviceArrivalDelay{1500};
+// The pause of ReopenDevice between stopping the readers and searching again.
+inline constexpr std::chrono::milliseconds kReopenPause{50};
 
 // The texts the tray shows, before translation.
 inline constexpr std::u16string_view kTrayHint = u"GAMING MOUSE DRIVER";
@@ -40,8 +56,9 @@ inline constexpr std::u16string_view kTrayIconFile = u"\\images\\0409\\icons\\lo
 class TKORVANTH417MONMAIN : public Component {
   public:
     // Creates the components in the window's order: the hook component (which loads the hook
-    // library), the language component, then the tray. `own_window` is the platform window
-    // the monitor posts its private events to.
+    // library), the language component, the tray, the HID data component (with the include list
+    // of the settings file), the re-open timer and the device-event component. `own_window` is
+    // the platform window the monitor posts its private events to.
     TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports, TDM& data_module,
                         WindowRef own_window);
 
@@ -64,8 +81,17 @@ class TKORVANTH417MONMAIN : public Component {
     }
     ReportDispatcher& Dispatcher() { return dispatcher_; }
 
+    // The re-open path: every device arrival restarts TimerDeviceArrial; when it fires, the
+    // readers are stopped and the mouse's interfaces searched again.
+    void uiHIDEvent1DeviceArrival();
+    void TimerDeviceArrialTimer();
+    void ReopenDevice();
+
     TuiHook& uiHook1() { return *hook_; }
     TuiLanguage& uiLanguage1() { return *language_; }
+    TuiHIDData& uiHIDData1() { return *hid_data_; }
+    TuiHIDEvent& uiHIDEvent1() { return *hid_event_; }
+    OneShotTimer& TimerDeviceArrial() { return *device_arrival_timer_; }
     // The translated application title (the caption of the program's message boxes).
     const std::u16string& Title() const { return title_; }
 
@@ -75,6 +101,9 @@ class TKORVANTH417MONMAIN : public Component {
     std::unique_ptr<TuiHook> hook_;
     TuiLanguage* language_;
     ReportDispatcher dispatcher_;
+    std::unique_ptr<TuiHIDData> hid_data_;
+    std::unique_ptr<OneShotTimer> device_arrival_timer_;
+    std::unique_ptr<TuiHIDEvent> hid_event_;
     std::u16string title_;
 };
 

@@ -62,6 +62,39 @@ std::u16string IncludeListKey(int number) {
     return u"id" + DecimalText(number);
 }
 
+std::u16string_view TrimBlanks(std::u16string_view text) {
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::vector<std::u16string_view> SplitFields(std::u16string_view value) {
+    std::vector<std::u16string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = value.find(u',', start);
+        fields.push_back(TrimBlanks(value.substr(start, comma - start)));
+        if (comma == std::u16string_view::npos)
+            return fields;
+        start = comma + 1;
+    }
+}
+
+std::optional<std::uint16_t> ParseField16(std::u16string_view text) {
+    const std::optional<std::int32_t> number = ParseSettingsInteger(text);
+    if (!number || *number < 0 || *number > 0xFFFF)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(*number);
+}
+
+bool IsPipeName(std::u16string_view name) {
+    constexpr std::size_t kLongestPipeName = 200;
+    return !name.empty() && name.size() <= kLongestPipeName &&
+           name.find_first_of(u"\\/") == std::u16string_view::npos;
+}
+
 }  // namespace
 
 std::optional<std::int32_t> ParseSettingsInteger(std::u16string_view text) {
@@ -110,6 +143,41 @@ TOtherConfig SettingsFile::ReadOtherConfig() const {
             other.HelpFile.push_back(name + u"=" + value);
     }
     return other;
+}
+
+std::optional<SimulatedHidInterface> ParseSimulatedInterface(std::u16string_view value) {
+    const std::vector<std::u16string_view> fields = SplitFields(value);
+    if (fields.size() != 7 || !IsPipeName(fields[0]) || fields[1].empty())
+        return std::nullopt;
+    std::uint16_t numbers[5];
+    for (std::size_t i = 0; i < 5; ++i) {
+        const std::optional<std::uint16_t> number = ParseField16(fields[2 + i]);
+        if (!number)
+            return std::nullopt;
+        numbers[i] = *number;
+    }
+    if (numbers[2] == 0)
+        return std::nullopt;  // without input reports there is nothing to read
+    return SimulatedHidInterface{std::u16string(fields[0]),
+                                 std::u16string(fields[1]),
+                                 {numbers[1], numbers[0], numbers[2], numbers[3], numbers[4]}};
+}
+
+SimulatedInterfaceList SettingsFile::ReadSimulatedInterfaces() const {
+    SimulatedInterfaceList list;
+    for (int number = 1; number <= kMaxSimulatedInterfaceKeys; ++number) {
+        const std::u16string key = u"sim" + DecimalText(number);
+        const std::optional<std::u16string_view> value =
+            ini_.RawValue(kSimulatedInterfaceSection, key);
+        if (!value)
+            break;
+        const std::u16string text = ini_.GetString(kSimulatedInterfaceSection, key, u"");
+        if (auto declared = ParseSimulatedInterface(text))
+            list.interfaces.push_back(std::move(*declared));
+        else
+            list.rejected.push_back(key + u"=" + text);
+    }
+    return list;
 }
 
 std::vector<std::u16string> SettingsFile::ReadIncludeList() const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/ini_file.h"
+#include "ports/hid_interfaces.h"
 #include "profile/dm_unit.h"
 #include "profile/options.h"
 
@@ -21,6 +22,15 @@ class Locale;
 inline constexpr std::u16string_view kSettingsFileName = u"config.ini";
 // The include list is read from id1 up to this key at most.
 inline constexpr int kMaxIncludeListKeys = 101;
+// Simulated interfaces are read from sim1 up to this key at most.
+inline constexpr int kMaxSimulatedInterfaceKeys = 16;
+inline constexpr std::u16string_view kSimulatedInterfaceSection = u"SimulatedHIDDeviceList";
+
+// The simulated interfaces the settings file declares, and the entries it could not use.
+struct SimulatedInterfaceList {
+    std::vector<SimulatedHidInterface> interfaces;
+    std::vector<std::u16string> rejected;  // "simN=VALUE" of each entry that is not one
+};
 
 class SettingsFile {
   public:
@@ -36,6 +46,9 @@ class SettingsFile {
     // Section "IncludeHIDDeviceList": the hardware identifiers of the HID interfaces that may
     // be opened; empty means any interface with the right usage page and usage.
     std::vector<std::u16string> ReadIncludeList() const;
+    // Section "SimulatedHIDDeviceList": interfaces served over message pipes by a simulated
+    // mouse, keys sim1, sim2, ... until the first missing one.
+    SimulatedInterfaceList ReadSimulatedInterfaces() const;
 
   private:
     IniFile ini_;
@@ -43,6 +56,12 @@ class SettingsFile {
 
 // Reads "config.ini" beside the executable and creates the data module with its settings.
 std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports);
+
+// One simulated interface as the settings file declares it:
+// "PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH", numbers
+// as ParseSettingsInteger reads them, 0 to 65535. Nothing when the value is not that, when the
+// pipe name is empty or holds a path separator, or when the interface has no input reports.
+std::optional<SimulatedHidInterface> ParseSimulatedInterface(std::u16string_view value);
 
 // An integer as the settings file writes it: decimal with an optional sign, or hexadecimal
 // after "0x" or "0X" (up to 32 bits). Nothing when the text is not such a number.

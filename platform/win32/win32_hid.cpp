@@ -576,13 +576,28 @@ std::vector<HidInterfaceInfo> Win32HidInterfaces::Enumerate() const {
     return found;
 }
 
+// How long an open waits for a busy pipe to offer a free instance.
+constexpr DWORD kPipeBusyWaitMs = 500;
+
 HidInterfaces::OpenResult Win32HidInterfaces::Open(std::u16string_view path,
                                                    HidOpenMode mode) const {
     const DWORD flags =
         mode == HidOpenMode::OverlappedRead ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL;
-    UniqueHandle handle(CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    flags, nullptr));
+    const std::wstring wide_path = ToWide(path);
+    const auto open = [&] {
+        return UniqueHandle(CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        flags, nullptr));
+    };
+    UniqueHandle handle = open();
+    // A pipe whose free instance was just taken (by the search's own look a moment ago) has a
+    // new one listening a moment later: wait for it, briefly.
+    for (int tries = 0; !handle.Valid() && GetLastError() == ERROR_PIPE_BUSY && tries < 3;
+         ++tries) {
+        if (!WaitNamedPipeW(wide_path.c_str(), kPipeBusyWaitMs))
+            break;
+        handle = open();
+    }
     if (!handle.Valid())
         return {nullptr, {"CreateFileW", GetLastError()}};
     const auto simulated =

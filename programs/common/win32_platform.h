@@ -4,11 +4,14 @@
 #include <string>
 
 #include "app/mouse_monitor.h"
+#include "platform/win32/win32_device_notifications.h"
 #include "platform/win32/win32_dynamic_library.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_keyboard_state.h"
 #include "platform/win32/win32_keyed_store.h"
 #include "platform/win32/win32_locale.h"
+#include "platform/win32/win32_main_loop.h"
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_microphone.h"
 #include "platform/win32/win32_system.h"
@@ -35,6 +38,10 @@ class Win32Platform {
     // The application title for the microphone's message boxes, once the window exists.
     std::u16string title = std::u16string(kApplicationTitle);
     Win32Microphone microphone;
+    Win32MainLoop main_loop;
+    Win32DeviceNotifications device_notifications;
+    // The platform's HID interfaces and the simulated ones the settings file declares.
+    Win32HidInterfaces hid;
 };
 
 }  // namespace korv::win32

@@ -64,7 +64,10 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
         platform.windows,
         platform.microphone,
         *tray_,
-        {platform.files, platform.libraries, platform.message_boxes, platform.keyboard}};
+        {platform.files, platform.libraries, platform.message_boxes, platform.keyboard},
+        platform.hid,
+        platform.main_loop,
+        platform.device_notifications};
     monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module,
                                                      reinterpret_cast<WindowRef>(window_));
     ShowTrayIcon();
@@ -76,10 +79,12 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
 void MonitorWindow::ShowTrayIcon() {
     if (tray_->Show()) {
         KillTimer(window_, kTrayRetryTimer);
+        tray_retrying_ = false;
         return;
     }
-    platform_.debug.Trace(u"Tray icon cannot be added yet; trying again");
-    SetTimer(window_, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr);
+    if (!tray_retrying_)
+        platform_.debug.Trace(u"Tray icon cannot be added yet; trying again until it can");
+    tray_retrying_ = SetTimer(window_, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr) != 0;
 }
 
 MonitorWindow::~MonitorWindow() {

@@ -44,6 +44,7 @@ class MonitorWindow {
     HWND window_ = nullptr;
     UINT taskbar_created_ = 0;
     bool class_registered_ = false;
+    bool tray_retrying_ = false;
     std::unique_ptr<Win32Tray> tray_;
     std::unique_ptr<TKORVANTH417MONMAIN> monitor_;
 };

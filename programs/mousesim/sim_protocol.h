@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings_file.h"
+#include "base/ascii_text.h"
+
 namespace korv::sim {
 
 using Report = std::vector<std::uint8_t>;
@@ -299,56 +302,14 @@ inline std::optional<Invocation> ParseInvocation(const std::vector<std::wstring>
 
 // ---- The config.ini entry that declares a simulated interface
 
-// "PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH"
-struct SimulatedEntry {
-    std::wstring pipe;
-    std::wstring hardware_id;
-    std::uint32_t usage_page = 0;
-    std::uint32_t usage = 0;
-    std::uint32_t input_length = 0;
-    std::uint32_t output_length = 0;
-    std::uint32_t feature_length = 0;
-};
-
 inline std::wstring DefaultEntryValue(std::wstring_view pipe) {
     return std::wstring(pipe) + L", " + std::wstring(kSimulatedHardwareId) +
            L", 0xFFA0, 0x0001, 8, 8, 0";
 }
 
-inline std::optional<SimulatedEntry> ParseSimulatedEntry(std::wstring_view value) {
-    std::vector<std::wstring_view> fields;
-    for (std::size_t start = 0;;) {
-        const std::size_t comma = value.find(L',', start);
-        fields.push_back(Trim(value.substr(start, comma - start)));
-        if (comma == value.npos)
-            break;
-        start = comma + 1;
-    }
-    if (fields.size() != 7 || !IsPipeName(fields[0]) || fields[1].empty())
-        return std::nullopt;
-    std::uint32_t numbers[5];
-    for (int i = 0; i < 5; ++i) {
-        const auto number = ParseNumber(fields[2 + i], 0xFFFF);
-        if (!number)
-            return std::nullopt;
-        numbers[i] = *number;
-    }
-    if (numbers[2] == 0)
-        return std::nullopt;  // an interface without input reports cannot be read
-    return SimulatedEntry{std::wstring(fields[0]),
-                          std::wstring(fields[1]),
-                          numbers[0],
-                          numbers[1],
-                          numbers[2],
-                          numbers[3],
-                          numbers[4]};
-}
-
-// Pipe names compare without regard to ASCII case, as the system compares them.
-inline bool SamePipeName(std::wstring_view a, std::wstring_view b) {
-    const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [&](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
+// The entry as the monitor reads it (one parser for both programs).
+inline std::optional<SimulatedHidInterface> ParseSimulatedEntry(std::wstring_view value) {
+    return ParseSimulatedInterface(std::u16string(value.begin(), value.end()));
 }
 
 // What the entries sim1, sim2, ... (their values, in order) say about one pipe.
@@ -369,11 +330,14 @@ inline EntriesReview ReviewSimulatedEntries(const std::vector<std::wstring>& val
                                       L"INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH");
             continue;
         }
-        if (!SamePipeName(entry->pipe, pipe) || review.declared_by != 0)
+        // Pipe names compare without regard to ASCII case, as the system compares them.
+        if (!korv::EqualsIgnoringAsciiCase(entry->pipe_name, std::u16string(pipe.begin(), pipe.end())) ||
+            review.declared_by != 0)
             continue;
         review.declared_by = i + 1;
-        if (entry->usage_page != kMouseUsagePage || entry->usage != kMouseUsage ||
-            entry->input_length != kReportLength) {
+        const HidCapabilities& caps = entry->capabilities;
+        if (caps.usage_page != kMouseUsagePage || caps.usage != kMouseUsage ||
+            caps.input_report_length != kReportLength) {
             review.problems.push_back(
                 key +
                 L" declares the pipe with another usage page, usage or input length; the "

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
 #include "platform/fake/fake_data_module_ports.h"
+#include "platform/fake/fake_device_notifications.h"
+#include "platform/fake/fake_hid.h"
 #include "platform/fake/fake_hook_library.h"
 #include "platform/fake/fake_hook_services.h"
+#include "platform/fake/fake_main_loop.h"
 #include "platform/fake/fake_tray.h"
 #include "platform/fake/fake_window_system.h"
 #include "tests/core/test_support.h"
@@ -44,8 +49,12 @@ class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts 
     fake::FakeLibraryLoader loader_{hook_library_, files.ExecutableFolder() + u"uiHook.dll"};
     fake::RecordingMessageBoxes message_boxes_;
     fake::FakeKeyboardState keyboard_;
+    fake::FakeHidInterfaces hid_;
+    fake::FakeMainLoop loop_;
+    fake::FakeDeviceNotifications notifications_;
     MonitorPorts ports_{
-        Ports(), windows_, microphone_, tray_, {files, loader_, message_boxes_, keyboard_}};
+        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_},
+        hid_,    loop_,    notifications_};
     std::unique_ptr<TDM> dm_;
 };
 
@@ -128,10 +137,107 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     EXPECT_EQ(microphone_.toggles, 1);
 }
 
+// ---- The re-open path of the mouse
+
+constexpr HidCapabilities kMouseCollection{0x0001, 0xFFA0, 8, 8, 0};
+const std::vector<std::uint8_t> kButton4Report{7, 0x10, 0, 0, 0, 0, 0, 0};
+
+class ReopenTest : public MonitorTest {
+  protected:
+    ReopenTest() {
+        hid_.Add(u"mouse", {u"HID\\VID_1&PID_2&MI_01"}, kMouseCollection);
+        hid_.Add(u"keyboard", {u"HID\\VID_3&PID_4"}, HidCapabilities{6, 1, 9, 0, 0});
+    }
+    // The interfaces opened so far (by the search or by a reader), each once.
+    std::set<std::u16string> Opened() const {
+        std::set<std::u16string> paths;
+        for (const fake::HidOpenRecord& open : hid_.Opens())
+            paths.insert(open.path);
+        return paths;
+    }
+    int Reopens() const {
+        return static_cast<int>(std::ranges::count_if(
+            debug.lines, [](const std::u16string& l) { return l.starts_with(u"ReopenDevice: "); }));
+    }
+};
+
+TEST_F(ReopenTest, TheMouseIsOpenedThreeSecondsAfterStartAndNotBefore) {
+    const auto monitor = Create();
+    EXPECT_EQ(notifications_.DeliverPosted(), 1);  // the change the component posts itself
+    loop_.Advance(std::chrono::milliseconds(2999));
+    EXPECT_TRUE(Opened().empty());
+    loop_.Advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(loop_.slept, std::vector<std::chrono::milliseconds>{kReopenPause});
+    EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 1u);  // the mouse's; not the keyboard
+    EXPECT_EQ(hid_.OpenDevices(), 1u);
+    EXPECT_EQ(hid_.ReadsStarted(u"keyboard"), 0);
+}
+
+TEST_F(ReopenTest, ABurstOfArrivalsCausesOneReopenAfterTheLast) {
+    const auto monitor = Create();
+    loop_.Advance(std::chrono::milliseconds(3000));
+    ASSERT_EQ(Reopens(), 1);
+    for (int i = 0; i < 3; ++i) {
+        notifications_.Deliver(DeviceChangeEvent::Arrival, kDeviceTypeInterface);
+        loop_.Advance(std::chrono::milliseconds(500));
+    }
+    loop_.Advance(std::chrono::milliseconds(999));
+    EXPECT_EQ(Reopens(), 1);
+    loop_.Advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(Reopens(), 2);
+    EXPECT_EQ(monitor->uiHIDData1().ReaderCount(), 1u);  // the first reader was stopped first
+    EXPECT_EQ(hid_.OpenDevices(), 1u);
+}
+
+TEST_F(ReopenTest, AButtonPressOnTheMouseTogglesTheMicrophone) {
+    auto other = LoadDataModule(ports_.data);
+    TMouseProfileInfo& profile = other->FCurrentProfileInfo;
+    ASSERT_TRUE(other->ReadProfileInfo(profile, 0));
+    profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
+    ASSERT_TRUE(other->SaveBackToProfileInfo(profile, 0));
+    ASSERT_TRUE(other->SaveProfileInfoToRegistry(0));
+    const auto monitor = Create();
+    monitor->WMReloadProfiles(0);
+    loop_.Advance(std::chrono::milliseconds(3000));
+
+    hid_.PushReport(u"mouse", kButton4Report);
+    ASSERT_TRUE(loop_.WaitForTasks(1, std::chrono::seconds(5)));
+    EXPECT_EQ(loop_.RunPending(), 1u);  // the delivery, on this thread
+    ASSERT_EQ(windows_.messages.size(), 1u);
+    const WindowMessage posted = windows_.messages[0];
+    EXPECT_EQ(posted, (WindowMessage{kMonitorWindow, UM_MONITOR_EVENT, 4, 1, false}));
+    monitor->WMMonitorEvent(posted.wparam, posted.lparam);
+    EXPECT_EQ(microphone_.toggles, 1);
+}
+
+TEST_F(ReopenTest, TheIncludeListOfTheSettingsFileNarrowsTheSearch) {
+    hid_.Add(u"second mouse", {u"HID\\VID_5&PID_6"}, kMouseCollection);
+    files.Put(files.ExecutableFolder() + u"config.ini",
+              test::Bytes{'[', 'I', 'n',  'c', 'l', 'u', 'd', 'e', 'H',  'I', 'D', 'D', 'e', 'v',
+                          'i', 'c', 'e',  'L', 'i', 's', 't', ']', '\n', 'i', 'd', '1', '=', 'h',
+                          'i', 'd', '\\', 'v', 'i', 'd', '_', '5', '&',  'p', 'i', 'd', '_', '6'});
+    const auto monitor = Create();
+    loop_.Advance(std::chrono::milliseconds(3000));
+    EXPECT_EQ(Opened(), std::set<std::u16string>{u"second mouse"});
+    EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 1u);
+}
+
+TEST_F(ReopenTest, DestroyingTheWindowStopsTheReaders) {
+    auto monitor = Create();
+    loop_.Advance(std::chrono::milliseconds(3000));
+    ASSERT_EQ(hid_.OpenDevices(), 1u);
+    monitor->FormDestroy();
+    EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 0u);
+    monitor.reset();
+    EXPECT_EQ(hid_.OpenDevices(), 0u);
+    EXPECT_EQ(notifications_.LiveRegistrations(), 0u);
+}
+
 TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
     fake::FakeLibraryLoader nowhere{hook_library_, u"D:\\elsewhere\\uiHook.dll"};
     const MonitorPorts ports{
-        ports_.data, windows_, microphone_, tray_, {files, nowhere, message_boxes_, keyboard_}};
+        ports_.data, windows_, microphone_,   tray_, {files, nowhere, message_boxes_, keyboard_},
+        hid_,        loop_,    notifications_};
     TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
     monitor.FormCreate();
     ASSERT_EQ(message_boxes_.shown.size(), 1u);

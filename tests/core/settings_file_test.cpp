@@ -224,5 +224,45 @@ TEST_F(SettingsFileTest, NoLogoThatIsNotANumberReadsAsZero) {
     EXPECT_EQ(LoadText("[OtherConfig]\nNoLogo= 5 \n").ReadOtherConfig().Nologo, 5);
 }
 
+TEST(SimulatedInterfaceTest, EntriesThatAreNotAnInterfaceGiveNothing) {
+    const SimulatedHidInterface mouse{
+        u"KORVANTH417-SIM-1", u"HID\\KORVANTH417_SIMULATED&Col01", {1, 0xFFA0, 8, 8, 0}};
+    EXPECT_EQ(ParseSimulatedInterface(
+                  u"KORVANTH417-SIM-1, HID\\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0"),
+              mouse);
+    EXPECT_EQ(ParseSimulatedInterface(
+                  u"KORVANTH417-SIM-1,HID\\KORVANTH417_SIMULATED&Col01,65440,1,8,8,0"),
+              mouse);
+    for (const char16_t* bad : {
+             u"",
+             u"KORVANTH417-SIM-1, HID\\X, 0xFFA0, 1, 8, 8",        // a field missing
+             u"KORVANTH417-SIM-1, HID\\X, 0xFFA0, 1, 8, 8, 0, 0",  // one too many
+             u", HID\\X, 0xFFA0, 1, 8, 8, 0",                      // no pipe
+             u"a\\b, HID\\X, 0xFFA0, 1, 8, 8, 0",                  // a path, not a name
+             u"P, , 0xFFA0, 1, 8, 8, 0",                           // no hardware identifier
+             u"P, HID\\X, 0x10000, 1, 8, 8, 0",                    // above 16 bits
+             u"P, HID\\X, 0xFFA0, -1, 8, 8, 0",                    // negative
+             u"P, HID\\X, 0xFFA0, 1, eight, 8, 0",                 // not a number
+             u"P, HID\\X, 0xFFA0, 1, 0, 8, 0",                     // no input reports
+         }) {
+        EXPECT_EQ(ParseSimulatedInterface(bad), std::nullopt);
+    }
+}
+
+TEST_F(SettingsFileTest, SimulatedInterfacesAreReadUntilTheFirstMissingKey) {
+    const SimulatedInterfaceList list = LoadText(
+                                            "[SimulatedHIDDeviceList]\n"
+                                            "sim1=A, HID\\A, 0xFFA0, 1, 8, 8, 0\n"
+                                            "sim2=garbage\n"
+                                            "sim3=\"B, HID\\B, 1, 2, 3, 0, 0\"\n"
+                                            "sim5=C, HID\\C, 0xFFA0, 1, 8, 8, 0\n")
+                                            .ReadSimulatedInterfaces();
+    ASSERT_EQ(list.interfaces.size(), 2u);
+    EXPECT_EQ(list.interfaces[0].pipe_name, u"A");
+    EXPECT_EQ(list.interfaces[1], (SimulatedHidInterface{u"B", u"HID\\B", {2, 1, 3, 0, 0}}));
+    EXPECT_EQ(list.rejected, Strings{u"sim2=garbage"});
+    EXPECT_TRUE(LoadText("[options]\n").ReadSimulatedInterfaces().interfaces.empty());
+}
+
 }  // namespace
 }  // namespace korv

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/win32/win32_device_notifications.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
 namespace {
@@ -40,21 +41,7 @@ class RecordingListener : public DeviceChangeListener {
     std::vector<Event> events;
 };
 
-// Handles this thread's messages (sent ones included) until the condition holds.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
+using test::PumpUntil;
 
 // A query broadcast of WM_DEVICECHANGE to every top-level window, sent from a thread of its own
 // while this thread handles the messages; BroadcastSystemMessageW's result (positive when every

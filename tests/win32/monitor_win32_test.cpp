@@ -19,66 +19,19 @@
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
 namespace {
 
+using test::BinFolder;
+using test::Process;
+using test::PumpUntil;
+using test::ReadText;
+
 using namespace std::chrono_literals;
 
 const wchar_t kRegFolder[] = L"software\\software\\KORVANTH417GM";
-
-std::wstring BinFolder() {
-    wchar_t module[MAX_PATH];
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring path(module);
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
-// Handles this thread's messages (sent ones included) until the condition holds.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
-
-class Process {
-  public:
-    explicit Process(const std::wstring& command_line) {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        std::wstring line = command_line;
-        started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  BinFolder().c_str(), &startup, &info_);
-    }
-    ~Process() {
-        if (!started_)
-            return;
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(info_.hProcess, 9);
-        CloseHandle(info_.hThread);
-        CloseHandle(info_.hProcess);
-    }
-    bool Started() const { return started_; }
-    bool Ended() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
-    DWORD ExitCode() const {
-        DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
-        return code;
-    }
-
-  private:
-    PROCESS_INFORMATION info_{};
-    bool started_ = false;
-};
 
 int CountWindows(const wchar_t* class_name) {
     struct Count {
@@ -95,13 +48,6 @@ int CountWindows(const wchar_t* class_name) {
         },
         reinterpret_cast<LPARAM>(&count));
     return count.n;
-}
-
-std::string ReadText(const std::wstring& path) {
-    std::ifstream file(std::string(path.begin(), path.end()), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 int CountLines(const std::string& text, const std::string& start) {

@@ -1,0 +1,78 @@
+#pragma once
+// What the Windows tests share: the folder of the test programs, a message pump that waits for
+// a condition, a child process that is ended with the test, and reading a whole text file.
+
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace korv::win32::test {
+
+using namespace std::chrono_literals;
+
+// The folder of the running test program, where every program of the build lies.
+inline std::wstring BinFolder() {
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring path(module);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// Handles this thread's messages (sent ones included) until the condition holds.
+inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
+class Process {
+  public:
+    explicit Process(const std::wstring& command_line) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring line = command_line;
+        started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  BinFolder().c_str(), &startup, &info_);
+    }
+    ~Process() {
+        if (!started_)
+            return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(info_.hProcess, 9);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    bool Started() const { return started_; }
+    bool Ended() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+
+  private:
+    PROCESS_INFORMATION info_{};
+    bool started_ = false;
+};
+
+inline std::string ReadText(const std::wstring& path) {
+    std::ifstream file(std::string(path.begin(), path.end()), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+}  // namespace korv::win32::test
