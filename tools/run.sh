@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's main job on this machine: builds the Windows folder (dist/KORVANTH417) and runs
 # the monitor from it under Wine, on a virtual display (the tray icon needs one) with a
-# PulseAudio null microphone for its mute button, beside the stand-in configuration program.
+# PulseAudio null microphone for its mute button, beside the stand-in configuration program and
+# the simulated mouse (declared in the folder's config.ini), whose buttons a user can press.
 #
 #   tools/run.sh                   build, then run until Ctrl+C (which stops everything)
 #   tools/run.sh --build-only      build the Windows folder and list it
@@ -41,14 +42,21 @@ stop_all() {
     pulse_stop
 }
 trap stop_all EXIT
-trap 'exit 0' INT TERM
+trap 'exit 0' INT TERM HUP
 for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 export DISPLAY=$display
 pulse_start
 
 cd "$dist"
+# The simulated mouse: declared in this folder's config.ini, so that the monitor looks for it.
+if ! grep -q '^sim1=' config.ini; then
+    printf '\r\n[SimulatedHIDDeviceList]\r\nsim1=KORVANTH417-SIM-1, HID\\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0\r\n' >>config.ini
+fi
+wine KORVANTH417SIM.exe serve >"$dist/mouse.log" 2>&1 &
 wine KORVANTH417.EXE /log "$dist/standin.log" >/dev/null 2>&1 &
-wine KORVANTH417MON.exe >/dev/null 2>&1 &
+# The monitor's trace lines (its debugger output) go to monitor.log, one per line.
+WINEDEBUG=-all,warn+seh wine KORVANTH417MON.exe 2>&1 |
+    sed -un -e 's/^[0-9a-f]*:warn:seh:OutputDebugStringA "\(.*\)"$/\1/' -e 'T' -e 's/\\"/"/g' -e p >"$dist/monitor.log" &
 # The monitor is up once the stand-in can reach its window.
 for _ in $(seq 100); do
     wine KORVANTH417.EXE reload-settings >/dev/null 2>&1 && break
@@ -73,10 +81,22 @@ fi
 
 cat <<MSG
 
-The monitor runs on the virtual display $display, with its tray icon and the stand-in
-configuration program (log: $dist/standin.log). Drive it from another terminal:
-  WINEPREFIX=$WINEPREFIX DISPLAY=$display wine "$dist/KORVANTH417.EXE" set-button 1 4 28
-  WINEPREFIX=$WINEPREFIX DISPLAY=$display wine "$dist/KORVANTH417.EXE" set-language 1
-Press Ctrl+C to stop the monitor, the display and the sound server.
+The monitor runs on the virtual display $display, with its tray icon, the stand-in configuration
+program and the simulated mouse. What each one did:
+  monitor (its trace lines):  $dist/monitor.log
+  configuration program:      $dist/standin.log
+  simulated mouse:            $dist/mouse.log
+Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
+  export WINEPREFIX=$WINEPREFIX DISPLAY=$display WINEDEBUG=-all
+  wine "$dist/KORVANTH417.EXE" set-button 1 4 28     # button 4 of profile 1: microphone mute
+  wine "$dist/KORVANTH417SIM.exe" click 4            # press it: monitor.log shows the toggle
+  wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to profile 3
+  wine "$dist/KORVANTH417SIM.exe" unplug             # and replug: the monitor re-opens it
+  wine "$dist/KORVANTH417.EXE" set-language 1
+Press Ctrl+C to stop the monitor, the mouse, the display and the sound server.
 MSG
-while true; do sleep 3600; done
+# Waiting in `wait`, not in `sleep`, so that a signal's trap runs at once.
+while true; do
+    sleep 3600 &
+    wait $!
+done
