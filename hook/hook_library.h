@@ -1,5 +1,8 @@
 #pragma once
 // The hook library uiHook.dll, loaded once per process and shared by every hook component.
+//
+// Threads: loading and unloading on the main thread; the entry points are then called by the
+// hook component on the thread that enables the hooks.
 
 #include <optional>
 #include <string_view>

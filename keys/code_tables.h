@@ -8,6 +8,9 @@
 //    modifiers are 1 Alt, 2 Ctrl, 4 Shift, 8 Win.
 // The HID usages are taken from the key table, so both families always agree. Each family is
 // built on its first use, independently of the other, and never changes afterwards.
+//
+// Threads: any thread; each family is built once on first use (a static initialised by the
+// language, which is thread-safe) and never changes.
 
 #include <array>
 #include <cstdint>

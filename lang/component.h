@@ -3,6 +3,8 @@
 // name and an owner, owns the components created through it (destroying them with itself), and
 // may publish the text properties "Caption" and "Hint". The language component walks these
 // trees to translate captions and hints.
+//
+// Threads: components and their owner tree belong to the main thread.
 
 #include <cstddef>
 #include <memory>

@@ -12,6 +12,8 @@
 // language component. A window makes its component with CreateLanguageComponent, which runs
 // the steps in the order the window's creation runs them: the constructor (locales, then
 // "ui.local"), the built-in table appended behind the languages of "ui.local", then Loaded.
+//
+// Threads: the main thread only, like the translation engine these components drive.
 
 #include <array>
 #include <cstdint>

@@ -4,6 +4,8 @@
 // its owner copies records in and out with Write and Read and fills it with defaults through
 // OnRestoreToDefault. Every store operation has a before-event that may cancel it and an
 // after-event that sees the result. Failures are False results that leave the stream as it was.
+//
+// Threads: a store belongs to the thread of the data module that owns it (the main thread).
 
 #include <cstdint>
 #include <functional>
