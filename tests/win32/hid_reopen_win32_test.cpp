@@ -1,5 +1,6 @@
-// Unplugging and re-opening a simulated interface many times with the real reader code and the
-// Windows backends leaves no thread and no handle behind.
+// The HID component on the Windows backends: Wine's own two virtual interfaces (usage page 1,
+// usages 2 and 6) found, selected and read until stopped; and a simulated interface unplugged
+// and re-opened many times, which leaves no thread and no handle behind.
 
 // clang-format off
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hid/ui_hid_data.h"
 #include "platform/win32/unique_handle.h"
@@ -84,6 +86,72 @@ class PluggedDevice {
     };
     std::array<Instance, 2> instances_;
 };
+
+constexpr USAGE_AND_PAGE kWineMouse{2, 1};
+
+// The hardware identifiers of Wine's virtual mouse interface, as the walk lists them.
+std::vector<std::u16string> WineMouseIds(const Win32HidInterfaces& interfaces) {
+    for (const HidInterfaceInfo& info : interfaces.Enumerate()) {
+        const auto opened = interfaces.Open(info.path, HidOpenMode::Plain);
+        if (!opened.device)
+            continue;
+        const auto caps = opened.device->Capabilities().capabilities;
+        if (caps && caps->usage == kWineMouse.Usage && caps->usage_page == kWineMouse.UsagePage)
+            return info.hardware_ids;
+    }
+    return {};
+}
+
+std::u16string AsciiUpper(std::u16string text) {
+    for (char16_t& c : text)
+        c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+    return text;
+}
+
+TEST(HidDataOnWindows, WinesOwnInterfacesAreFoundSelectedAndReadUntilStopped) {
+    const Win32HidInterfaces interfaces;
+    Win32MainLoop loop;
+    Win32DebugOutput debug;
+    const std::vector<std::u16string> ids = WineMouseIds(interfaces);
+    ASSERT_FALSE(ids.empty());
+    const std::u16string id = ids[0];
+    auto param = std::make_unique<THIDDataParam>();
+    param->DeviceID = u"*";
+
+    TuiHIDData any(interfaces, loop, debug, {});
+    param->UsageAndPage = kWineMouse;
+    EXPECT_TRUE(any.IsDeviceExist(*param));
+    param->DeviceID = id;  // the identifier rule: that device only
+    EXPECT_TRUE(any.IsDeviceExist(*param));
+    param->DeviceID = u"HID\\VID_0000&PID_0000";
+    EXPECT_FALSE(any.IsDeviceExist(*param));
+    param->DeviceID = u"*";
+    param->UsageAndPage = {1, 0xFFA0};  // no such collection here
+    EXPECT_FALSE(any.IsDeviceExist(*param));
+
+    any.HidFindAndReadDevice({1, 0xFFA0}, u"*");
+    EXPECT_EQ(any.ReaderCount(), 0u);
+    any.HidFindAndReadDevice(kWineMouse, u"*");
+    EXPECT_EQ(any.RunningReaderCount(), 1u);  // waits for a report that never comes
+    any.HidStopRead();
+    EXPECT_EQ(any.ReaderCount(), 0u);
+
+    const struct {
+        const char* what;
+        std::u16string entry;
+        std::size_t readers;
+    } lists[] = {
+        {"the identifier in other case", AsciiUpper(id), 1},
+        {"a prefix of the identifier", id.substr(0, id.size() - 1), 0},
+        {"another device", u"HID\\VID_0000&PID_0000", 0},
+    };
+    for (const auto& list : lists) {
+        SCOPED_TRACE(list.what);
+        TuiHIDData listed(interfaces, loop, debug, {list.entry});
+        listed.HidFindAndReadDevice(kWineMouse, u"*");
+        EXPECT_EQ(listed.RunningReaderCount(), list.readers);
+    }
+}
 
 TEST(HidReopenOnWindows, ThousandUnplugsAndReopensLeaveNoThreadOrHandle) {
     const std::wstring name = L"korv-reopen-" + std::to_wstring(GetCurrentProcessId());
