@@ -12,6 +12,7 @@ packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine64 pulseaudio xvfb
     python3 clang libclang-rt-14-dev xdotool imagemagick
+    nsis fonts-wqy-microhei
 )
 
 missing_packages() {
