@@ -76,7 +76,7 @@ void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lPara
 
 void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, std::uint8_t) {
     owner_.Check();
-    if (function_code == kFunctionCodeMicMute)
+    if (function_code == kFunctionCodeMicrophoneMute)
         ports_.microphone.ToggleMute();
 }
 

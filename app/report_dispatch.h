@@ -16,6 +16,7 @@
 
 #include "base/thread_affinity.h"
 #include "ports/window_system.h"
+#include "profile/function_codes.h"
 
 namespace korv {
 
@@ -27,7 +28,6 @@ class TDM;
 inline constexpr std::uint8_t kKeyReportId = 7;
 inline constexpr std::uint8_t kDeviceEventReportId = 8;
 inline constexpr std::uint16_t kDecodedReportSize = 7;
-inline constexpr std::uint16_t kFunctionCodeMicMute = 28;
 
 // Row j: report identifier 7 and the 24-bit little-endian mask with only bit j set.
 inline constexpr std::array<std::array<std::uint8_t, 4>, 24> KeyReportTable = [] {

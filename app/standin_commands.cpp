@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/settings_file.h"
+#include "base/decimal_text.h"
 #include "profile/dm_unit.h"
 #include "profile/function_codes.h"
 
@@ -91,6 +92,26 @@ bool SetProfile(TDM& dm, std::int32_t profile) {
 }
 
 }  // namespace
+
+std::u16string DescribeStandInCommand(const StandInCommand& command) {
+    using Kind = StandInCommand::Kind;
+    switch (command.kind) {
+        case Kind::SetButton:
+            return u"button " + DecimalText(command.button) + u" of profile " +
+                   DecimalText(command.profile + 1) + u": function " + DecimalText(command.value) +
+                   (command.value == kFunctionCodeMicrophoneMute ? u" (microphone mute)" : u"");
+        case Kind::SetProfile:
+            return u"profile " + DecimalText(command.profile + 1) + u" is the current one";
+        case Kind::SetLanguage:
+            return u"interface language " + DecimalText(command.value);
+        case Kind::ReloadProfiles:
+            return u"profiles to be reloaded, recording profile identifier " +
+                   DecimalText(command.value);
+        case Kind::ReloadSettings:
+            break;
+    }
+    return u"settings to be reloaded";
+}
 
 ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& dm) {
     using Kind = StandInCommand::Kind;

@@ -40,6 +40,10 @@ std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string
 // Edits the stored records as the configuration program does and returns the request to send.
 [[nodiscard]] ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& data_module);
 
+// What a command does, in words, for its user: "button 4 of profile 1: function 28 (microphone
+// mute)".
+std::u16string DescribeStandInCommand(const StandInCommand& command);
+
 extern const char16_t kStandInUsage[];
 
 }  // namespace korv

@@ -113,7 +113,7 @@ void MeasureReportToToggle(int runs) {
         std::printf("the monitor window cannot be created\n");
         return;
     }
-    dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
+    dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const std::optional<bool> before = platform.microphone.EndpointMuted();
@@ -146,7 +146,7 @@ int Run(int runs) {
     fake::FakeWindowSystem windows;
     fake::FakeMicrophone microphone;
     const auto dm = LoadDataModule(data.Ports());
-    dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
+    dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
     ReportDispatcher dispatcher({windows, data.registry, microphone, data.debug}, *dm, 1);
     bench::Measure(
         "key report to mute toggle (portable path, fakes)", runs * 1000,

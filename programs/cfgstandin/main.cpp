@@ -27,6 +27,8 @@ namespace {
 constexpr int kExitUsage = 1;
 constexpr int kExitNoMonitor = 2;
 constexpr int kExitNotStored = 3;
+constexpr int kExitNoAnswer = 4;
+constexpr UINT kMonitorAnswerMs = 5000;
 
 struct WindowState {
     HWND log_view = nullptr;
@@ -50,6 +52,15 @@ const wchar_t* MessageName(UINT message) {
     }
 }
 
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
+                        nullptr, nullptr);
+    return utf8;
+}
+
 // One line per message, to the window and to the log file (UTF-8, written through at once so
 // that a reader sees it while the program runs).
 void Log(const std::wstring& line) {
@@ -60,25 +71,34 @@ void Log(const std::wstring& line) {
                      reinterpret_cast<LPARAM>((line + L"\r\n").c_str()));
     }
     if (g_window.log_file.Valid()) {
-        const std::wstring text = line + L"\n";
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                             nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(size), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                            size, nullptr, nullptr);
+        const std::string utf8 = Utf8(line + L"\n");
         DWORD written = 0;
         WriteFile(g_window.log_file.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
                   nullptr);
     }
 }
 
+// Every message another program sends or posts: the suite's own by name, any other private
+// message by number.
+bool LogPrivateMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    const wchar_t* name = MessageName(message);
+    if (name == nullptr && (message < WM_USER || message > 0xBFFF))
+        return false;
+    Log(std::to_wstring(message) + L" " +
+        (name != nullptr ? name : L"(not a message of the suite)") + L" wParam=" +
+        std::to_wstring(wparam) + L" lParam=" + std::to_wstring(lparam));
+    return true;
+}
+
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (const wchar_t* name = MessageName(message)) {
-        Log(std::to_wstring(message) + L" " + name + L" wParam=" + std::to_wstring(wparam) +
-            L" lParam=" + std::to_wstring(lparam));
+    if (LogPrivateMessage(message, wparam, lparam))
         return 0;  // a sent UM_PROFILE_SWITCHED is answered at once
-    }
     switch (message) {
+        case WM_ACTIVATE:
+            // The monitor's Config raises a running configuration program.
+            if (LOWORD(wparam) != WA_INACTIVE)
+                Log(L"brought to the front");
+            return DefWindowProcW(window, message, wparam, lparam);
         case WM_SIZE:
             MoveWindow(g_window.log_view, 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
             return 0;
@@ -90,12 +110,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     }
 }
 
-int RunWindow(HINSTANCE instance, const std::wstring& log_path, bool hidden) {
+void OpenLog(const std::wstring& log_path) {
     if (!log_path.empty()) {
         g_window.log_file.Reset(CreateFileW(log_path.c_str(), FILE_APPEND_DATA,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
+}
+
+int RunWindow(HINSTANCE instance, bool hidden) {
     const std::wstring class_name = ToWide(kConfigWindowClass);
     WNDCLASSW window_class{};
     window_class.lpfnWndProc = WindowProc;
@@ -126,31 +149,57 @@ int RunWindow(HINSTANCE instance, const std::wstring& log_path, bool hidden) {
     return 0;
 }
 
-void Say(const std::wstring& text) {
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        DWORD written = 0;
-        WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), text.c_str(), static_cast<DWORD>(text.size()),
-                      &written, nullptr);
+// Writes a line to standard output, or to standard error, whether they are a console, a pipe or
+// a file; a program started from a console without handles attaches to that console.
+void Say(const std::wstring& line, bool error = false) {
+    const DWORD which = error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+    HANDLE out = GetStdHandle(which);
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
+        out = GetStdHandle(which);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE)
+        return;
+    const std::wstring text = line + L"\n";
+    DWORD written = 0;
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
     }
+    const std::string utf8 = Utf8(text);
+    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+// Says what happened, and writes the same line to the log when one was named.
+int Report(const std::wstring& line, int exit_code) {
+    Say(line, exit_code != 0);
+    Log(line);
+    return exit_code;
 }
 
 int RunCommand(const StandInCommand& command) {
     Win32Platform platform;
     const auto dm = LoadDataModule(platform.DataPorts());
+    const std::wstring what = ToWide(DescribeStandInCommand(command));
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
     if (!request.stored) {
-        Say(L"The change could not be stored in the registry; the monitor was not asked to "
-            L"reload.\n");
-        return kExitNotStored;
+        return Report(what +
+                          L": cannot be stored in the registry; the monitor was not asked to "
+                          L"reload",
+                      kExitNotStored);
     }
     HWND monitor = FindWindowW(ToWide(kMonitorWindowClass).c_str(), nullptr);
     if (monitor == nullptr) {
-        Say(L"The monitor is not running; the change is stored and takes effect at its start.\n");
-        return kExitNoMonitor;
+        return Report(what + L"; the monitor is not running: it takes effect at its start",
+                      kExitNoMonitor);
     }
-    // Sent, so that the monitor has reloaded when this command ends.
-    SendMessageW(monitor, request.message, 0, request.lparam);
-    return 0;
+    // Sent, so that the monitor has reloaded when this command ends; a monitor that does not
+    // answer within a few seconds is reported.
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(monitor, request.message, 0, request.lparam, SMTO_ABORTIFHUNG,
+                             kMonitorAnswerMs, &ignored)) {
+        return Report(what + L"; the monitor did not answer the reload request", kExitNoAnswer);
+    }
+    return Report(what + L"; monitor asked to reload", 0);
 }
 
 }  // namespace
@@ -177,11 +226,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             command_args.push_back(args[i]);
         }
     }
+    OpenLog(log_path);
     if (command_args.empty())
-        return RunWindow(instance, log_path, hidden);
+        return RunWindow(instance, hidden);
     const auto command = korv::ParseStandInCommand(command_args);
     if (!command) {
-        Say(korv::win32::ToWide(korv::kStandInUsage));
+        Say(L"not a command of the stand-in; usage:\n" + ToWide(korv::kStandInUsage), true);
         return kExitUsage;
     }
     return RunCommand(*command);

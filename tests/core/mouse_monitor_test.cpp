@@ -123,7 +123,7 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     auto other = LoadDataModule(ports_.data);
     TMouseProfileInfo& profile = other->FCurrentProfileInfo;
     EXPECT_TRUE(other->ReadProfileInfo(profile, 0));
-    profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
+    profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
     EXPECT_TRUE(other->SaveBackToProfileInfo(profile, 0));
     EXPECT_TRUE(other->SaveProfileInfoToRegistry(0));
 
@@ -193,7 +193,7 @@ TEST_F(ReopenTest, AButtonPressOnTheMouseTogglesTheMicrophone) {
     auto other = LoadDataModule(ports_.data);
     TMouseProfileInfo& profile = other->FCurrentProfileInfo;
     ASSERT_TRUE(other->ReadProfileInfo(profile, 0));
-    profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicMute;
+    profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
     ASSERT_TRUE(other->SaveBackToProfileInfo(profile, 0));
     ASSERT_TRUE(other->SaveProfileInfoToRegistry(0));
     const auto monitor = Create();

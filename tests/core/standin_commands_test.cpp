@@ -43,6 +43,26 @@ TEST(StandInCommandLine, ParsesValidCommandsOnly) {
     }
 }
 
+TEST(StandInCommandLine, SaysWhatEachCommandDoes) {
+    const struct {
+        Args args;
+        std::u16string said;
+    } cases[] = {
+        {{u"set-button", u"1", u"4", u"28"},
+         u"button 4 of profile 1: function 28 (microphone mute)"},
+        {{u"set-button", u"5", u"0", u"3"}, u"button 0 of profile 5: function 3"},
+        {{u"set-profile", u"2"}, u"profile 2 is the current one"},
+        {{u"set-language", u"1"}, u"interface language 1"},
+        {{u"reload-profiles", u"7"}, u"profiles to be reloaded, recording profile identifier 7"},
+        {{u"reload-settings"}, u"settings to be reloaded"},
+    };
+    for (const auto& c : cases) {
+        const auto command = ParseStandInCommand(c.args);
+        ASSERT_TRUE(command.has_value());
+        EXPECT_EQ(DescribeStandInCommand(*command), c.said);
+    }
+}
+
 // The stand-in and the monitor each have their own data module over the same registry: what
 // the stand-in stores, the monitor's reload finds.
 class StandInTest : public ::testing::Test, protected fake::FakeDataModulePorts {
