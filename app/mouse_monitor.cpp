@@ -33,12 +33,14 @@ TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& p
         dispatcher_.uiHIDData1Data(id, path, report_id, std::span(data, size), size);
     };
     hid_event_->OnDeviceArrival = [this] { uiHIDEvent1DeviceArrival(); };
+    dispatcher_.OnMicrophoneToggled = [this] { ShowMicrophoneState(); };
 }
 
 void TKORVANTH417MONMAIN::FormCreate() {
     LoadTrayIcon();
     ApplyLanguage();
     ports_.microphone.Prepare();
+    ShowMicrophoneState();
 }
 
 // The readers of the mouse stop with the window; nothing else is released explicitly.
@@ -67,11 +69,35 @@ void TKORVANTH417MONMAIN::ReopenDevice() {
                             u" reader(s)");
 }
 
+// The icon file beside the executable, its muted variant while the microphone is muted; the
+// program's own icon stays when the file is missing.
 void TKORVANTH417MONMAIN::LoadTrayIcon() {
-    const std::u16string path =
-        ports_.data.files.ExecutableFolder() + std::u16string(kTrayIconFile);
-    if (ports_.data.files.FileExists(path))
-        ports_.tray.SetIconFromFile(path);
+    const std::u16string_view file =
+        microphone_muted_.value_or(false) ? kTrayMutedIconFile : kTrayIconFile;
+    const std::u16string path = ports_.data.files.ExecutableFolder() + std::u16string(file);
+    if (ports_.data.files.FileExists(path) && !ports_.tray.SetIconFromFile(path))
+        ports_.data.debug.Trace(u"Tray icon file " + path + u" is not an icon");
+}
+
+void TKORVANTH417MONMAIN::ShowMicrophoneState() {
+    if (dm_.FOtherConfig.ShowMicrophoneState == 0)
+        return;
+    const std::optional<bool> muted = ports_.microphone.Muted();
+    const bool icon_changes = muted.value_or(false) != microphone_muted_.value_or(false);
+    microphone_muted_ = muted;
+    if (icon_changes)
+        LoadTrayIcon();
+    ports_.tray.SetHint(TrayHint());
+}
+
+// The hint names the program and, when it is known, the microphone's state.
+std::u16string TKORVANTH417MONMAIN::TrayHint() const {
+    std::u16string hint = TranslateText(kTrayHint);
+    if (microphone_muted_) {
+        hint += u"\n";
+        hint += TranslateText(*microphone_muted_ ? kMicrophoneMutedText : kMicrophoneOnText);
+    }
+    return hint;
 }
 
 // Follows the language stored by the configuration program, then shows the tray's texts in it.
@@ -81,7 +107,7 @@ void TKORVANTH417MONMAIN::ApplyLanguage() {
     if (language.GetLanguageIndexByShortID(language.Lang()) != stored) {
         language.SetLang(language.GetLanguageShortIDByIndex(stored));
     }
-    ports_.tray.SetHint(TranslateText(kTrayHint));
+    ports_.tray.SetHint(TrayHint());
     title_ = TranslateText(kApplicationTitle);
     ports_.tray.SetTitle(title_);
     std::array<std::u16string, kTrayMenuItems> captions;

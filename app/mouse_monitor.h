@@ -10,6 +10,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/report_dispatch.h"
@@ -52,6 +53,11 @@ inline constexpr std::array<std::u16string_view, kTrayMenuItems> kTrayMenuTexts 
     u"Config", u"About", u"Exit"};
 // Below the executable's folder (which ends with a backslash, so the path holds two).
 inline constexpr std::u16string_view kTrayIconFile = u"\\images\\0409\\icons\\logo.ico";
+// The icon shown while the microphone is muted.
+inline constexpr std::u16string_view kTrayMutedIconFile = u"\\images\\0409\\icons\\logo-muted.ico";
+// The second line of the tray hint, before translation.
+inline constexpr std::u16string_view kMicrophoneMutedText = u"Microphone muted";
+inline constexpr std::u16string_view kMicrophoneOnText = u"Microphone on";
 
 class TKORVANTH417MONMAIN : public Component {
   public:
@@ -66,6 +72,9 @@ class TKORVANTH417MONMAIN : public Component {
     void FormDestroy();
     void LoadTrayIcon();
     void ApplyLanguage();
+    // Reads the default microphone's mute state and shows it in the tray (icon and hint),
+    // unless the settings file turns this off.
+    void ShowMicrophoneState();
 
     // Tray.
     void TrayIconDblClick() { ShowConfigProgram(); }
@@ -96,6 +105,8 @@ class TKORVANTH417MONMAIN : public Component {
     const std::u16string& Title() const { return title_; }
 
   private:
+    std::u16string TrayHint() const;
+
     MonitorPorts ports_;
     TDM& dm_;
     std::unique_ptr<TuiHook> hook_;
@@ -105,6 +116,7 @@ class TKORVANTH417MONMAIN : public Component {
     std::unique_ptr<OneShotTimer> device_arrival_timer_;
     std::unique_ptr<TuiHIDEvent> hid_event_;
     std::u16string title_;
+    std::optional<bool> microphone_muted_;  // as last shown; nothing when unknown or not shown
 };
 
 }  // namespace korv

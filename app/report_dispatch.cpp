@@ -76,8 +76,11 @@ void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lPara
 
 void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, std::uint8_t) {
     owner_.Check();
-    if (function_code == kFunctionCodeMicrophoneMute)
-        ports_.microphone.ToggleMute();
+    if (function_code != kFunctionCodeMicrophoneMute)
+        return;
+    ports_.microphone.ToggleMute();
+    if (OnMicrophoneToggled)
+        OnMicrophoneToggled();
 }
 
 // The registry value is 0 for slot 0 and 1 for every other slot; the message carries the slot.

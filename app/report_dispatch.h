@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -61,6 +62,9 @@ class ReportDispatcher {
     void WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam);
 
     void DoKeyFunction(std::uint8_t key_index, std::uint16_t function_code, std::uint8_t state);
+
+    // Raised after each microphone-mute toggle.
+    std::function<void()> OnMicrophoneToggled;
 
     // Writes ProfileID into the existing registry folder; never creates it.
     // false (and a trace line) when it could not be written.

@@ -130,6 +130,9 @@ TOtherConfig SettingsFile::ReadOtherConfig() const {
     TOtherConfig other;
     other.Nologo = ParseSettingsInteger(ini_.GetString(kOtherConfig, u"NoLogo", u"0")).value_or(0);
     other.OfficialWebsite = ini_.GetString(kOtherConfig, u"OfficialWebsite", u"http://");
+    other.ShowMicrophoneState =
+        ParseSettingsInteger(ini_.GetString(kOtherConfig, u"ShowMicrophoneState", u"1"))
+            .value_or(1);
     // A key written twice reads as its first value, so it gives one line.
     std::vector<std::u16string> seen;
     for (const std::u16string& name : ini_.KeyNames(kHelpFiles)) {

@@ -95,7 +95,11 @@ bool TuiHIDData::HidFindAndWriteDeviceBYHID(const THIDDataParam& ReportData) con
     return Write(ReportData, false, ReportData.Data.DATASIZE);
 }
 
-std::uint32_t TuiHIDData::HidFindAndGetFeatureReport(THIDDataParam& ReportData) const {
+// Walks the interfaces the include list selects whose collection matches and whose feature
+// report holds DATASIZE bytes, and runs `exchange` on each; 0 when the last one succeeded, its
+// error code when it failed, kNoMatchingInterface when none matched.
+std::uint32_t TuiHIDData::ExchangeFeature(THIDDataParam& ReportData,
+                                          const FeatureExchange& exchange) const {
     owner_.Check();
     std::uint32_t result = kNoMatchingInterface;
     const std::size_t size = ReportData.Data.DATASIZE;
@@ -105,41 +109,32 @@ std::uint32_t TuiHIDData::HidFindAndGetFeatureReport(THIDDataParam& ReportData) 
             return SelectedByIncludeList(include_list_, ids);
         },
         [&](const HidInterfaceInfo&, HidDevice& device, const HidCapabilities& capabilities) {
-            if (capabilities.feature_report_length < size) {
+            if (capabilities.feature_report_length < size)
                 return;
-            }
-            // The length condition keeps `size` within one report buffer.
-            std::vector<std::uint8_t> buffer(kHidReportBufferBytes - 1, 0);
-            buffer[0] = ReportData.Data.ReportID;
-            const std::span<std::uint8_t> asked(buffer.data(), size);
-            if (const auto failure = device.GetFeature(asked)) {
-                result = ErrorCodeOf(*failure);
-                return;
-            }
-            std::ranges::copy(asked, ReportBytes(ReportData.Data, size).begin());
-            result = 0;
+            const std::optional<HidFailure> failure = exchange(device, size);
+            result = failure ? ErrorCodeOf(*failure) : 0;
         });
     return result;
 }
 
+std::uint32_t TuiHIDData::HidFindAndGetFeatureReport(THIDDataParam& ReportData) const {
+    return ExchangeFeature(ReportData, [&](HidDevice& device, std::size_t size) {
+        // The length condition keeps `size` within one report buffer.
+        std::vector<std::uint8_t> buffer(kHidReportBufferBytes - 1, 0);
+        buffer[0] = ReportData.Data.ReportID;
+        const std::span<std::uint8_t> asked(buffer.data(), size);
+        const std::optional<HidFailure> failure = device.GetFeature(asked);
+        if (!failure)
+            std::ranges::copy(asked, ReportBytes(ReportData.Data, size).begin());
+        return failure;
+    });
+}
+
 std::uint32_t TuiHIDData::HidFindAndSetFeatureReport(THIDDataParam& ReportData) const {
-    owner_.Check();
-    std::uint32_t result = kNoMatchingInterface;
-    const std::size_t size = ReportData.Data.DATASIZE;
-    WalkMatchingInterfaces(
-        interfaces_, HidOpenMode::Plain, ReportData.UsageAndPage,
-        [this](std::span<const std::u16string> ids) {
-            return SelectedByIncludeList(include_list_, ids);
-        },
-        [&](const HidInterfaceInfo&, HidDevice& device, const HidCapabilities& capabilities) {
-            if (capabilities.feature_report_length < size) {
-                return;
-            }
-            ReportData.DeviceHandle = reinterpret_cast<std::uintptr_t>(&device);
-            const auto failure = device.SetFeature(ReportBytes(ReportData.Data, size));
-            result = failure ? ErrorCodeOf(*failure) : 0;
-        });
-    return result;
+    return ExchangeFeature(ReportData, [&](HidDevice& device, std::size_t size) {
+        ReportData.DeviceHandle = reinterpret_cast<std::uintptr_t>(&device);
+        return device.SetFeature(ReportBytes(ReportData.Data, size));
+    });
 }
 
 bool TuiHIDData::IsDeviceExist(const THIDDataParam& ReportData) const {

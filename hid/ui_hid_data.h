@@ -12,7 +12,9 @@
 // handler that runs on a reader thread.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +93,10 @@ class TuiHIDData {
     [[nodiscard]] bool Write(const THIDDataParam& ReportData, bool by_identifier,
                              std::size_t byte_count) const;
     void FreeEndedReaders();
+    using FeatureExchange =
+        std::function<std::optional<HidFailure>(HidDevice& device, std::size_t size)>;
+    [[nodiscard]] std::uint32_t ExchangeFeature(THIDDataParam& ReportData,
+                                                const FeatureExchange& exchange) const;
 
     ThreadAffinity owner_;
     const HidInterfaces& interfaces_;

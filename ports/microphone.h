@@ -3,6 +3,8 @@
 //
 // Threads: the main thread, which owns the audio objects; implementations may check it.
 
+#include <optional>
+
 namespace korv {
 
 class Microphone {
@@ -14,6 +16,10 @@ class Microphone {
 
     // Flips the mute state of the default microphone; failures are silent.
     virtual void ToggleMute() = 0;
+
+    // Whether the default microphone is muted now; nothing when the platform cannot tell (no
+    // microphone, or a platform without a readable state).
+    [[nodiscard]] virtual std::optional<bool> Muted() { return std::nullopt; }
 };
 
 }  // namespace korv

@@ -18,6 +18,8 @@ struct TOtherConfig {
     std::vector<std::u16string> HelpFile;  // help-file entries, one "name=value" line each
     std::int32_t Nologo = 0;
     std::u16string OfficialWebsite;
+    // Whether the tray shows the microphone's mute state (icon and hint); on unless turned off.
+    std::int32_t ShowMicrophoneState = 1;
 };
 
 // Where the profile data lives.

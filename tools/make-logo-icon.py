@@ -4,6 +4,10 @@ sizes Windows asks for (16, 20, 24, 32, 40, 48, 64 and 256 pixels). Pure Python:
 sampled 4 x 4 times against the shapes, so edges are smooth at every size.
 
     tools/make-logo-icon.py resources/images/0409/icons/logo.ico
+    tools/make-logo-icon.py --muted resources/images/0409/icons/logo-muted.ico
+
+The muted variant, shown while the microphone is muted, carries a red badge with a white bar in
+its lower right corner.
 """
 import math
 import struct
@@ -14,6 +18,8 @@ SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
 BODY = (38, 42, 48)          # dark graphite
 OUTLINE = (235, 240, 245)    # light edge
 ACCENT = (0, 200, 120)       # green wheel and light strip
+BADGE = (220, 40, 40)        # red "muted" badge
+BADGE_MARK = (255, 255, 255)
 
 
 def body_distance(x, y):
@@ -44,7 +50,19 @@ def colour_at(x, y):
     return BODY
 
 
-def render(size):
+def muted_colour_at(x, y):
+    """The logo with the muted badge over its lower right corner."""
+    d = math.hypot(x - 0.72, y - 0.72)
+    if d < 0.27:
+        if d > 0.24:
+            return OUTLINE
+        if abs(y - 0.72) < 0.05 and abs(x - 0.72) < 0.15:
+            return BADGE_MARK
+        return BADGE
+    return colour_at(x, y)
+
+
+def render(size, colour_at=colour_at):
     """RGBA rows, top row first."""
     n = 4
     rows = []
@@ -89,10 +107,10 @@ def png_entry(size, rows):
             + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
-def main(path):
+def main(path, muted=False):
     images = []
     for size in SIZES:
-        rows = render(size)
+        rows = render(size, muted_colour_at if muted else colour_at)
         images.append((size, png_entry(size, rows) if size >= 256 else bmp_entry(size, rows)))
     out = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
@@ -106,4 +124,7 @@ def main(path):
 
 
 if __name__ == '__main__':
-    main(sys.argv[1])
+    if sys.argv[1] == '--muted':
+        main(sys.argv[2], muted=True)
+    else:
+        main(sys.argv[1])

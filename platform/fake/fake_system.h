@@ -44,6 +44,8 @@ class FakeMicrophone : public Microphone {
         ++toggles;
         muted = !muted;
     }
+    std::optional<bool> Muted() override { return readable ? std::optional(muted) : std::nullopt; }
+    bool readable = true;
     int toggles = 0;
     int prepared = 0;
     bool muted = false;

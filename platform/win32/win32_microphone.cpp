@@ -148,6 +148,14 @@ void Win32Microphone::ToggleMute() {
                  (now ? (*now ? u"muted" : u"unmuted") : u"state unknown"));
 }
 
+std::optional<bool> Win32Microphone::Muted() {
+    owner_.Check();
+    // The mixer's state is not read for display: a failed read shows a message box.
+    if (!UseCoreAudio() || !BindDefaultCaptureEndpoint())
+        return std::nullopt;
+    return EndpointMuted();
+}
+
 std::optional<bool> Win32Microphone::EndpointMuted() const {
     owner_.Check();
     BOOL muted = FALSE;

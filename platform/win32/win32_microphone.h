@@ -44,6 +44,9 @@ class Win32Microphone : public Microphone {
 
     // The mute state as the bound endpoint reports it; nothing when none is bound.
     std::optional<bool> EndpointMuted() const;
+    // The default microphone's state on Core Audio systems (its endpoint bound first); nothing on
+    // the mixer path.
+    std::optional<bool> Muted() override;
 
     // NT family, major version 6 or later.
     static bool UseCoreAudio();

@@ -36,6 +36,13 @@ class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts 
         monitor->FormCreate();
         return monitor;
     }
+    // Line `n` of the tray's hint (0 is the program, 1 the microphone's state).
+    std::u16string HintLine(std::size_t n) const {
+        std::u16string_view rest = tray_.hint;
+        for (; n > 0 && rest.find(u'\n') != std::u16string_view::npos; --n)
+            rest.remove_prefix(rest.find(u'\n') + 1);
+        return n > 0 ? std::u16string() : std::u16string(rest.substr(0, rest.find(u'\n')));
+    }
     void StoreLanguage(std::uint8_t index) {
         auto other = LoadDataModule(ports_.data);  // the configuration program's side
         other->FAllProfileSettingInfo.CurrentLanguage = index;
@@ -61,7 +68,8 @@ class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts 
 TEST_F(MonitorTest, FormCreateShowsTheTrayInTheStoredLanguage) {
     const auto monitor = Create();
     // Language 0 is the first of the built-in table: Simplified Chinese.
-    EXPECT_EQ(tray_.hint, u"游戏鼠标驱动程序");
+    EXPECT_EQ(HintLine(0), u"游戏鼠标驱动程序");
+    EXPECT_EQ(HintLine(1), TranslateText(u"Microphone on"));
     EXPECT_EQ(tray_.title, u"游戏鼠标监控程序");
     EXPECT_EQ(tray_.captions[0], u"打开配置");
     EXPECT_EQ(tray_.captions[2], u"退出软件");
@@ -82,7 +90,7 @@ TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
     const auto monitor = Create();
     StoreLanguage(1);  // US
     monitor->WMReloadSettings();
-    EXPECT_EQ(tray_.hint, u"GAMING MOUSE DRIVER");
+    EXPECT_EQ(tray_.hint, u"GAMING MOUSE DRIVER\nMicrophone on");
     EXPECT_EQ(tray_.captions, (std::array<std::u16string, 3>{u"Config", u"About", u"Exit"}));
     StoreLanguage(0);
     monitor->WMReloadSettings();
@@ -135,6 +143,62 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
                                          std::vector<std::uint8_t>{0x10, 0, 0, 0, 0, 0, 0}, 7);
     monitor->WMMonitorEvent(4, 1);
     EXPECT_EQ(microphone_.toggles, 1);
+}
+
+// ---- The microphone's state in the tray
+
+class MuteFeedbackTest : public MonitorTest {
+  protected:
+    MuteFeedbackTest() {
+        files.Put(icon_, {0, 0, 1, 0});
+        files.Put(muted_icon_, {0, 0, 1, 0});
+    }
+    // A press of button 4 as the decoder hands it on (UM_MONITOR_EVENT for key index 4).
+    static void PressMuteButton(TKORVANTH417MONMAIN& monitor) { monitor.WMMonitorEvent(4, 1); }
+    void GiveButton4TheMute() {
+        dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode =
+            kFunctionCodeMicrophoneMute;
+    }
+
+    const std::u16string icon_ = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
+    const std::u16string muted_icon_ =
+        files.ExecutableFolder() + u"\\images\\0409\\icons\\logo-muted.ico";
+};
+
+TEST_F(MuteFeedbackTest, TheTrayShowsTheStateAtStartAndAfterEachToggle) {
+    microphone_.muted = true;
+    const auto monitor = Create();
+    EXPECT_EQ(tray_.icon_file, muted_icon_);
+    EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
+    GiveButton4TheMute();
+    PressMuteButton(*monitor);
+    EXPECT_EQ(microphone_.toggles, 1);
+    EXPECT_EQ(tray_.icon_file, icon_);
+    EXPECT_EQ(HintLine(1), TranslateText(u"Microphone on"));
+    PressMuteButton(*monitor);
+    EXPECT_EQ(tray_.icon_file, muted_icon_);
+    EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
+}
+
+TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOff) {
+    microphone_.readable = false;
+    const auto unknown = Create();
+    EXPECT_EQ(tray_.icon_file, icon_);
+    EXPECT_EQ(HintLine(1), u"");
+
+    files.Put(files.ExecutableFolder() + u"config.ini",
+              test::Bytes{'[', 'O',  't', 'h', 'e', 'r', 'C', 'o', 'n', 'f', 'i', 'g',
+                          ']', '\n', 'S', 'h', 'o', 'w', 'M', 'i', 'c', 'r', 'o', 'p',
+                          'h', 'o',  'n', 'e', 'S', 't', 'a', 't', 'e', '=', '0'});
+    dm_ = LoadDataModule(Ports());
+    microphone_.readable = true;
+    microphone_.muted = true;
+    const auto off = Create();
+    GiveButton4TheMute();
+    PressMuteButton(*off);
+    EXPECT_EQ(microphone_.toggles, 1);  // the mute still works
+    EXPECT_EQ(tray_.icon_file, icon_);
+    EXPECT_EQ(HintLine(1), u"");
 }
 
 // ---- The re-open path of the mouse

@@ -16,6 +16,7 @@
 
 #include "app/messages.h"
 #include "app/settings_file.h"
+#include "lang/translation_engine.h"
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
@@ -178,6 +179,23 @@ TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
     EXPECT_EQ(platform_.microphone.EndpointMuted(), *before);
 }
 
+// The tray's hint names the microphone's state after each press (and the icon follows it).
+TEST_F(MonitorWindowHere, TheTrayShowsTheMicrophoneStateAfterEachPress) {
+    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    const auto state_line = [&] {
+        const std::wstring hint = window_->Tray().Hint();
+        const std::size_t end = hint.find(L'\n');
+        return end == std::wstring::npos ? std::wstring() : hint.substr(end + 1);
+    };
+    const auto text = [](std::u16string_view source) { return ToWide(TranslateText(source)); };
+    ASSERT_TRUE(platform_.microphone.EndpointMuted().has_value());
+    for (int press = 0; press < 2; ++press) {
+        Report(7, {0x10, 0, 0, 0, 0, 0, 0});
+        EXPECT_EQ(state_line(), text(*platform_.microphone.EndpointMuted() ? u"Microphone muted"
+                                                                           : u"Microphone on"));
+    }
+}
+
 TEST_F(MonitorWindowHere, LanguageChangedByTheStandInShowsInTheTray) {
     HMENU menu = window_->Tray().Menu();
     wchar_t title[128];
@@ -185,7 +203,8 @@ TEST_F(MonitorWindowHere, LanguageChangedByTheStandInShowsInTheTray) {
     EXPECT_EQ(StandIn(L"set-language 1"), 0u);  // US
     EXPECT_EQ(MenuText(menu, 0), L"Config");
     EXPECT_EQ(MenuText(menu, 1), L"Exit");
-    EXPECT_EQ(window_->Tray().Hint(), L"GAMING MOUSE DRIVER");
+    const std::wstring hint = window_->Tray().Hint();
+    EXPECT_EQ(hint.substr(0, hint.find(L'\n')), L"GAMING MOUSE DRIVER");
     GetWindowTextW(window_->Handle(), title, 128);
     EXPECT_STREQ(title, L"GAMING MOUSE MONITOR");
     EXPECT_EQ(StandIn(L"set-language 0"), 0u);
