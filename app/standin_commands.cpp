@@ -1,10 +1,13 @@
 #include "app/standin_commands.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "base/decimal_text.h"
+#include "lang/component.h"
+#include "lang/ui_language.h"
 #include "profile/dm_unit.h"
 #include "profile/function_codes.h"
 
@@ -14,7 +17,7 @@ const char16_t kStandInUsage[] =
     u"KORVANTH417.EXE [/log FILE] [/hide]    run the window that shows what the monitor sends\n"
     u"KORVANTH417.EXE set-button PROFILE BUTTON CODE    profile 1-5, button 0-11, code 0-47\n"
     u"KORVANTH417.EXE set-profile PROFILE               profile 1-5\n"
-    u"KORVANTH417.EXE set-language INDEX\n"
+    u"KORVANTH417.EXE set-language INDEX|CODE         index or code, e.g. 0 or US\n"
     u"KORVANTH417.EXE reload-profiles ID\n"
     u"KORVANTH417.EXE reload-settings\n";
 
@@ -28,7 +31,26 @@ std::optional<std::int32_t> Number(const std::u16string& text, std::int32_t low,
     return value;
 }
 
+// Letters only, as language codes are ("US", "CH").
+bool IsLanguageCode(std::u16string_view text) {
+    return !text.empty() && text.size() <= 16 && std::ranges::all_of(text, [](char16_t c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+    });
+}
+
 }  // namespace
+
+bool ResolveLanguageCode(StandInCommand& command, const LanguagePorts& ports) {
+    if (command.language_code.empty())
+        return true;
+    Component root(nullptr, u"StandIn", u"TStandIn", ComponentKind::kWindow);
+    const std::int32_t index =
+        CreateLanguageComponent(root, ports).GetLanguageIndexByShortID(command.language_code);
+    if (index < 0)
+        return false;
+    command.value = index;
+    return true;
+}
 
 std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string> args) {
     if (args.empty())
@@ -50,10 +72,11 @@ std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string
         return StandInCommand{Kind::SetProfile, *profile - 1, 0, 0};
     }
     if (verb == u"set-language" && args.size() == 2) {
-        const auto index = Number(args[1], 0, 255);
-        if (!index)
+        if (const auto index = Number(args[1], 0, 255))
+            return StandInCommand{Kind::SetLanguage, 0, 0, *index};
+        if (!IsLanguageCode(args[1]))
             return std::nullopt;
-        return StandInCommand{Kind::SetLanguage, 0, 0, *index};
+        return StandInCommand{Kind::SetLanguage, 0, 0, 0, args[1]};
     }
     if (verb == u"reload-profiles" && args.size() == 2) {
         const auto id = ParseSettingsInteger(args[1]);
@@ -103,7 +126,8 @@ std::u16string DescribeStandInCommand(const StandInCommand& command) {
         case Kind::SetProfile:
             return u"profile " + DecimalText(command.profile + 1) + u" is the current one";
         case Kind::SetLanguage:
-            return u"interface language " + DecimalText(command.value);
+            return u"interface language " + DecimalText(command.value) +
+                   (command.language_code.empty() ? u"" : u" (" + command.language_code + u")");
         case Kind::ReloadProfiles:
             return u"profiles to be reloaded, recording profile identifier " +
                    DecimalText(command.value);

@@ -7,14 +7,38 @@
 #   tools/run.sh                   build, then run until Ctrl+C (which stops everything)
 #   tools/run.sh --build-only      build the Windows folder and list it
 #   tools/run.sh --screenshot FILE [LANGUAGE]
-#                                  run (in that language index), open the tray menu, save a
-#                                  screenshot of the display, stop
+#                                  run (in that language: an index or a code such as US), open
+#                                  the tray menu, save a screenshot of the display, stop
+#   tools/run.sh --help            this text
+# One run at a time: a second one is refused while the first holds build/run.lock.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/env.sh"
 dist="$root/dist/KORVANTH417"
-mode=${1:-run}
+
+usage() { sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; }
+fail() {
+    echo "run.sh: $*" >&2
+    exit 1
+}
+
+mode=run
+case "${1:-}" in
+    "") ;;
+    --build-only) [ $# -eq 1 ] || fail "--build-only takes no arguments (see --help)"; mode=build ;;
+    --screenshot)
+        [ $# -ge 2 ] && [ $# -le 3 ] || fail "usage: run.sh --screenshot FILE [LANGUAGE]"
+        mode=screenshot shot=$(realpath -m "$2") language=${3:-}
+        ;;
+    -h | --help) usage; exit 0 ;;
+    *) fail "unknown option '$1' (see --help)" ;;
+esac
+
+# One run at a time: the folder, the prefix and the session are shared.
+mkdir -p "$root/build"
+exec 9>"$root/build/run.lock"
+flock -n 9 || fail "another tools/run.sh is running (it holds $root/build/run.lock); stop it first"
 
 "$root/tools/bootstrap.sh"
 echo "== building the Windows folder"
@@ -25,7 +49,7 @@ rm -rf "$dist"
 cmake --install "$root/build/win64" --prefix "$dist" >/dev/null
 echo "The Windows folder is $dist:"
 (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
-[ "$mode" = --build-only ] && exit 0
+[ "$mode" = build ] && exit 0
 
 # A prefix with the X11 driver, apart from the tests' headless one.
 export KORV_WINEPREFIX="$root/build/wineprefix-desktop" KORV_WINE_DESKTOP=1
@@ -63,18 +87,18 @@ for _ in $(seq 100); do
     sleep 0.2
 done
 
-if [ "$mode" = --screenshot ]; then
-    shot=${2:?usage: run.sh --screenshot FILE}
-    language=${3:-}
-    [ -n "$language" ] && wine KORVANTH417.EXE set-language "$language" >/dev/null 2>&1
+if [ "$mode" = screenshot ]; then
+    if [ -n "$language" ]; then
+        WINEDEBUG=-all wine KORVANTH417.EXE set-language "$language" ||
+            fail "the language '$language' could not be set (an index, or a code such as US)"
+    fi
     # Wine shows the tray in a window of its own; the icon is its first.
     tray=$(xdotool search --name 'System Tray' | head -n 1 || true)
-    if [ -n "$tray" ]; then
-        eval "$(xdotool getwindowgeometry --shell "$tray")"
-        xdotool mousemove $((X + 12)) $((Y + 12)) click 3
-        sleep 1.5
-    fi
-    import -window root "$shot"
+    [ -n "$tray" ] || fail "no tray window on the display: the screenshot would not show the menu"
+    eval "$(xdotool getwindowgeometry --shell "$tray")"
+    xdotool mousemove $((X + 12)) $((Y + 12)) click 3
+    sleep 1.5
+    import -window root "$shot" || fail "the screenshot could not be saved to $shot"
     echo "Screenshot: $shot"
     exit 0
 fi

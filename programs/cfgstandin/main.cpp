@@ -176,8 +176,13 @@ int Report(const std::wstring& line, int exit_code) {
     return exit_code;
 }
 
-int RunCommand(const StandInCommand& command) {
+int RunCommand(StandInCommand command) {
     Win32Platform platform;
+    if (!ResolveLanguageCode(command, {platform.locale, platform.files})) {
+        return Report(L"no language has the code " + ToWide(command.language_code) +
+                          L"; give its index or a code of the monitor's language list",
+                      kExitUsage);
+    }
     const auto dm = LoadDataModule(platform.DataPorts());
     const std::wstring what = ToWide(DescribeStandInCommand(command));
     const ReloadRequest request = ApplyStandInCommand(command, *dm);

@@ -4,6 +4,9 @@
 
 #include "app/messages.h"
 #include "app/settings_file.h"
+#include "base/decimal_text.h"
+#include "lang/component.h"
+#include "lang/ui_language.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "profile/dm_unit.h"
 
@@ -26,7 +29,7 @@ TEST(StandInCommandLine, ParsesValidCommandsOnly) {
         {{u"set-profile", u"5"}, Kind::SetProfile},
         {{u"set-profile", u"0"}, std::nullopt},
         {{u"set-language", u"1"}, Kind::SetLanguage},
-        {{u"set-language", u"x"}, std::nullopt},
+        {{u"set-language", u"x1"}, std::nullopt},
         {{u"reload-profiles", u"3"}, Kind::ReloadProfiles},
         {{u"reload-settings"}, Kind::ReloadSettings},
         {{u"reload-settings", u"1"}, std::nullopt},
@@ -61,6 +64,23 @@ TEST(StandInCommandLine, SaysWhatEachCommandDoes) {
         ASSERT_TRUE(command.has_value());
         EXPECT_EQ(DescribeStandInCommand(*command), c.said);
     }
+}
+
+TEST(StandInCommandLine, ALanguageCodeResolvesToItsIndexInTheMonitorsList) {
+    fake::FakeLocale locale;
+    fake::MemoryFileSystem files;  // no ui.local: the built-in languages only
+    auto command = ParseStandInCommand(Args{u"set-language", u"us"});
+    ASSERT_TRUE(command.has_value());
+    ASSERT_TRUE(ResolveLanguageCode(*command, {locale, files}));
+    Component root(nullptr, u"Test", u"TTest", ComponentKind::kWindow);
+    EXPECT_EQ(command->value,
+              CreateLanguageComponent(root, {locale, files}).GetLanguageIndexByShortID(u"US"));
+    EXPECT_EQ(DescribeStandInCommand(*command),
+              u"interface language " + DecimalText(command->value) + u" (us)");
+    auto unknown = ParseStandInCommand(Args{u"set-language", u"XX"});
+    ASSERT_TRUE(unknown.has_value());
+    EXPECT_FALSE(ResolveLanguageCode(*unknown, {locale, files}));
+    EXPECT_FALSE(ParseStandInCommand(Args{u"set-language", u"U5"}).has_value());
 }
 
 // The stand-in and the monitor each have their own data module over the same registry: what
