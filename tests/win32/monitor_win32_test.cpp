@@ -136,6 +136,26 @@ class MonitorWindowHere : public MonitorOnWindows {
     std::unique_ptr<MonitorWindow> window_;
 };
 
+// Two monitors started at the same moment: the mutex is the check itself, so exactly one runs
+// each time, and the other ends at once without a window.
+TEST_F(MonitorOnWindows, TwoMonitorsStartedTogetherLeaveExactlyOne) {
+    const std::wstring monitor = L"\"" + BinFolder() + L"KORVANTH417MON.exe\"";
+    for (int attempt = 0; attempt < 8 && !HasFailure(); ++attempt) {
+        SCOPED_TRACE(attempt);
+        Process a(monitor);
+        Process b(monitor);
+        ASSERT_TRUE(PumpUntil([&] { return a.Ended() || b.Ended(); }, 10s));
+        ASSERT_TRUE(PumpUntil([] { return CountWindows(L"TKORVANTH417MONMAIN") > 0; }));
+        PumpUntil([] { return false; }, 300ms);  // time for a second window, if one came
+        EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
+        EXPECT_NE(a.Ended(), b.Ended());
+        Process& ended = a.Ended() ? a : b;
+        EXPECT_EQ(ended.ExitCode(), 0u);
+        PostMessageW(FindWindowW(L"TKORVANTH417MONMAIN", nullptr), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(PumpUntil([&] { return a.Ended() && b.Ended(); }));
+    }
+}
+
 TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst) {
     const auto standin = StandInWindow(L"/hide");
     Process first(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
