@@ -121,14 +121,16 @@ void TKORVANTH417MONMAIN::ShowConfigProgram() {
     if (config != 0) {
         ports_.windows.ShowAndBringForward(config);
     } else {
-        ports_.data.shell.OpenFile(kConfigProgramFile, ports_.data.files.ExecutableFolder());
+        if (!ports_.data.shell.OpenFile(kConfigProgramFile, ports_.data.files.ExecutableFolder()))
+            ports_.data.debug.Trace(std::u16string(kConfigProgramFile) + u" cannot be started");
     }
 }
 
 void TKORVANTH417MONMAIN::Exit1Click() {
     const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
+    // The monitor ends whether or not the notice could be posted.
     if (config != 0)
-        ports_.windows.Post(config, UM_MONITOR_EXIT, 0, 0);
+        static_cast<void>(ports_.windows.Post(config, UM_MONITOR_EXIT, 0, 0));
     ports_.tray.Terminate();
 }
 

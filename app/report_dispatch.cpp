@@ -41,7 +41,7 @@ void ReportDispatcher::DecodeKeyReport(std::span<const std::uint8_t> data) {
         if (std::equal(KeyReportTable[j].begin() + 1, KeyReportTable[j].end(), data.begin())) {
             ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(j)) +
                                u" postmessage record!");
-            ports_.windows.Post(monitor_window_, UM_MONITOR_EVENT, j, 1);
+            PostOrTrace(monitor_window_, UM_MONITOR_EVENT, j, 1);
             return;
         }
     }
@@ -52,13 +52,20 @@ void ReportDispatcher::DecodeDeviceEvent(std::span<const std::uint8_t> data) {
     const std::uint8_t value = data[1];
     if (kind == kEventNotify2 || kind == kEventNotify6) {
         const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
-        if (config != 0) {
-            ports_.windows.Post(
-                config, kind == kEventNotify2 ? UM_DEVICE_NOTIFY_2 : UM_DEVICE_NOTIFY_6, value, 0);
-        }
+        if (config != 0)
+            PostOrTrace(config, kind == kEventNotify2 ? UM_DEVICE_NOTIFY_2 : UM_DEVICE_NOTIFY_6,
+                        value, 0);
     } else if (kind == kEventProfileSwitch && value <= 4) {
-        ports_.windows.Post(monitor_window_, UM_MONITOR_EVENT, kFirstProfileEvent + value, 0);
+        PostOrTrace(monitor_window_, UM_MONITOR_EVENT, kFirstProfileEvent + value, 0);
     }
+}
+
+// A post fails when the window went away or its queue is full; the event is lost then, and
+// the trace says so.
+void ReportDispatcher::PostOrTrace(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
+                                   std::intptr_t lparam) {
+    if (!ports_.windows.Post(window, message, wparam, lparam))
+        ports_.debug.Trace(u"Message " + DecimalText(message) + u" could not be posted");
 }
 
 // 0..11 are buttons of the active profile; 21..25 are profile slots 0..4 (key indexes 21..23
@@ -87,8 +94,8 @@ void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, 
 void ReportDispatcher::ProfileSwitched(std::uintptr_t slot) {
     static_cast<void>(WriteProfileID(slot == 0 ? 0 : 1));  // a failure is traced
     const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
-    if (config != 0)
-        ports_.windows.Send(config, UM_PROFILE_SWITCHED, slot, 0);
+    if (config != 0 && !ports_.windows.Send(config, UM_PROFILE_SWITCHED, slot, 0))
+        ports_.debug.Trace(u"The configuration program did not answer UM_PROFILE_SWITCHED");
 }
 
 bool ReportDispatcher::WriteProfileID(std::int32_t value) {

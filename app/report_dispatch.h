@@ -74,6 +74,8 @@ class ReportDispatcher {
     void DecodeKeyReport(std::span<const std::uint8_t> data);
     void DecodeDeviceEvent(std::span<const std::uint8_t> data);
     void ProfileSwitched(std::uintptr_t slot);
+    void PostOrTrace(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
+                     std::intptr_t lparam);
 
     Ports ports_;
     TDM& dm_;

@@ -29,14 +29,15 @@ class FakeWindowSystem : public WindowSystem {
         messages.push_back({window, message, wparam, lparam, false});
         return window != 0;
     }
-    std::intptr_t Send(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
-                       std::intptr_t lparam) const override {
+    std::optional<std::intptr_t> Send(WindowRef window, std::uint32_t message,
+                                      std::uintptr_t wparam, std::intptr_t lparam) const override {
         messages.push_back({window, message, wparam, lparam, true});
-        return 0;
+        return answers ? std::optional<std::intptr_t>(0) : std::nullopt;
     }
     void ShowAndBringForward(WindowRef window) const override { raised.push_back(window); }
 
     std::map<std::u16string, WindowRef> windows;  // class name -> window
+    bool answers = true;                          // false: a sent message times out
     mutable std::vector<WindowMessage> messages;
     mutable std::vector<WindowRef> raised;
 };

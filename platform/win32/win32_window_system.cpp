@@ -22,9 +22,18 @@ bool Win32WindowSystem::Post(WindowRef window, std::uint32_t message, std::uintp
     return window != 0 && PostMessageW(Handle(window), message, wparam, lparam);
 }
 
-std::intptr_t Win32WindowSystem::Send(WindowRef window, std::uint32_t message,
-                                      std::uintptr_t wparam, std::intptr_t lparam) const {
-    return window == 0 ? 0 : SendMessageW(Handle(window), message, wparam, lparam);
+// SMTO_ABORTIFHUNG returns at once for a receiver the system sees as hung; the time-out bounds
+// the wait for one that is merely slow. Meanwhile this thread still handles messages sent to it.
+std::optional<std::intptr_t> Win32WindowSystem::Send(WindowRef window, std::uint32_t message,
+                                                     std::uintptr_t wparam,
+                                                     std::intptr_t lparam) const {
+    DWORD_PTR result = 0;
+    if (window == 0 ||
+        !SendMessageTimeoutW(Handle(window), message, wparam, lparam, SMTO_ABORTIFHUNG,
+                             static_cast<UINT>(kSendTimeout.count()), &result)) {
+        return std::nullopt;
+    }
+    return static_cast<std::intptr_t>(result);
 }
 
 // SW_SHOW shows the window in its current state: a minimised window stays minimised.

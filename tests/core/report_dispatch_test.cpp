@@ -177,6 +177,14 @@ TEST_F(DispatchTest, ProfileEventWithoutPeerOrFolder) {
     EXPECT_EQ(windows_.messages.size(), 1u);  // the message still goes out
 }
 
+TEST_F(DispatchTest, AConfigurationProgramThatDoesNotAnswerIsTraced) {
+    windows_.answers = false;
+    Report(8, {1, 1, 0, 0, 0, 0, 0});
+    RunMessageLoop();
+    EXPECT_EQ(ProfileID(), 1u);
+    EXPECT_EQ(debug.lines.back(), u"The configuration program did not answer UM_PROFILE_SWITCHED");
+}
+
 TEST_F(DispatchTest, MeaninglessEventValuesAreIgnored) {
     for (int i = 0; i < 12; ++i)
         SetFunction(i, 28);

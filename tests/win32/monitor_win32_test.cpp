@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
@@ -243,6 +245,41 @@ TEST_F(MonitorWindowHere, ConfigStartsTheStandInOrBringsItForward) {
     EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(config) != FALSE; }));
     PumpUntil([] { return false; }, 500ms);
     EXPECT_EQ(CountWindows(L"TKORVANTH417CFGMAIN"), 1);
+}
+
+// A configuration program that stops answering does not stop the monitor: the profile event's
+// message to it gives up, and the mute button still works while the peer hangs.
+TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
+    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> peer_gave_up = false;  // it hangs for 10 s at most
+    std::thread peer([&] {
+        HWND window =
+            CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        // A window of the peer's class that never handles its messages while it hangs.
+        WNDCLASSW hung_class{};
+        hung_class.lpfnWndProc = DefWindowProcW;
+        hung_class.lpszClassName = L"TKORVANTH417CFGMAIN";
+        RegisterClassW(&hung_class);
+        HWND hung = CreateWindowExW(0, L"TKORVANTH417CFGMAIN", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                    nullptr, nullptr, nullptr);
+        SetEvent(created.Get());
+        peer_gave_up = WaitForSingleObject(release.Get(), 10000) == WAIT_TIMEOUT;
+        DestroyWindow(hung);
+        DestroyWindow(window);
+        UnregisterClassW(L"TKORVANTH417CFGMAIN", nullptr);
+    });
+    ASSERT_EQ(WaitForSingleObject(created.Get(), 5000), WAIT_OBJECT_0);
+    const std::optional<bool> before = platform_.microphone.EndpointMuted();
+    Report(8, {1, 1, 0, 0, 0, 0, 0});  // a profile switch: sent to the hung peer
+    PumpUntil([&] { return ProfileID() == 1u; });
+    Report(7, {0x10, 0, 0, 0, 0, 0, 0});
+    EXPECT_NE(platform_.microphone.EndpointMuted(), before);
+    EXPECT_FALSE(peer_gave_up);  // all this happened while the peer hung
+    SetEvent(release.Get());
+    peer.join();
+    Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
 }
 
 TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
