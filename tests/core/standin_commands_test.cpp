@@ -9,6 +9,7 @@
 #include "lang/ui_language.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "profile/dm_unit.h"
+#include "profile/function_codes.h"
 
 namespace korv {
 namespace {
@@ -99,6 +100,16 @@ class StandInTest : public ::testing::Test, protected fake::FakeDataModulePorts 
         EXPECT_TRUE(monitor.LoadCurrentProfileInfoFromRegistry());
     }
 };
+
+// On a first start the third profile is active (the all-settings default), so the edited
+// profile is made the current one first, as a user of the configuration program does.
+TEST_F(StandInTest, AMonitorStartedAfterwardsHasTheEditedButton) {
+    EXPECT_TRUE(Run({u"set-profile", u"1"}).stored);
+    EXPECT_TRUE(Run({u"set-button", u"1", u"4", u"28"}).stored);
+    const auto monitor = Module();
+    EXPECT_EQ(monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode,
+              kFunctionCodeMicrophoneMute);
+}
 
 TEST_F(StandInTest, SetButtonReachesTheMonitorThroughTheRegistry) {
     const auto monitor = Module();

@@ -75,6 +75,9 @@ class MouseInputOnWindows : public ::testing::Test {
         return RunToEnd(Program(L"KORVANTH417SIM.exe") + L" --pipe " + pipe_ + L" " + command);
     }
     void StartAll() {
+        // Profile 1 made the current one (a first start activates the third), then its
+        // button 4 given the microphone mute; the monitor is not running yet (exit code 2).
+        ASSERT_EQ(RunToEnd(Program(L"KORVANTH417.EXE") + L" set-profile 1"), 2u);
         ASSERT_EQ(RunToEnd(Program(L"KORVANTH417.EXE") + L" set-button 1 4 28"), 2u);
         standin_ = std::make_unique<Process>(Program(L"KORVANTH417.EXE") + L" /hide /log \"" +
                                              log_ + L"\"");
