@@ -119,9 +119,10 @@ LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             monitor.WMMonitorEvent(wparam, lparam);
             return 0;
         case UM_RELOAD_PROFILES:
-            monitor.WMReloadProfiles(lparam);
+            monitor.WMReloadProfiles(FoldQueued(UM_RELOAD_PROFILES, lparam));
             return 0;
         case UM_RELOAD_SETTINGS:
+            FoldQueued(UM_RELOAD_SETTINGS, lparam);
             monitor.WMReloadSettings();
             platform_.title = monitor.Title();
             return 0;
@@ -149,6 +150,16 @@ LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     }
     return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+// Requests of this kind that are already queued behind this one are taken out of the queue: one
+// reload gives the outcome of all of them (the last request's lParam is the one that counts),
+// and a button press queued among them is handled after one reload instead of thousands.
+LPARAM MonitorWindow::FoldQueued(UINT message, LPARAM lparam) const {
+    MSG queued;
+    while (PeekMessageW(&queued, window_, message, message, PM_REMOVE))
+        lparam = queued.lParam;
+    return lparam;
 }
 
 // A left click (pressed and released on the icon) runs Config; a right-button release opens

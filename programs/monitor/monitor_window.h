@@ -38,6 +38,7 @@ class MonitorWindow {
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void TrayCallback(LPARAM mouse_message);
+    LPARAM FoldQueued(UINT message, LPARAM lparam) const;
 
     HINSTANCE instance_;
     Win32Platform& platform_;

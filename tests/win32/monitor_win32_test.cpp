@@ -282,6 +282,31 @@ TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
     Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
 }
 
+// A storm of reload requests is handled as one reload, with the last identifier; a button press
+// among them waits for that one reload only.
+TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
+    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    const std::optional<bool> before = platform_.microphone.EndpointMuted();
+    HWND monitor = window_->Handle();
+    for (int i = 1; i <= 9000; ++i) {  // below the queue limit of 10,000 messages
+        ASSERT_TRUE(PostMessageW(monitor, UM_RELOAD_PROFILES, 0, i % 2 == 0 ? 2 : 3));
+        if (i == 4500)
+            ASSERT_TRUE(PostMessageW(monitor, UM_MONITOR_EVENT, 4, 1));  // the mute button
+    }
+    ASSERT_TRUE(PostMessageW(monitor, UM_RELOAD_PROFILES, 0, 4));
+    // One reload, then the button press: nothing of the storm is left behind them.
+    for (int handled = 0; handled < 2; ++handled) {
+        MSG msg;
+        ASSERT_TRUE(PeekMessageW(&msg, monitor, 0, 0, PM_REMOVE));
+        DispatchMessageW(&msg);
+    }
+    EXPECT_EQ(ProfileID(), 4u);
+    EXPECT_NE(platform_.microphone.EndpointMuted(), before);
+    MSG left;
+    EXPECT_FALSE(PeekMessageW(&left, monitor, UM_RELOAD_PROFILES, UM_RELOAD_PROFILES, PM_NOREMOVE));
+    Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
+}
+
 TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
     const auto standin = StandInWindow();
     Report(8, {1, 3, 0, 0, 0, 0, 0});
