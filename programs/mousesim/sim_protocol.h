@@ -331,7 +331,8 @@ inline EntriesReview ReviewSimulatedEntries(const std::vector<std::wstring>& val
             continue;
         }
         // Pipe names compare without regard to ASCII case, as the system compares them.
-        if (!korv::EqualsIgnoringAsciiCase(entry->pipe_name, std::u16string(pipe.begin(), pipe.end())) ||
+        if (!korv::EqualsIgnoringAsciiCase(entry->pipe_name,
+                                           std::u16string(pipe.begin(), pipe.end())) ||
             review.declared_by != 0)
             continue;
         review.declared_by = i + 1;
