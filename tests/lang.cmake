@@ -1,5 +1,36 @@
 # Tests of the localisation beyond the GoogleTest programs.
 
+# The core's test of "ui.local" reads the file the build generated.
+target_compile_definitions(core_tests PRIVATE KORV_UI_LOCAL_FILE="${KORV_UI_LOCAL_FILE}")
+add_dependencies(core_tests korv_ui_local)
+
+if(WIN32)
+    # The monitor window with "ui.local" beside it, as installed, on the real API. The program
+    # lives in a folder of its own with the language file and uiHook.dll: a language file in
+    # bin/ would move the built-in languages to indexes 3 and 4 for every other Windows test.
+    set(ui_local_bin ${CMAKE_BINARY_DIR}/bin/ui-local)
+    add_executable(win32_ui_local_tests win32/ui_local/monitor_languages_win32_test.cpp)
+    target_link_libraries(win32_ui_local_tests PRIVATE korv_monitor_window GTest::gtest_main)
+    set_target_properties(win32_ui_local_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ui_local_bin})
+    add_custom_command(
+        OUTPUT ${ui_local_bin}/ui.local ${ui_local_bin}/uiHook.dll
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${ui_local_bin}
+        COMMAND ${CMAKE_COMMAND} -E copy ${KORV_UI_LOCAL_FILE} $<TARGET_FILE:uiHook> ${ui_local_bin}
+        DEPENDS ${KORV_UI_LOCAL_FILE} korv_ui_local uiHook
+        COMMENT "Placing ui.local and uiHook.dll beside the language test"
+        VERBATIM)
+    add_custom_target(win32_ui_local_folder DEPENDS ${ui_local_bin}/ui.local ${ui_local_bin}/uiHook.dll)
+    add_dependencies(win32_ui_local_tests win32_ui_local_folder)
+    # A new installation under an English, a Simplified and a Traditional Chinese system: Wine
+    # takes the system language from LC_ALL.
+    foreach(locale en_US zh_CN zh_TW)
+        add_test(NAME win32_monitor_language_${locale}
+                 COMMAND win32_ui_local_tests --gtest_brief=1)
+        set_tests_properties(win32_monitor_language_${locale}
+                             PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8")
+    endforeach()
+endif()
+
 if(CMAKE_CROSSCOMPILING)
     # The language component under other system locales: Wine takes the locale of a program from
     # LC_ALL. The OS-language cases compare with what each locale must give.

@@ -52,5 +52,35 @@ make_wine_prefix() {
     touch "$WINEPREFIX/.korv-ready"
 }
 
+# --- CJK font of the desktop prefix ---------------------------------------------------------
+# Chinese captions need a font with CJK glyphs, and Wine's UI fonts (Tahoma for menus and tray
+# hints, Microsoft Sans Serif, MS Shell Dlg) have none: without one the tray menu shows empty
+# boxes. The desktop prefix gets WenQuanYi Micro Hei (fonts-wqy-microhei) in its Fonts folder,
+# linked behind the UI fonts so that every character they lack is drawn from it. The links
+# replace Wine's defaults, which name Windows fonts the prefix does not have. Wine links its
+# System font to Tahoma's links too, so plain edit controls (the stand-in's log) are drawn with
+# it as well. Done once per prefix: the copied font file marks it done, so it is copied last.
+add_cjk_font_to_desktop_prefix() {
+    [ "${KORV_WINE_DESKTOP:-0}" = 1 ] || return 0
+    local font=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+    local target="$WINEPREFIX/drive_c/windows/Fonts/wqy-microhei.ttc"
+    [ -f "$target" ] && return 0
+    if [ ! -f "$font" ]; then
+        echo "bootstrap: $font is missing (package fonts-wqy-microhei)" >&2
+        return 1
+    fi
+    echo "bootstrap: adding the CJK font to Wine prefix $WINEPREFIX"
+    local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' face
+    for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
+        wine reg add "$key" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' \
+            /f >/dev/null 2>&1
+    done
+    wineserver -w
+    mkdir -p "$(dirname "$target")"
+    cp "$font" "$target"
+}
+# --- end of the CJK font -----------------------------------------------------------------------
+
 install_packages
 make_wine_prefix
+add_cjk_font_to_desktop_prefix

@@ -16,7 +16,7 @@ The byte layout (all integers 32-bit signed little-endian, strings UTF-16LE):
     N0, the sorted source texts each followed by CR LF (N0 code units)
     L, then per language: code (count, units), lines (count, units: each line + CR LF)
 
-    make-translation-table.py SOURCE --cpp OUT.cpp [--binary OUT.local]
+    make-translation-table.py SOURCE [--cpp OUT.cpp] [--binary OUT.local]   (at least one)
     make-translation-table.py --self-test
 """
 
@@ -184,8 +184,8 @@ def main():
     if args.self_test:
         self_test()
         return 0
-    if not args.source or not args.cpp:
-        parser.error("SOURCE and --cpp are needed")
+    if not args.source or not (args.cpp or args.binary):
+        parser.error("SOURCE and --cpp or --binary are needed")
     with open(args.source, encoding="utf-8") as f:
         text = f.read()
     try:
@@ -194,8 +194,9 @@ def main():
         print(f"error: {error}", file=sys.stderr)
         return 1
     data = layout(sources, languages)
-    with open(args.cpp, "w", encoding="utf-8", newline="\n") as f:
-        f.write(cpp_source(data, args.source.replace("\\", "/").split("/")[-1]))
+    if args.cpp:
+        with open(args.cpp, "w", encoding="utf-8", newline="\n") as f:
+            f.write(cpp_source(data, args.source.replace("\\", "/").split("/")[-1]))
     if args.binary:
         with open(args.binary, "wb") as f:
             f.write(data)

@@ -30,13 +30,16 @@ TranslationTable BuiltinTable() {
     return table;
 }
 
-// The texts the system shows: tray and title, recorded buttons and delays, message boxes.
+// The texts the system shows: tray hint (also after a mute toggle) and title, menu, recorded
+// buttons and delays, message boxes.
 const std::u16string_view kShownTexts[] = {
     u"GAMING MOUSE DRIVER",
     u"GAMING MOUSE MONITOR",
     u"Config",
     u"About",
     u"Exit",
+    u"Microphone muted",
+    u"Microphone on",
     u"Mouse Click",
     u"Mouse Right Click",
     u"Mouse Middle Click",
@@ -120,7 +123,8 @@ TEST(BuiltinTableTest, TranslatesEveryTextTheSystemShows) {
     // US shows the monitor's own texts as they are.
     for (const std::u16string_view text : ConstTexts)
         EXPECT_EQ(english.Translate(text), text);
-    for (const char16_t* text : {u"GAMING MOUSE DRIVER", u"Config", u"Exit"})
+    for (const char16_t* text :
+         {u"GAMING MOUSE DRIVER", u"Config", u"Exit", u"Microphone muted", u"Microphone on"})
         EXPECT_EQ(english.Translate(text), text);
 }
 
