@@ -18,7 +18,8 @@ TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& p
       ports_(ports),
       dm_(data_module),
       hook_(std::make_unique<TuiHook>(ports.hook)),
-      language_(&CreateLanguageComponent(*this, {ports.data.locale, ports.data.files})),
+      language_(&CreateLanguageComponent(*this,
+                                         {ports.data.locale, ports.data.files, &ports.data.debug})),
       dispatcher_({ports.windows, ports.data.registry, ports.microphone, ports.data.debug},
                   data_module, own_window),
       hid_data_(std::make_unique<TuiHIDData>(

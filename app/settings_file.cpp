@@ -5,6 +5,7 @@
 
 #include "base/ascii_text.h"
 #include "base/decimal_text.h"
+#include "ports/debug_output.h"
 #include "ports/file_system.h"
 #include "ports/locale.h"
 
@@ -108,11 +109,36 @@ std::optional<std::int32_t> ParseSettingsInteger(std::u16string_view text) {
 }
 
 SettingsFile SettingsFile::Load(const FileSystem& files, const Locale& locale) {
-    const auto bytes =
-        files.ReadWholeFile(files.ExecutableFolder() + std::u16string(kSettingsFileName));
-    if (!bytes)
-        return SettingsFile(IniFile{});
-    return SettingsFile(IniFile::FromBytes(*bytes, locale));
+    return Read(files, locale).settings;
+}
+
+SettingsFile SettingsFile::Load(const FileSystem& files, const Locale& locale,
+                                const DebugOutput& debug) {
+    Outcome outcome = Read(files, locale);
+    if (!outcome.problem.empty())
+        debug.Trace(outcome.problem);
+    return std::move(outcome.settings);
+}
+
+SettingsFile::Outcome SettingsFile::Read(const FileSystem& files, const Locale& locale) {
+    const std::u16string path = files.ExecutableFolder() + std::u16string(kSettingsFileName);
+    const FileRead read = files.ReadWholeFile(path, kMaxSettingsFileSize);
+    const std::u16string instead = u"; every setting takes its default";
+    switch (read.status) {
+        case FileRead::Status::Read:
+            return {SettingsFile(IniFile::FromBytes(read.bytes, locale)), {}};
+        case FileRead::Status::Missing:
+            return {SettingsFile(IniFile{}), {}};
+        case FileRead::Status::TooLarge:
+            return {SettingsFile(IniFile{}),
+                    u"Settings file " + path + u" is " +
+                        DecimalText(static_cast<std::int64_t>(read.size)) +
+                        u" bytes, above the limit of " +
+                        DecimalText(static_cast<std::int64_t>(kMaxSettingsFileSize)) + instead};
+        case FileRead::Status::Unreadable:
+            break;
+    }
+    return {SettingsFile(IniFile{}), u"Settings file " + path + u" cannot be read" + instead};
 }
 
 TOptionsFromConfigFile SettingsFile::ReadOptions() const {
@@ -195,7 +221,7 @@ std::vector<std::u16string> SettingsFile::ReadIncludeList() const {
 }
 
 std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports) {
-    const SettingsFile settings = SettingsFile::Load(ports.files, ports.locale);
+    const SettingsFile settings = SettingsFile::Load(ports.files, ports.locale, ports.debug);
     return CreateDataModule(ports, {settings.ReadOptions(), settings.ReadOtherConfig()});
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The suite's installation-wide settings file "config.ini" beside the executable: where the
 // profile data lives, which HID interfaces may be opened and a few settings kept for the suite.
-// Read once at start-up; a missing or unreadable file gives every default.
+// Read at start-up; a missing, unreadable or oversized file gives every default.
 
 #include <cstdint>
 #include <optional>
@@ -16,10 +16,14 @@
 
 namespace korv {
 
+class DebugOutput;
 class FileSystem;
 class Locale;
 
 inline constexpr std::u16string_view kSettingsFileName = u"config.ini";
+// The largest settings file that is read: a few sections of short values take a few kilobytes,
+// and the reader keeps no value above 2047 characters; a larger file is left unread.
+inline constexpr std::uint64_t kMaxSettingsFileSize = 1024 * 1024;
 // The include list is read from id1 up to this key at most.
 inline constexpr int kMaxIncludeListKeys = 101;
 // Simulated interfaces are read from sim1 up to this key at most.
@@ -36,8 +40,12 @@ class SettingsFile {
   public:
     explicit SettingsFile(IniFile ini) : ini_(std::move(ini)) {}
 
-    // Reads "config.ini" from the executable's folder.
+    // Reads "config.ini" from the executable's folder. A file that is there but cannot be used
+    // (unreadable, or above kMaxSettingsFileSize) gives every default and, with `debug`, one
+    // trace line; the data module's start-up reads it first and says so, later readers are quiet.
     static SettingsFile Load(const FileSystem& files, const Locale& locale);
+    static SettingsFile Load(const FileSystem& files, const Locale& locale,
+                             const DebugOutput& debug);
 
     // Section "options".
     TOptionsFromConfigFile ReadOptions() const;
@@ -51,7 +59,16 @@ class SettingsFile {
     SimulatedInterfaceList ReadSimulatedInterfaces() const;
 
   private:
+    // The settings read, and the trace line of a file that could not be used (else empty).
+    struct Outcome;
+    static Outcome Read(const FileSystem& files, const Locale& locale);
+
     IniFile ini_;
+};
+
+struct SettingsFile::Outcome {
+    SettingsFile settings;
+    std::u16string problem;
 };
 
 // Reads "config.ini" beside the executable and creates the data module with its settings.

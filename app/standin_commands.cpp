@@ -63,17 +63,17 @@ std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string
         const auto code = Number(args[3], 0, kFunctionCodeCount - 1);
         if (!profile || !button || !code)
             return std::nullopt;
-        return StandInCommand{Kind::SetButton, *profile - 1, *button, *code};
+        return StandInCommand{Kind::SetButton, *profile - 1, *button, *code, {}};
     }
     if (verb == u"set-profile" && args.size() == 2) {
         const auto profile = Number(args[1], 1, 5);
         if (!profile)
             return std::nullopt;
-        return StandInCommand{Kind::SetProfile, *profile - 1, 0, 0};
+        return StandInCommand{Kind::SetProfile, *profile - 1, 0, 0, {}};
     }
     if (verb == u"set-language" && args.size() == 2) {
         if (const auto index = Number(args[1], 0, 255))
-            return StandInCommand{Kind::SetLanguage, 0, 0, *index};
+            return StandInCommand{Kind::SetLanguage, 0, 0, *index, {}};
         if (!IsLanguageCode(args[1]))
             return std::nullopt;
         return StandInCommand{Kind::SetLanguage, 0, 0, 0, args[1]};
@@ -82,10 +82,10 @@ std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string
         const auto id = ParseSettingsInteger(args[1]);
         if (!id)
             return std::nullopt;
-        return StandInCommand{Kind::ReloadProfiles, 0, 0, *id};
+        return StandInCommand{Kind::ReloadProfiles, 0, 0, *id, {}};
     }
     if (verb == u"reload-settings" && args.size() == 1) {
-        return StandInCommand{Kind::ReloadSettings, 0, 0, 0};
+        return StandInCommand{Kind::ReloadSettings, 0, 0, 0, {}};
     }
     return std::nullopt;
 }

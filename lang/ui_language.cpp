@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/decimal_text.h"
 #include "lang/builtin_table.h"
 #include "lang/translation_engine.h"
+#include "ports/debug_output.h"
 #include "ports/file_system.h"
 #include "ports/locale.h"
 
@@ -100,17 +102,34 @@ void TvgLang::SetLang(std::u16string_view code) {
 }
 
 LanguageFileStatus TvgLang::LoadFromFile(std::u16string_view AFileName) {
-    const std::optional<std::vector<std::uint8_t>> bytes = ports_.files.ReadWholeFile(AFileName);
-    // A language file of a few hundred captions takes kilobytes; anything this large is not
-    // one, and reading it would only cost memory.
-    if (bytes && bytes->size() > kMaxLanguageFileSize)
-        return LanguageFileStatus::kMalformed;
-    if (!bytes) {
-        return ports_.files.FileExists(AFileName) ? LanguageFileStatus::kUnreadable
-                                                  : LanguageFileStatus::kMissing;
+    const FileRead read = ports_.files.ReadWholeFile(AFileName, kMaxLanguageFileSize);
+    switch (read.status) {
+        case FileRead::Status::Missing:
+            return LanguageFileStatus::kMissing;
+        case FileRead::Status::Unreadable:
+            TraceUnused(AFileName, u"cannot be read");
+            return LanguageFileStatus::kUnreadable;
+        case FileRead::Status::TooLarge:
+            TraceUnused(AFileName,
+                        u"is " + DecimalText(static_cast<std::int64_t>(read.size)) +
+                            u" bytes, above the limit of " +
+                            DecimalText(static_cast<std::int64_t>(kMaxLanguageFileSize)));
+            return LanguageFileStatus::kTooLarge;
+        case FileRead::Status::Read:
+            break;
     }
-    return ReadTable(*bytes, FTable) == TableReadStatus::kOk ? LanguageFileStatus::kLoaded
-                                                             : LanguageFileStatus::kMalformed;
+    const TableReadStatus table = ReadTable(read.bytes, FTable);
+    if (table == TableReadStatus::kOk)
+        return LanguageFileStatus::kLoaded;
+    TraceUnused(AFileName, u"is malformed (" + std::u16string(Describe(table)) + u")");
+    return LanguageFileStatus::kMalformed;
+}
+
+void TvgLang::TraceUnused(std::u16string_view file, std::u16string_view problem) const {
+    if (ports_.debug != nullptr) {
+        ports_.debug->Trace(u"Language file " + std::u16string(file) + u" " +
+                            std::u16string(problem) + u"; its languages are not used");
+    }
 }
 
 bool TvgLang::SaveToFile(std::u16string_view AFileName) const {

@@ -30,6 +30,7 @@
 
 namespace korv {
 
+class DebugOutput;
 class FileSystem;
 class Locale;
 
@@ -54,6 +55,8 @@ inline constexpr std::array<std::u16string_view, 10> ConstTexts{u"Down",
 struct LanguagePorts {
     const Locale& locale;
     const FileSystem& files;
+    // Where a language file that is there but not used is traced; nowhere when null.
+    const DebugOutput* debug = nullptr;
 };
 
 // The system's default language identifier as four upper-case hex digits: "0804", "0404".
@@ -63,12 +66,14 @@ std::u16string GetOSDefaultLang(const Locale& locale);
 // ("ENU" gives "en", "CHS" gives "ch"); empty when the name cannot be read.
 std::u16string GetOSLanguageCode(const Locale& locale);
 
-// The largest language file that is read.
+// The largest language file that is read: a file of a few hundred captions takes kilobytes, so
+// anything this large is not one, and reading it would only cost memory.
 inline constexpr std::size_t kMaxLanguageFileSize = 4 * 1024 * 1024;
 
 enum class LanguageFileStatus {
     kMissing,     // no such file: nothing read
     kUnreadable,  // the file exists but cannot be read: nothing read
+    kTooLarge,    // above kMaxLanguageFileSize: nothing read
     kMalformed,   // not a translation table: nothing read
     kLoaded,
 };
@@ -92,7 +97,8 @@ class TvgLang : public Component {
     }
 
     // Reads a ".local" file: its source texts replace the table's, its languages are appended.
-    // A missing, unreadable or malformed file leaves the table as it was.
+    // A missing, unreadable, oversized or malformed file leaves the table as it was; all but a
+    // missing one are traced.
     LanguageFileStatus LoadFromFile(std::u16string_view AFileName);
     // Writes the table to a file, replacing an existing one. False when it cannot be written.
     bool SaveToFile(std::u16string_view AFileName) const;
@@ -120,6 +126,8 @@ class TvgLang : public Component {
     void ClearLanguages() { FTable.Resources.clear(); }
 
   private:
+    void TraceUnused(std::u16string_view file, std::u16string_view problem) const;
+
     LanguagePorts ports_;
     std::u16string FLang;
     TranslationTable FTable;  // the source texts and the languages

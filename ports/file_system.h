@@ -5,7 +5,6 @@
 // its main thread.
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,13 +12,28 @@
 
 namespace korv {
 
+// What reading a whole file found.
+struct FileRead {
+    enum class Status : std::uint8_t {
+        Read,        // `bytes` holds the whole file
+        Missing,     // there is no such file
+        Unreadable,  // the file exists but cannot be opened or read (locked, no access)
+        TooLarge,    // the file is larger than the caller's limit: nothing of it was read
+    };
+    Status status = Status::Missing;
+    std::uint64_t size = 0;           // the file's size, for Read and TooLarge
+    std::vector<std::uint8_t> bytes;  // the content, for Read
+};
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
 
-    // The whole content of a file, or nothing when it is missing or cannot be read.
-    [[nodiscard]] virtual std::optional<std::vector<std::uint8_t>> ReadWholeFile(
-        std::u16string_view path) const = 0;
+    // The whole content of a file of at most `max_bytes`. The size is asked before anything is
+    // read, so a larger file costs no memory and is left as it is. Each format the program
+    // reads has its own limit.
+    [[nodiscard]] virtual FileRead ReadWholeFile(std::u16string_view path,
+                                                 std::uint64_t max_bytes) const = 0;
 
     // The folder of the running executable, ending in a path separator.
     virtual std::u16string ExecutableFolder() const = 0;

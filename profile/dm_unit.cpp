@@ -24,6 +24,9 @@ constexpr std::u16string_view kTestProfileName = u"Q5310ProfileTest.pfd";
 constexpr std::u16string_view kDefaultGameName = u"Q5310ProfileDef.pfd";
 constexpr std::u16string_view kMacroDatabaseName = u"MacroSet.MSDB";
 
+// What serves when a reload finds no usable profile image.
+constexpr std::u16string_view kProfileInMemoryKept = u"the profile in memory is kept";
+
 // Stores are primed with an all-zero image of their record before the first load or restore.
 constexpr std::size_t kLargestRecord = sizeof(TMouseProfileInfo);
 const std::array<std::uint8_t, kLargestRecord> kZeroImage{};
@@ -43,6 +46,32 @@ void ApplyToStream(ProfileStream& stream, Apply&& apply) {
     std::memcpy(record.get(), stream.data(), sizeof(Record));
     apply(*record);
     std::memcpy(stream.data(), record.get(), sizeof(Record));
+}
+
+// A file larger than this is no profile image: it stays where it is, unread.
+static_assert(kMaxProfileFileSize == 4 * sizeof(TMouseProfileInfo));
+
+std::u16string_view KindName(StoredValueKind kind) {
+    switch (kind) {
+        case StoredValueKind::Text:
+            return u"string";
+        case StoredValueKind::Integer32:
+            return u"32-bit number";
+        case StoredValueKind::Binary:
+        case StoredValueKind::Other:
+            break;
+    }
+    return u"binary";
+}
+
+// "C:\..." or "\\server\...": a path that names one place whatever the current folder is.
+bool IsFullPath(std::u16string_view path) {
+    const bool drive = path.size() >= 3 && path[1] == u':' && path[2] == u'\\';
+    return drive || path.starts_with(u"\\\\");
+}
+
+std::u16string RegistryValueName(const TuiProfile& store) {
+    return u"Registry value " + store.FileName();
 }
 
 // Reads one field of a record image in a stream; false when the stream ends before it.
@@ -95,6 +124,50 @@ std::unique_ptr<TDM> CreateDataModule(const DataModulePorts& ports, DataModuleSe
 
 void TDM::Trace(std::u16string_view line) const {
     ports_.debug.Trace(line);
+}
+
+// An image shorter than its record is read as far as it goes: the rest of the working copy keeps
+// what it held (zeros at start-up).
+void TDM::TraceShortImage(const TuiProfile& store, std::u16string_view what,
+                          std::size_t record_size) const {
+    const StoreLoad& load = store.LastLoad();
+    if (load.outcome != StoreLoad::Outcome::Loaded || load.size >= record_size)
+        return;
+    Trace(std::u16string(what) + u" holds " + DecimalText(static_cast<std::int64_t>(load.size)) +
+          u" of the " + DecimalText(static_cast<std::int64_t>(record_size)) +
+          u" bytes of its record; the rest keeps its previous content (zeros at start-up)");
+}
+
+// Loads a store from the registry. A string or 32-bit value is refused by the store and traced
+// with what serves `instead`; a short image is traced as it is read.
+bool TDM::LoadFromRegistry(TuiProfile& store, std::size_t record_size,
+                           std::u16string_view instead) {
+    const bool loaded = store.LoadStreamFromRegistry();
+    const StoreLoad& load = store.LastLoad();
+    if (load.outcome == StoreLoad::Outcome::RefusedKind) {
+        Trace(RegistryValueName(store) + u" is a " + std::u16string(KindName(load.kind)) +
+              u" value, not binary data; " + std::u16string(instead));
+    }
+    TraceShortImage(store, RegistryValueName(store), record_size);
+    return loaded;
+}
+
+// Loads a store from a file. A file that cannot be read or is above the size limit is traced
+// with what serves `instead`; a missing file is the caller's business.
+bool TDM::LoadFromFile(TuiProfile& store, std::u16string_view path, std::u16string_view instead) {
+    const bool loaded = store.LoadStreamFromFile(path);
+    const StoreLoad& load = store.LastLoad();
+    const std::u16string what = u"Profile file " + std::u16string(path);
+    if (load.outcome == StoreLoad::Outcome::TooLarge) {
+        Trace(what + u" is " + DecimalText(static_cast<std::int64_t>(load.size)) +
+              u" bytes, above the limit of " +
+              DecimalText(static_cast<std::int64_t>(kMaxProfileFileSize)) + u"; " +
+              std::u16string(instead));
+    } else if (load.outcome == StoreLoad::Outcome::Unreadable) {
+        Trace(what + u" cannot be read; " + std::u16string(instead));
+    }
+    TraceShortImage(store, what, sizeof(TMouseProfileInfo));
+    return loaded;
 }
 
 // A default built because nothing usable was stored is written back so that the configuration
@@ -169,26 +242,31 @@ void TDM::InitGameProfile(std::int32_t index) {
         Trace(u"Stored StorageType " + DecimalText(entry.StorageType) + u" of profile " +
               DecimalText(index) + u" is unknown; the registry is used");
     }
-    if (!store.LoadStreamFromRegistry())
+    if (!LoadFromRegistry(store, sizeof(TMouseProfileInfo), u"its default is used"))
         store.RestoreToDefault();
 }
 
+// The file a group entry names is the configuration program's choice and is used as it is, even
+// a folder that is not a full path; each default written there is traced with its path.
 void TDM::LoadGameProfileFromFile(TuiProfile& store, const TProfileSetting& entry) {
     const std::u16string full_name =
         WithTrailingBackslash(GetTextField(entry.ProfilePath)) + GetTextField(entry.FileName);
     if (!ports_.files.FileExists(full_name)) {
         store.RestoreToDefault();
-        if (!store.SaveStreamToFile(full_name))
+        if (!store.SaveStreamToFile(full_name)) {
             Trace(u"Default profile file " + full_name +
                   u" cannot be written; it serves in memory");
+        } else {
+            Trace(u"Profile file " + full_name + u" is missing; its default was written there" +
+                  (IsFullPath(full_name) ? u""
+                                         : u" (a path relative to the current drive or folder)"));
+        }
         return;
     }
-    if (!store.LoadStreamFromFile(full_name)) {
-        // The file exists but cannot be read now (locked, no access): the default serves in
-        // memory, and the user's file is not overwritten with it.
-        Trace(u"Profile file " + full_name + u" cannot be read; its default is used");
+    // A file that exists but cannot be read now (locked, no access, above the size limit): the
+    // default serves in memory, and the user's file is not overwritten with it.
+    if (!LoadFromFile(store, full_name, u"its default is used"))
         store.RestoreToDefault();
-    }
 }
 
 // ---- Loading --------------------------------------------------------------------------------
@@ -204,7 +282,8 @@ std::int32_t TDM::StoredProfileIndex(std::int32_t group) {
 
 void TDM::LoadProfileGroupSettingInfoFromRegistry() {
     owner_.Check();
-    if (!uiProfileSettingGroup.LoadStreamFromRegistry()) {
+    if (!LoadFromRegistry(uiProfileSettingGroup, sizeof(TProfileSettingGroup),
+                          u"its default is used and stored")) {
         uiProfileSettingGroup.RestoreToDefault();
         WriteBackDefault(uiProfileSettingGroup);
     }
@@ -220,7 +299,8 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
 
 void TDM::LoadAllProfileInfoFromRegistry() {
     owner_.Check();
-    if (!uiProfileAllSettingInfo.LoadStreamFromRegistry()) {
+    if (!LoadFromRegistry(uiProfileAllSettingInfo, sizeof(TALLGAMESINFO),
+                          u"its default is used and stored")) {
         uiProfileAllSettingInfo.RestoreToDefault();
         WriteBackDefault(uiProfileAllSettingInfo);
     }
@@ -228,26 +308,29 @@ void TDM::LoadAllProfileInfoFromRegistry() {
 }
 
 bool TDM::LoadCurrentProfileInfoFromRegistry() {
-    const bool loaded = CurrentStore().LoadStreamFromRegistry();
+    const bool loaded =
+        LoadFromRegistry(CurrentStore(), sizeof(TMouseProfileInfo), kProfileInMemoryKept);
     CurrentStore().ReadRecord(FCurrentProfileInfo);
     return loaded;
 }
 
 bool TDM::LoadCurrentProfileInfoFromFile(std::u16string_view AFile) {
-    const bool loaded = CurrentStore().LoadStreamFromFile(AFile);
+    const bool loaded = LoadFromFile(CurrentStore(), AFile, kProfileInMemoryKept);
     CurrentStore().ReadRecord(FCurrentProfileInfo);
     return loaded;
 }
 
 bool TDM::LoadProfileInfoFromRegistry(std::int32_t AProfileIndex) {
     return IsProfileIndexInRange(AProfileIndex) &&
-           GameStore(AProfileIndex).LoadStreamFromRegistry();
+           LoadFromRegistry(GameStore(AProfileIndex), sizeof(TMouseProfileInfo),
+                            kProfileInMemoryKept);
 }
 
 void TDM::LoadRecordMacroInfoFromRegistry() {
     owner_.Check();
     // Nothing stored leaves the zeroed record, which is what an empty macro record is.
-    static_cast<void>(uiProfileRecordMacroInfo.LoadStreamFromRegistry());
+    static_cast<void>(LoadFromRegistry(uiProfileRecordMacroInfo, sizeof(TMACROKEYINFO),
+                                       u"the record in memory is kept"));
     uiProfileRecordMacroInfo.ReadRecord(FRecordMacroInfo);
 }
 

@@ -8,7 +8,10 @@
 // Stored data belongs to the configuration program too and may be damaged: stored indexes out
 // of range, short or long values, values of the wrong type. The module never reads or writes
 // outside a record for them; it takes a safe choice in memory (group 0, profile 0, at most 12
-// buttons), leaves the stored record as it is and writes a trace line.
+// buttons), leaves the stored record as it is and writes a trace line. Every other fallback is
+// traced too, one line each: a value of a kind no store writes, an image shorter than its
+// record, a profile file that cannot be read or is above kMaxProfileFileSize (left unread and
+// never overwritten), and a default profile file written where a group entry points.
 //
 // Threads: the module belongs to the thread that creates it (the main thread); nothing is locked.
 // Debug builds stop at a call from another thread.
@@ -136,6 +139,12 @@ class TDM {
     TuiProfile& CurrentStore() { return GameStore(FProfileIndex); }
     std::int32_t StoredProfileIndex(std::int32_t group);
     void Trace(std::u16string_view line) const;
+    void TraceShortImage(const TuiProfile& store, std::u16string_view what,
+                         std::size_t record_size) const;
+    [[nodiscard]] bool LoadFromRegistry(TuiProfile& store, std::size_t record_size,
+                                        std::u16string_view instead);
+    [[nodiscard]] bool LoadFromFile(TuiProfile& store, std::u16string_view path,
+                                    std::u16string_view instead);
     void WriteBackDefault(TuiProfile& store);
 
     DataModulePorts ports_;

@@ -21,6 +21,38 @@ std::u16string WithTrailingBackslash(std::u16string_view path) {
     return out;
 }
 
+namespace {
+
+StoreLoad::Outcome RegistryOutcome(const StoredValue& value) {
+    switch (value.status) {
+        case StoredValue::Status::Found:
+            break;
+        case StoredValue::Status::NoValue:
+            return StoreLoad::Outcome::Missing;
+        case StoredValue::Status::KeyUnavailable:
+            return StoreLoad::Outcome::Unreadable;
+    }
+    const bool refused =
+        value.kind == StoredValueKind::Text || value.kind == StoredValueKind::Integer32;
+    return refused ? StoreLoad::Outcome::RefusedKind : StoreLoad::Outcome::Loaded;
+}
+
+StoreLoad::Outcome FileOutcome(FileRead::Status status) {
+    switch (status) {
+        case FileRead::Status::Read:
+            return StoreLoad::Outcome::Loaded;
+        case FileRead::Status::Missing:
+            return StoreLoad::Outcome::Missing;
+        case FileRead::Status::TooLarge:
+            return StoreLoad::Outcome::TooLarge;
+        case FileRead::Status::Unreadable:
+            break;
+    }
+    return StoreLoad::Outcome::Unreadable;
+}
+
+}  // namespace
+
 TuiProfile::TuiProfile(KeyedStore& registry, const FileSystem& files)
     : registry_(registry), files_(files) {}
 
@@ -77,13 +109,13 @@ bool TuiProfile::RegistryUsable() const {
 // ever writes) are failed loads that leave the stream as it was, so the owner's default takes
 // over.
 bool TuiProfile::LoadStreamFromRegistry() {
+    last_load_ = {};
     if (!Continue(OnBeforeLoadFromRegistry) || !RegistryUsable())
         return false;
     StoredValue value = registry_.ReadValue(FRootKey, FKeyPath, FFileName);
-    if (value.status != StoredValue::Status::Found || value.kind == StoredValueKind::Text ||
-        value.kind == StoredValueKind::Integer32) {
+    last_load_ = {RegistryOutcome(value), value.kind, value.data.size()};
+    if (last_load_.outcome != StoreLoad::Outcome::Loaded)
         return false;
-    }
     if (value.data.size() == FMemoryStream.size()) {
         std::ranges::copy(value.data, FMemoryStream.begin());  // same size: keep the block
     } else {
@@ -105,13 +137,22 @@ bool TuiProfile::SaveStreamToRegistry() {
 }
 
 bool TuiProfile::LoadWholeFile(std::u16string_view path) {
-    auto bytes = files_.ReadWholeFile(path);
-    if (!bytes)
+    FileRead read = files_.ReadWholeFile(path, kMaxProfileFileSize);
+    last_load_ = {FileOutcome(read.status), StoredValueKind::Binary, read.size};
+    if (read.status != FileRead::Status::Read)
         return false;
-    FMemoryStream = std::move(*bytes);
+    FMemoryStream = std::move(read.bytes);
     if (OnAfterLoadFromFile)
         OnAfterLoadFromFile(FMemoryStream);
     return true;
+}
+
+bool TuiProfile::LoadExistingFile(std::u16string_view path) {
+    if (!files_.FileExists(path)) {
+        last_load_.outcome = StoreLoad::Outcome::Missing;
+        return false;
+    }
+    return LoadWholeFile(path);
 }
 
 bool TuiProfile::SaveWholeFile(std::u16string_view path) {
@@ -123,17 +164,20 @@ bool TuiProfile::SaveWholeFile(std::u16string_view path) {
 }
 
 bool TuiProfile::LoadStreamFromFile() {
+    last_load_ = {};
     if (!Continue(OnBeforeLoadFromFile) || FFilePath.empty())
         return false;
     FFilePath = WithTrailingBackslash(FFilePath);
-    const std::u16string path = FFilePath + FFileName;
-    return files_.FileExists(path) && LoadWholeFile(path);
+    return LoadExistingFile(FFilePath + FFileName);
 }
 
 bool TuiProfile::LoadStreamFromFile(std::u16string_view strFilewithpath) {
-    if (!files_.FileExists(strFilewithpath) || !Continue(OnBeforeLoadFromFile))
+    last_load_ = {};
+    if (!files_.FileExists(strFilewithpath)) {
+        last_load_.outcome = StoreLoad::Outcome::Missing;
         return false;
-    return files_.FileExists(strFilewithpath) && LoadWholeFile(strFilewithpath);
+    }
+    return Continue(OnBeforeLoadFromFile) && LoadExistingFile(strFilewithpath);
 }
 
 bool TuiProfile::SaveStreamToFile() {

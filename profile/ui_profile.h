@@ -21,6 +21,27 @@ class FileSystem;
 
 using ProfileStream = std::vector<std::uint8_t>;
 
+// The largest profile file a store reads: four times the largest record a store carries (a game
+// profile, 113,064 bytes). An image longer than its record keeps its tail, so a file written by
+// a configuration program whose records grew still loads whole; anything larger is no profile,
+// and five game stores on such files would hold megabytes for nothing.
+inline constexpr std::uint64_t kMaxProfileFileSize = 4 * 113064;
+
+// What the last load of a store found, for the owner's trace lines.
+struct StoreLoad {
+    enum class Outcome : std::uint8_t {
+        Loaded,
+        NotTried,     // cancelled by the before-event, or the store is not set up for it
+        Missing,      // no value or file of that name
+        Unreadable,   // the key or the file cannot be read
+        TooLarge,     // the file is larger than kMaxProfileFileSize: nothing was read
+        RefusedKind,  // a string or 32-bit registry value, which no store writes
+    };
+    Outcome outcome = Outcome::NotTried;
+    StoredValueKind kind = StoredValueKind::Binary;  // the value's kind, for registry loads
+    std::uint64_t size = 0;                          // the value's or the file's size, when known
+};
+
 class TuiProfile {
   public:
     using TStreamEvent = std::function<void(ProfileStream& stream)>;
@@ -67,6 +88,9 @@ class TuiProfile {
 
     void RestoreToDefault();
 
+    // What the last LoadStreamFromRegistry or LoadStreamFromFile found.
+    const StoreLoad& LastLoad() const { return last_load_; }
+
     [[nodiscard]] bool LoadStreamFromRegistry();
     [[nodiscard]] bool SaveStreamToRegistry();
     [[nodiscard]] bool LoadStreamFromFile();
@@ -89,6 +113,7 @@ class TuiProfile {
   private:
     bool Continue(const TBeforeEvent& event);
     bool RegistryUsable() const;
+    bool LoadExistingFile(std::u16string_view path);
     bool LoadWholeFile(std::u16string_view path);
     bool SaveWholeFile(std::u16string_view path);
 
@@ -100,6 +125,7 @@ class TuiProfile {
     std::u16string FFileName;
     std::u16string FFilePath;
     std::int64_t FSize = 0;
+    StoreLoad last_load_;
 };
 
 // Splits a full file name at its last backslash: the folder with its trailing backslash, and the

@@ -9,15 +9,18 @@ std::u16string WithoutTrailingSeparator(std::u16string_view path) {
     return std::u16string(path);
 }
 
+// Nothing for a bare name and for a root; "\\name" lies in the root of the current drive.
 std::u16string ParentOf(std::u16string_view path) {
     const std::u16string clean = WithoutTrailingSeparator(path);
     const std::size_t cut = clean.find_last_of(u"\\/");
-    return cut == std::u16string::npos ? std::u16string() : clean.substr(0, cut);
+    if (cut == std::u16string::npos || clean.size() == 1)
+        return {};
+    return cut == 0 ? std::u16string(u"\\") : clean.substr(0, cut);
 }
 
-// A drive root such as "C:" always exists.
-bool IsDriveRoot(std::u16string_view folder) {
-    return folder.size() == 2 && folder[1] == u':';
+// A drive root such as "C:" always exists, and so does the root of the current drive ("\\").
+bool AlwaysExists(std::u16string_view folder) {
+    return folder == u"\\" || (folder.size() == 2 && folder[1] == u':');
 }
 
 }  // namespace
@@ -48,15 +51,18 @@ void MemoryFileSystem::AddFolder(std::u16string path) {
     }
 }
 
-std::optional<std::vector<std::uint8_t>> MemoryFileSystem::ReadWholeFile(
-    std::u16string_view path) const {
+FileRead MemoryFileSystem::ReadWholeFile(std::u16string_view path, std::uint64_t max_bytes) const {
     const std::u16string key(path);
     if (unreadable_.contains(key))
-        return std::nullopt;
+        return {FileRead::Status::Unreadable, 0, {}};
     const auto it = files_.find(key);
     if (it == files_.end())
-        return std::nullopt;
-    return it->second;
+        return {FileRead::Status::Missing, 0, {}};
+    const std::uint64_t size = it->second.size();
+    if (size > max_bytes)
+        return {FileRead::Status::TooLarge, size, {}};
+    bytes_read_ += size;
+    return {FileRead::Status::Read, size, it->second};
 }
 
 bool MemoryFileSystem::FileExists(std::u16string_view path) const {
@@ -65,7 +71,7 @@ bool MemoryFileSystem::FileExists(std::u16string_view path) const {
 
 bool MemoryFileSystem::FolderExists(std::u16string_view path) const {
     const std::u16string folder = WithoutTrailingSeparator(path);
-    return IsDriveRoot(folder) || folders_.contains(folder);
+    return AlwaysExists(folder) || folders_.contains(folder);
 }
 
 bool MemoryFileSystem::CreateFolder(std::u16string_view path) const {

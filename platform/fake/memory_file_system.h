@@ -20,7 +20,8 @@ class MemoryFileSystem : public FileSystem {
     // Every following write fails, as on a full disk.
     void FailWrites(bool fail) { fail_writes_ = fail; }
 
-    std::optional<std::vector<std::uint8_t>> ReadWholeFile(std::u16string_view path) const override;
+    // Compares the size with the limit before it copies anything, as a real file system does.
+    FileRead ReadWholeFile(std::u16string_view path, std::uint64_t max_bytes) const override;
     std::u16string ExecutableFolder() const override { return executable_folder_; }
     bool FileExists(std::u16string_view path) const override;
     bool FolderExists(std::u16string_view path) const override;
@@ -31,6 +32,8 @@ class MemoryFileSystem : public FileSystem {
     // What a test inspects.
     const std::map<std::u16string, std::vector<std::uint8_t>>& Files() const { return files_; }
     int WriteCount() const { return write_count_; }
+    // Bytes handed out by every ReadWholeFile so far.
+    std::uint64_t BytesRead() const { return bytes_read_; }
 
   private:
     std::u16string executable_folder_;
@@ -41,6 +44,7 @@ class MemoryFileSystem : public FileSystem {
     std::set<std::u16string> unreadable_;
     bool fail_writes_ = false;
     mutable int write_count_ = 0;
+    mutable std::uint64_t bytes_read_ = 0;
 };
 
 }  // namespace korv::fake

@@ -3,16 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
 namespace {
-
-// The files read whole are small settings, language and profile files; anything larger is
-// treated as unreadable rather than taken into memory.
-constexpr LONGLONG kMaxWholeFileSize = 64 * 1024 * 1024;
 
 DWORD Attributes(std::u16string_view path) {
     return GetFileAttributesW(ToWide(path).c_str());
@@ -27,6 +25,27 @@ bool WriteAll(HANDLE file, std::span<const std::uint8_t> bytes) {
         bytes = bytes.subspan(written);
     }
     return true;
+}
+
+// Reads until the buffer is full or the file ends; the number of bytes read, nothing on an
+// error.
+std::optional<std::size_t> ReadInto(HANDLE file, std::span<std::uint8_t> buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const DWORD want =
+            static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 20));
+        DWORD read = 0;
+        if (!ReadFile(file, buffer.data() + done, want, &read, nullptr))
+            return std::nullopt;
+        if (read == 0)
+            break;
+        done += read;
+    }
+    return done;
+}
+
+bool IsMissingError(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // A name beside the target, in the same folder, so that the final rename stays on one volume.
@@ -71,28 +90,30 @@ bool Win32FileSystem::WriteWholeFile(std::u16string_view path,
     return false;
 }
 
-std::optional<std::vector<std::uint8_t>> Win32FileSystem::ReadWholeFile(
-    std::u16string_view path) const {
+// The size comes from the open handle, so a file larger than the limit is closed again with
+// nothing of it read.
+FileRead Win32FileSystem::ReadWholeFile(std::u16string_view path, std::uint64_t max_bytes) const {
     const UniqueHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        const bool missing = IsMissingError(GetLastError());
+        return {missing ? FileRead::Status::Missing : FileRead::Status::Unreadable, 0, {}};
+    }
     LARGE_INTEGER size{};
-    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxWholeFileSize) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD read = 0;
-        const DWORD want = static_cast<DWORD>(bytes.size() - done);
-        if (!ReadFile(file.Get(), bytes.data() + done, want, &read, nullptr))
-            return std::nullopt;
-        if (read == 0)
-            break;  // the file shrank while it was read
-        done += read;
-    }
-    bytes.resize(done);
-    return bytes;
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0)
+        return {FileRead::Status::Unreadable, 0, {}};
+    const auto file_size = static_cast<std::uint64_t>(size.QuadPart);
+    if (file_size > max_bytes || file_size > SIZE_MAX)
+        return {FileRead::Status::TooLarge, file_size, {}};
+    FileRead read{FileRead::Status::Read, file_size, {}};
+    read.bytes.resize(static_cast<std::size_t>(file_size));
+    const std::optional<std::size_t> done = ReadInto(file.Get(), read.bytes);
+    if (!done)
+        return {FileRead::Status::Unreadable, file_size, {}};
+    read.bytes.resize(*done);  // the file shrank while it was read
+    read.size = *done;
+    return read;
 }
 
 std::u16string Win32FileSystem::ExecutableFolder() const {

@@ -7,7 +7,7 @@ namespace korv::win32 {
 
 class Win32FileSystem : public FileSystem {
   public:
-    std::optional<std::vector<std::uint8_t>> ReadWholeFile(std::u16string_view path) const override;
+    FileRead ReadWholeFile(std::u16string_view path, std::uint64_t max_bytes) const override;
     std::u16string ExecutableFolder() const override;
     bool FileExists(std::u16string_view path) const override;
     bool FolderExists(std::u16string_view path) const override;

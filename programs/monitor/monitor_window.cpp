@@ -78,6 +78,8 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
 // Adds the icon, or keeps trying on a timer while the notification area is not there.
 void MonitorWindow::ShowTrayIcon() {
     if (tray_->Show()) {
+        if (tray_retrying_)
+            platform_.debug.Trace(u"Tray icon added");
         KillTimer(window_, kTrayRetryTimer);
         tray_retrying_ = false;
         return;

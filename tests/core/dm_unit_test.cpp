@@ -34,7 +34,8 @@ Bytes Prefix(const Record& record, std::size_t size) {
     return image;
 }
 
-class DataModuleTest : public ::testing::Test, public fake::FakeDataModulePorts {
+// The fakes of one run of the data module, with helpers to arrange its stored data.
+class DataModuleWorld : public fake::FakeDataModulePorts {
   public:
     std::unique_ptr<TDM> Start() { return LoadDataModule(Ports()); }
 
@@ -54,6 +55,8 @@ class DataModuleTest : public ::testing::Test, public fake::FakeDataModulePorts 
         return ImageOf(*group);
     }
 };
+
+class DataModuleTest : public ::testing::Test, public DataModuleWorld {};
 
 TEST_F(DataModuleTest, CleanStartStoresTheGroupAndAllSettingsDefaultsOnly) {
     const auto dm = Start();
@@ -129,6 +132,128 @@ TEST_F(DataModuleTest, UnreadableProfileFileIsNotOverwrittenWithTheDefault) {
     EXPECT_EQ(files.WriteCount(), 0);
     EXPECT_EQ(dm->GameStore(0).Stream(), reference::GameDefault(0, clock.now));
     EXPECT_EQ(debug.lines.size(), 1u);
+}
+
+// Every fallback to something other than the stored data says so in one trace line, naming the
+// value or file and what serves instead.
+TEST_F(DataModuleTest, EachFallbackWritesOneTraceLine) {
+    const std::u16string folder = std::u16string(kProfileFolder) + u"Files";
+    const std::u16string config = files.ExecutableFolder() + u"config.ini";
+    const Bytes oversized(kMaxProfileFileSize + 1, 0x5A);
+    auto file_stored = [](std::u16string path) {
+        return [path](DataModuleWorld& t) {
+            t.files.AddFolder(std::u16string(kProfileFolder) + u"Files");
+            t.PutValue(u"ProfileSettingGroup.pfd", t.GroupRecord([&](TProfileSettingGroup& g) {
+                g.ProfileSettingList[0].StorageType = kStorageTypeFile;
+                SetTextField(g.ProfileSettingList[0].ProfilePath, path);
+            }));
+        };
+    };
+    auto value = [](std::u16string_view name, StoredValueKind kind, Bytes data) {
+        return [=](DataModuleWorld& t) { t.PutValue(name, data, kind); };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(DataModuleWorld&)> arrange;       // before start-up
+        std::function<void(DataModuleWorld&, TDM&)> reload;  // after it, when given
+        std::u16string line;
+    };
+    const Case cases[] = {
+        {"group record of 10 bytes",
+         value(u"ProfileSettingGroup.pfd", StoredValueKind::Binary, Bytes(10, 0)), nullptr,
+         u"Registry value ProfileSettingGroup.pfd holds 10 of the 30964 bytes of its record; the "
+         u"rest keeps its previous content (zeros at start-up)"},
+        {"group record as a string",
+         value(u"ProfileSettingGroup.pfd", StoredValueKind::Text, {65, 0, 0, 0}), nullptr,
+         u"Registry value ProfileSettingGroup.pfd is a string value, not binary data; its default "
+         u"is used and stored"},
+        {"all settings as a number",
+         value(u"allsettings.pfd", StoredValueKind::Integer32, {2, 0, 0, 0}), nullptr,
+         u"Registry value allsettings.pfd is a 32-bit number value, not binary data; its default "
+         u"is used and stored"},
+        {"profile as a string", value(u"Profile4.pfd", StoredValueKind::Text, {65, 0}), nullptr,
+         u"Registry value Profile4.pfd is a string value, not binary data; its default is used"},
+        {"profile of 4 bytes", value(u"Profile4.pfd", StoredValueKind::Binary, {3, 1, 0, 0}),
+         nullptr,
+         u"Registry value Profile4.pfd holds 4 of the 113064 bytes of its record; the rest keeps "
+         u"its previous content (zeros at start-up)"},
+        {"reloaded profile as a number", nullptr,
+         [](DataModuleWorld& t, TDM& dm) {
+             t.PutValue(u"Profile3.pfd", {7, 0, 0, 0}, StoredValueKind::Integer32);
+             EXPECT_FALSE(dm.LoadCurrentProfileInfoFromRegistry());
+         },
+         u"Registry value Profile3.pfd is a 32-bit number value, not binary data; the profile in "
+         u"memory is kept"},
+        {"reloaded macro record as a string", nullptr,
+         [](DataModuleWorld& t, TDM& dm) {
+             t.PutValue(u"RecordRPROFILE.pfd", {65, 0}, StoredValueKind::Text);
+             dm.LoadRecordMacroInfoFromRegistry();
+         },
+         u"Registry value RecordRPROFILE.pfd is a string value, not binary data; the record in "
+         u"memory is kept"},
+        {"oversized profile file",
+         [&](DataModuleWorld& t) {
+             file_stored(folder)(t);
+             t.files.Put(folder + u"\\Profile1.pfd", oversized);
+         },
+         nullptr,
+         u"Profile file " + folder +
+             u"\\Profile1.pfd is 452257 bytes, above the limit of 452256; its default is used"},
+        {"oversized profile file reloaded", nullptr,
+         [&](DataModuleWorld& t, TDM& dm) {
+             t.files.Put(u"C:\\Big.pfd", oversized);
+             EXPECT_FALSE(dm.LoadCurrentProfileInfoFromFile(u"C:\\Big.pfd"));
+         },
+         u"Profile file C:\\Big.pfd is 452257 bytes, above the limit of 452256; the profile in "
+         u"memory is kept"},
+        {"default profile file in a named folder", file_stored(folder), nullptr,
+         u"Profile file " + folder + u"\\Profile1.pfd is missing; its default was written there"},
+        {"default profile file for an empty path", file_stored(u""), nullptr,
+         u"Profile file \\Profile1.pfd is missing; its default was written there (a path "
+         u"relative to the current drive or folder)"},
+        {"unreadable config.ini", [&](DataModuleWorld& t) { t.files.PutUnreadable(config); },
+         nullptr, u"Settings file " + config + u" cannot be read; every setting takes its default"},
+        {"oversized config.ini",
+         [&](DataModuleWorld& t) { t.files.Put(config, Bytes(kMaxSettingsFileSize + 1, 'x')); },
+         nullptr,
+         u"Settings file " + config +
+             u" is 1048577 bytes, above the limit of 1048576; every setting takes its default"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DataModuleWorld t;
+        if (c.arrange)
+            c.arrange(t);
+        const auto dm = t.Start();
+        if (c.reload)
+            c.reload(t, *dm);
+        EXPECT_EQ(t.debug.lines, std::vector<std::u16string>{c.line});
+    }
+}
+
+// Five profiles on one file far above the limit: none reads it, each gets its default, and the
+// file stays as it was.
+TEST_F(DataModuleTest, OversizedProfileFileIsNeitherReadNorOverwritten) {
+    const std::u16string folder = std::u16string(kProfileFolder) + u"Files";
+    files.AddFolder(folder);
+    PutValue(u"ProfileSettingGroup.pfd", GroupRecord([&](TProfileSettingGroup& g) {
+                 for (TProfileSetting& entry : g.ProfileSettingList) {
+                     entry.StorageType = kStorageTypeFile;
+                     SetTextField(entry.ProfilePath, folder);
+                     SetTextField(entry.FileName, u"Shared.pfd");
+                 }
+             }));
+    const Bytes big(3'000'000, 0xA5);
+    files.Put(folder + u"\\Shared.pfd", big);
+
+    const auto dm = Start();
+    EXPECT_EQ(files.BytesRead(), 0u);
+    EXPECT_EQ(files.WriteCount(), 0);
+    EXPECT_EQ(files.Files().at(folder + u"\\Shared.pfd"), big);
+    for (int game = 0; game < 5; ++game)
+        EXPECT_EQ(dm->GameStore(game).Stream(), reference::GameDefault(game, clock.now)) << game;
+    EXPECT_EQ(ImageOf(dm->FCurrentProfileInfo), reference::GameDefault(2, clock.now));
+    EXPECT_EQ(debug.lines.size(), 5u);
 }
 
 // Damaged stored values run through start-up and both reload sequences: the module keeps

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/fake/fake_locale.h"
+#include "platform/fake/fake_system.h"
 #include "platform/fake/memory_file_system.h"
 
 namespace korv {
@@ -147,6 +149,50 @@ TEST_F(SettingsFileTest, MissingOrUnreadableFileGivesEveryDefault) {
             other.ShowNumLock + other.ShowCapsLock + other.ShowScrollLock + other.ShowLockStatePop,
             0);
         EXPECT_TRUE(settings.ReadIncludeList().empty());
+    }
+}
+
+// A file up to the limit is read; a larger one is not read at all and gives every default, as an
+// unreadable one does, with one trace line; a missing file is the normal case and is quiet.
+TEST_F(SettingsFileTest, OnlyFilesUpToTheLimitAreRead) {
+    const std::u16string path = files_.ExecutableFolder() + u"config.ini";
+    auto padded = [](std::size_t size) {
+        std::vector<std::uint8_t> bytes = Bytes("[options]\nprofileFolder=Mine\n");
+        bytes.resize(size, ' ');
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::optional<std::size_t> size;  // nothing: no file
+        bool unreadable;
+        std::u16string folder;
+        std::vector<std::u16string> lines;
+    } cases[] = {
+        {"missing", std::nullopt, false, u"Profile", {}},
+        {"unreadable",
+         0,
+         true,
+         u"Profile",
+         {u"Settings file " + path + u" cannot be read; every setting takes its default"}},
+        {"exactly the limit", kMaxSettingsFileSize, false, u"Mine", {}},
+        {"one byte above the limit",
+         kMaxSettingsFileSize + 1,
+         false,
+         u"Profile",
+         {u"Settings file " + path +
+          u" is 1048577 bytes, above the limit of 1048576; every setting takes its default"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::MemoryFileSystem files;
+        if (c.unreadable)
+            files.PutUnreadable(path);
+        else if (c.size)
+            files.Put(path, padded(*c.size));
+        fake::RecordingDebugOutput debug;
+        EXPECT_EQ(SettingsFile::Load(files, locale_, debug).ReadOptions().ProfileFolder, c.folder);
+        EXPECT_EQ(debug.lines, c.lines);
+        EXPECT_EQ(files.BytesRead(), c.folder == u"Mine" ? *c.size : 0u);
     }
 }
 

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/decimal_text.h"
 #include "lang/builtin_table.h"
 #include "lang/scene.h"
 #include "lang/translation_engine.h"
 #include "platform/fake/fake_locale.h"
+#include "platform/fake/fake_system.h"
 #include "platform/fake/memory_file_system.h"
 
 namespace korv {
@@ -110,6 +112,8 @@ TEST_F(UiLanguageTest, LanguagesOfTheLocalFileComeFirstAndWin) {
     EXPECT_TRUE(language.Table().Original.Contains(u"Config"));
 }
 
+// A "ui.local" that is there but not used leaves the built-in table and says why in one trace
+// line; an oversized one is not even read.
 TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
     Bytes good = TableFile({{u"EN", {u"Config=Settings"}}});
     Bytes truncated(good.begin(), good.end() - 3);
@@ -118,16 +122,27 @@ TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
     // A well-formed table, but larger than any language file.
     const Bytes oversized =
         TableFile({{u"EN", {u"Config=" + std::u16string(kMaxLanguageFileSize / 2, u'x')}}});
+    const std::u16string file = u"Language file " + LocalFilePath();
+    const std::u16string not_used = u"; its languages are not used";
+    auto malformed = [&](TableReadStatus why) {
+        return file + u" is malformed (" + std::u16string(Describe(why)) + u")" + not_used;
+    };
     const struct {
         const char* what;
         std::optional<Bytes> bytes;  // nothing: the file exists but cannot be read
         LanguageFileStatus status;
+        std::u16string line;
     } cases[] = {
-        {"truncated", truncated, LanguageFileStatus::kMalformed},
-        {"negative count", negative, LanguageFileStatus::kMalformed},
-        {"empty", Bytes{}, LanguageFileStatus::kMalformed},
-        {"larger than any language file", oversized, LanguageFileStatus::kMalformed},
-        {"unreadable", std::nullopt, LanguageFileStatus::kUnreadable},
+        {"truncated", truncated, LanguageFileStatus::kMalformed,
+         malformed(TableReadStatus::kBadCount)},
+        {"negative count", negative, LanguageFileStatus::kMalformed,
+         malformed(TableReadStatus::kBadCount)},
+        {"empty", Bytes{}, LanguageFileStatus::kMalformed, malformed(TableReadStatus::kTruncated)},
+        {"larger than any language file", oversized, LanguageFileStatus::kTooLarge,
+         file + u" is " + DecimalText(static_cast<std::int64_t>(oversized.size())) +
+             u" bytes, above the limit of 4194304" + not_used},
+        {"unreadable", std::nullopt, LanguageFileStatus::kUnreadable,
+         file + u" cannot be read" + not_used},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,9 +151,13 @@ TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
             files.Put(LocalFilePath(), *c.bytes);
         else
             files.PutUnreadable(LocalFilePath());
+        fake::RecordingDebugOutput debug;
         Window window(nullptr, u"Form", std::u16string(kFormClass));
-        TuiLanguage& language = CreateLanguageComponent(window, {locale_, files});
+        TuiLanguage& language = CreateLanguageComponent(window, {locale_, files, &debug});
         EXPECT_EQ(language.LocalFileStatus(), c.status);
+        EXPECT_EQ(debug.lines, std::vector<std::u16string>{c.line});
+        if (c.status == LanguageFileStatus::kTooLarge)
+            EXPECT_EQ(files.BytesRead(), 0u);
         EXPECT_EQ(language.GetLanguageShortIDByIndex(0), u"CH");
         EXPECT_EQ(language.GetLanguageShortIDByIndex(2), u"");
         language.SetLang(u"CH");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <optional>
+#include <string>
 
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_keyed_store.h"
@@ -15,6 +17,8 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::u16string_view kKey = u"software\\Test";
 constexpr std::u16string_view kName = u"Profile1.pfd";
 constexpr std::u16string_view kFolder = u"C:\\users\\gamer\\Documents\\Profile\\";
+// A size that stands for a file that exists but cannot be read.
+constexpr std::size_t kUnreadable = static_cast<std::size_t>(-1);
 
 Bytes Pattern(std::size_t size, std::uint8_t start = 1) {
     Bytes bytes(size);
@@ -87,30 +91,37 @@ TEST_F(StoreTest, ValueOfTheSameSizeKeepsTheStreamMemory) {
 }
 
 TEST_F(StoreTest, FailedRegistryLoadsLeaveTheStreamAndFireNoAfterEvent) {
+    using Outcome = StoreLoad::Outcome;
     struct Case {
         const char* what;
         std::function<void(fake::MemoryKeyedStore&, TuiProfile&)> arrange;
+        Outcome outcome;  // what LastLoad reports, for the owner's trace line
     };
     const Case cases[] = {
-        {"missing value", [](auto&, auto&) {}},
+        {"missing value", [](auto&, auto&) {}, Outcome::Missing},
         {"key that cannot be opened",
-         [](auto& registry, auto&) { registry.MakeUnavailable(StoreRoot::CurrentUser, kKey); }},
+         [](auto& registry, auto&) { registry.MakeUnavailable(StoreRoot::CurrentUser, kKey); },
+         Outcome::Unreadable},
         {"string value",
          [](auto& registry, auto&) {
              registry.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Text, Pattern(8));
-         }},
+         },
+         Outcome::RefusedKind},
         {"32-bit value",
          [](auto& registry, auto&) {
              registry.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Integer32,
                           Pattern(4));
-         }},
-        {"root key not set", [](auto&, auto& store) { store.SetRootKey(StoreRoot::None); }},
-        {"empty value name", [](auto&, auto& store) { store.SetFileName(u""); }},
+         },
+         Outcome::RefusedKind},
+        {"root key not set", [](auto&, auto& store) { store.SetRootKey(StoreRoot::None); },
+         Outcome::NotTried},
+        {"empty value name", [](auto&, auto& store) { store.SetFileName(u""); }, Outcome::NotTried},
         {"cancelled by the before-event",
          [](auto& registry, auto& store) {
              registry.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Binary, Pattern(8));
              store.OnBeforeLoadFromRegistry = [](ProfileStream&, bool& go_on) { go_on = false; };
-         }},
+         },
+         Outcome::NotTried},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -127,6 +138,7 @@ TEST_F(StoreTest, FailedRegistryLoadsLeaveTheStreamAndFireNoAfterEvent) {
         EXPECT_FALSE(store.LoadStreamFromRegistry());
         EXPECT_EQ(store.Stream(), image);
         EXPECT_EQ(after, 0);
+        EXPECT_EQ(store.LastLoad().outcome, c.outcome);
     }
 }
 
@@ -184,14 +196,52 @@ TEST_F(StoreTest, FailedFileSaveKeepsTheGoodFile) {
     EXPECT_EQ(files_.Files().at(path), Pattern(32));
 }
 
-TEST_F(StoreTest, LoadingAMissingOrUnreadableFileFails) {
-    Prime(16);
-    EXPECT_FALSE(store_.LoadStreamFromFile());
-    EXPECT_FALSE(store_.LoadStreamFromFile(u"C:\\nowhere\\x.pfd"));
-    files_.PutUnreadable(std::u16string(kFolder) + std::u16string(kName));
-    EXPECT_FALSE(store_.LoadStreamFromFile());
-    EXPECT_EQ(store_.Stream(), Bytes(16));
-    EXPECT_EQ(after_events_, 0);
+// Both load forms: a file up to the limit is taken whole; a larger one is not read at all and
+// leaves the stream as it was, as a missing or unreadable one does.
+TEST_F(StoreTest, FileLoadsTakeFilesUpToTheSizeLimitOnly) {
+    using Outcome = StoreLoad::Outcome;
+    constexpr std::size_t kLimit = kMaxProfileFileSize;
+    const struct {
+        const char* what;
+        std::optional<std::size_t> size;  // nothing: no file; kUnreadable: a locked file
+        Outcome outcome;
+    } cases[] = {
+        {"missing", std::nullopt, Outcome::Missing},
+        {"unreadable", kUnreadable, Outcome::Unreadable},
+        {"empty", 0, Outcome::Loaded},
+        {"a game profile", 113064, Outcome::Loaded},
+        {"exactly the limit", kLimit, Outcome::Loaded},
+        {"one byte above the limit", kLimit + 1, Outcome::TooLarge},
+    };
+    const std::u16string path = std::u16string(kFolder) + std::u16string(kName);
+    for (const auto& c : cases) {
+        for (const bool by_full_name : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (by_full_name ? " by full name" : ""));
+            fake::MemoryFileSystem files;
+            files.AddFolder(std::u16string(kFolder));
+            if (c.size == kUnreadable)
+                files.PutUnreadable(path);
+            else if (c.size)
+                files.Put(path, Pattern(*c.size));
+            TuiProfile store(registry_, files);
+            store.SetFileName(kName);
+            store.SetFilePath(kFolder);
+            int after = 0;
+            store.OnAfterLoadFromFile = [&](const ProfileStream&) { ++after; };
+            const Bytes before = Pattern(16, 9);
+            store.Write(before.data(), 16);
+
+            const bool loaded =
+                by_full_name ? store.LoadStreamFromFile(path) : store.LoadStreamFromFile();
+            EXPECT_EQ(loaded, c.outcome == Outcome::Loaded);
+            EXPECT_EQ(store.LastLoad().outcome, c.outcome);
+            if (c.outcome == Outcome::Loaded || c.outcome == Outcome::TooLarge)
+                EXPECT_EQ(store.LastLoad().size, *c.size);
+            EXPECT_EQ(store.Stream(), loaded ? files.Files().at(path) : before);
+            EXPECT_EQ(files.BytesRead(), loaded ? *c.size : 0u);
+            EXPECT_EQ(after, loaded ? 1 : 0);
+        }
+    }
 }
 
 TEST_F(StoreTest, PreSaveSetsPathAndNameWithoutWriting) {

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <psapi.h>
 #include <shellapi.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -73,6 +75,43 @@ Bytes ReadValue(const std::wstring& key_path, const wchar_t* name) {
     RegGetValueW(HKEY_CURRENT_USER, key_path.c_str(), name, RRF_RT_REG_BINARY, nullptr, data.data(),
                  &size);
     return data;
+}
+
+// A file of `size` bytes that takes no disk space: its length is set, nothing is written.
+bool MakeSparseFile(const std::wstring& path, std::int64_t size) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD returned = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    LARGE_INTEGER end{};
+    end.QuadPart = size;
+    const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return sized;
+}
+
+struct FileStamp {
+    std::int64_t size = -1;
+    std::uint64_t written = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOfFile(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return {};
+    return {(std::int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+            (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                data.ftLastWriteTime.dwLowDateTime};
+}
+
+std::int64_t WorkingSetBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return static_cast<std::int64_t>(counters.WorkingSetSize);
 }
 
 double StampOf(const Bytes& image) {
@@ -167,15 +206,94 @@ TEST_F(ProfileDataOnWindows, FileStoredProfileIsWrittenWhenMissingAndLoadedWhenP
                     record.get(), sizeof *record);
 
     Start();
-    const auto written = Win32FileSystem().ReadWholeFile(folder + u"\\Profile4.pfd");
-    ASSERT_TRUE(written.has_value());
-    EXPECT_EQ(*written, reference::GameDefault(3, StampOf(*written)));
+    const Bytes written =
+        Win32FileSystem().ReadWholeFile(folder + u"\\Profile4.pfd", kMaxProfileFileSize).bytes;
+    ASSERT_EQ(written.size(), 113064u);
+    EXPECT_EQ(written, reference::GameDefault(3, StampOf(written)));
 
     // The file is now loaded as it stands, whatever it holds.
     const Bytes edited(113064, 0x3C);
     ASSERT_TRUE(Win32FileSystem().WriteWholeFile(folder + u"\\Profile4.pfd", edited));
     const auto dm = Start();
     EXPECT_EQ(dm->GameStore(3).Stream(), edited);
+}
+
+// A 50 MB profile file (sparse: it costs no disk) is not read: its default serves, the file
+// stays as it was, and the process does not grow by anything like the file's size.
+TEST_F(ProfileDataOnWindows, OversizedProfileFileIsNeitherReadNorOverwritten) {
+    Start();  // a clean start writes the group record
+    const std::u16string folder = profile_folder_ + u"Files";
+    ASSERT_TRUE(CreateDirectoryW(ToWide(folder).c_str(), nullptr));
+    Bytes group = ReadValue(reg_folder_, L"ProfileSettingGroup.pfd");
+    auto record = std::make_unique<TProfileSettingGroup>();
+    std::memcpy(record.get(), group.data(), sizeof *record);
+    record->ProfileSettingList[0].StorageType = kStorageTypeFile;
+    SetTextField(record->ProfileSettingList[0].ProfilePath, folder);
+    RegSetKeyValueW(HKEY_CURRENT_USER, reg_folder_.c_str(), L"ProfileSettingGroup.pfd", REG_BINARY,
+                    record.get(), sizeof *record);
+    const std::wstring big = ToWide(folder + u"\\Profile1.pfd");
+    constexpr std::int64_t kFileSize = 50 * 1024 * 1024;
+    ASSERT_TRUE(MakeSparseFile(big, kFileSize));
+    const FileStamp before = StampOfFile(big);
+
+    const std::int64_t working_set = WorkingSetBytes();
+    const auto dm = Start();
+    EXPECT_LT(WorkingSetBytes() - working_set, kFileSize / 4);
+
+    const Bytes& image = dm->GameStore(0).Stream();
+    ASSERT_EQ(image.size(), 113064u);
+    EXPECT_EQ(image, reference::GameDefault(0, StampOf(image)));
+    EXPECT_EQ(StampOfFile(big), before);
+    EXPECT_EQ(before.size, kFileSize);
+}
+
+// The size comes from the open file before anything is read: a file above the limit is
+// reported with its size and nothing of it; what cannot be opened is missing or unreadable.
+TEST(Win32FileSystemReads, SizeIsAskedBeforeAnythingIsRead) {
+    const std::wstring folder =
+        TempFolder(L"KorvReadTest" + std::to_wstring(GetCurrentProcessId()));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    constexpr std::uint64_t kLimit = 1000;
+    auto file_of = [&](const wchar_t* name, std::size_t size) {
+        const std::wstring path = folder + L"\\" + name;
+        EXPECT_TRUE(Win32FileSystem().WriteWholeFile(FromWide(path), Bytes(size, 0x42)));
+        return path;
+    };
+    const std::wstring sparse = folder + L"\\sparse.pfd";
+    ASSERT_TRUE(MakeSparseFile(sparse, 50'000'000));
+    const std::wstring locked = file_of(L"locked.pfd", 10);
+    const HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const struct {
+        const char* what;
+        std::wstring path;
+        FileRead::Status status;
+        std::uint64_t size;
+    } cases[] = {
+        {"empty", file_of(L"empty.pfd", 0), FileRead::Status::Read, 0},
+        {"exactly the limit", file_of(L"limit.pfd", kLimit), FileRead::Status::Read, kLimit},
+        {"one byte above", file_of(L"above.pfd", kLimit + 1), FileRead::Status::TooLarge,
+         kLimit + 1},
+        {"50 MB sparse", sparse, FileRead::Status::TooLarge, 50'000'000},
+        {"missing file", folder + L"\\none.pfd", FileRead::Status::Missing, 0},
+        {"missing folder", folder + L"\\none\\x.pfd", FileRead::Status::Missing, 0},
+        {"locked by another handle", locked, FileRead::Status::Unreadable, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FileRead read = Win32FileSystem().ReadWholeFile(FromWide(c.path), kLimit);
+        EXPECT_EQ(read.status, c.status);
+        EXPECT_EQ(read.size, c.size);
+        EXPECT_EQ(read.bytes,
+                  read.status == FileRead::Status::Read ? Bytes(c.size, 0x42) : Bytes{});
+    }
+    CloseHandle(lock);
+    for (const wchar_t* name :
+         {L"empty.pfd", L"limit.pfd", L"above.pfd", L"sparse.pfd", L"locked.pfd"}) {
+        DeleteFileW((folder + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST(Win32KeyedStore, ReadsValuesByKindAndRoundTripsBinary) {
@@ -218,7 +336,7 @@ TEST(Win32FileSystemWrites, ReplaceWholeFilesAndCreateOneFolderLevel) {
     const std::u16string path = folder + u"\\p.pfd";
     ASSERT_TRUE(files.WriteWholeFile(path, Bytes(5000, 1)));
     ASSERT_TRUE(files.WriteWholeFile(path, Bytes(10, 2)));
-    EXPECT_EQ(files.ReadWholeFile(path), Bytes(10, 2));
+    EXPECT_EQ(files.ReadWholeFile(path, 10).bytes, Bytes(10, 2));
     EXPECT_TRUE(files.FileExists(path));
     EXPECT_FALSE(files.FileExists(folder));
     EXPECT_FALSE(files.WriteWholeFile(folder + u"\\missing\\q.pfd", Bytes(3, 3)));

@@ -273,9 +273,12 @@ TEST_F(SettingsFileAgainstPlatform, FileSystemReadsWholeFilesAndFindsTheExecutab
     const Win32FileSystem files;
     const Bytes bytes = Utf16(u"[options]\nprofileFolder=x\n");
     const std::wstring path = Write(bytes);
-    EXPECT_EQ(files.ReadWholeFile(FromWide(path)), bytes);
-    EXPECT_FALSE(files.ReadWholeFile(FromWide(folder_ + L"\\missing.ini")).has_value());
-    EXPECT_EQ(files.ReadWholeFile(FromWide(Write({}))), Bytes{});
+    EXPECT_EQ(files.ReadWholeFile(FromWide(path), kMaxSettingsFileSize).bytes, bytes);
+    EXPECT_EQ(
+        files.ReadWholeFile(FromWide(folder_ + L"\\missing.ini"), kMaxSettingsFileSize).status,
+        FileRead::Status::Missing);
+    EXPECT_EQ(files.ReadWholeFile(FromWide(Write({})), kMaxSettingsFileSize).status,
+              FileRead::Status::Read);
 
     const std::u16string folder = files.ExecutableFolder();
     ASSERT_FALSE(folder.empty());
