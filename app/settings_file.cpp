@@ -21,22 +21,12 @@ constexpr std::u16string_view kIncludeList = u"IncludeHIDDeviceList";
 // folder is "software\software\KORVANTH417GM", as the configuration program expects.
 constexpr std::u16string_view kRegistryFolderPrefix = u"software\\";
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 std::optional<std::int32_t> ParseHex(std::u16string_view digits) {
     if (digits.empty() || digits.size() > 8)
         return std::nullopt;
     std::uint32_t value = 0;
     for (char16_t c : digits) {
-        const int d = HexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0)
             return std::nullopt;
         value = value * 16 + static_cast<std::uint32_t>(d);

@@ -16,4 +16,15 @@ constexpr bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_vie
         a, b, [](char16_t x, char16_t y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
+// The value of a hexadecimal digit, either case; -1 for any other character.
+constexpr int HexDigitValue(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
 }  // namespace korv

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_device_notifications.h"
 
+#include "base/ascii_text.h"
+
 #include <windows.h>
 
 #include <dbt.h>
@@ -45,22 +47,12 @@ class UniqueDeviceNotification {
     HDEVNOTIFY notification_ = nullptr;
 };
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // The hex digits of `text` from `at`, `count` of them, as a number.
 std::optional<std::uint32_t> HexNumber(std::u16string_view text, std::size_t at,
                                        std::size_t count) {
     std::uint32_t value = 0;
     for (std::size_t i = at; i < at + count; ++i) {
-        const int digit = HexDigit(text[i]);
+        const int digit = HexDigitValue(text[i]);
         if (digit < 0)
             return std::nullopt;
         value = value << 4 | static_cast<std::uint32_t>(digit);

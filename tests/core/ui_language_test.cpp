@@ -156,8 +156,9 @@ TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
         TuiLanguage& language = CreateLanguageComponent(window, {locale_, files, &debug});
         EXPECT_EQ(language.LocalFileStatus(), c.status);
         EXPECT_EQ(debug.lines, std::vector<std::u16string>{c.line});
-        if (c.status == LanguageFileStatus::kTooLarge)
+        if (c.status == LanguageFileStatus::kTooLarge) {
             EXPECT_EQ(files.BytesRead(), 0u);
+        }
         EXPECT_EQ(language.GetLanguageShortIDByIndex(0), u"CH");
         EXPECT_EQ(language.GetLanguageShortIDByIndex(2), u"");
         language.SetLang(u"CH");
