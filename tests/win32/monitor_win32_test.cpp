@@ -307,6 +307,28 @@ TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
     Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
 }
 
+// Without the shell's notification area (as early at logon) the icon cannot be added; the
+// monitor keeps trying and shows it once a notification area is there, without a restart.
+// Here the notification area is a stand-in window of the shell's class, created later.
+TEST_F(MonitorWindowHere, TheTrayIconIsAddedOnceTheNotificationAreaAppears) {
+    if (FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr)
+        GTEST_SKIP() << "a notification area exists already";
+    ASSERT_FALSE(window_->Tray().Shown());
+    WNDCLASSW tray_class{};
+    tray_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        return message == WM_COPYDATA ? LRESULT{TRUE}
+                                      : DefWindowProcW(window, message, wparam, lparam);
+    };
+    tray_class.lpszClassName = L"Shell_TrayWnd";
+    ASSERT_NE(RegisterClassW(&tray_class), 0);
+    HWND shell_tray = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                      nullptr, nullptr, nullptr);
+    ASSERT_NE(shell_tray, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return window_->Tray().Shown(); }, 10s));
+    DestroyWindow(shell_tray);
+    UnregisterClassW(L"Shell_TrayWnd", nullptr);
+}
+
 TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
     const auto standin = StandInWindow();
     Report(8, {1, 3, 0, 0, 0, 0, 0});
