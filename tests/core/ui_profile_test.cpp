@@ -235,8 +235,9 @@ TEST_F(StoreTest, FileLoadsTakeFilesUpToTheSizeLimitOnly) {
                 by_full_name ? store.LoadStreamFromFile(path) : store.LoadStreamFromFile();
             EXPECT_EQ(loaded, c.outcome == Outcome::Loaded);
             EXPECT_EQ(store.LastLoad().outcome, c.outcome);
-            if (c.outcome == Outcome::Loaded || c.outcome == Outcome::TooLarge)
+            if (c.outcome == Outcome::Loaded || c.outcome == Outcome::TooLarge) {
                 EXPECT_EQ(store.LastLoad().size, *c.size);
+            }
             EXPECT_EQ(store.Stream(), loaded ? files.Files().at(path) : before);
             EXPECT_EQ(files.BytesRead(), loaded ? *c.size : 0u);
             EXPECT_EQ(after, loaded ? 1 : 0);

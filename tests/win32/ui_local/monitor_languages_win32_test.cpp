@@ -110,8 +110,9 @@ TEST_F(MonitorLanguageOnWindows, NewInstallationShowsTheSystemsLanguage) {
     // The hint names the program, then (with a microphone to ask) the microphone's state.
     const std::wstring hint = window_->Tray().Hint();
     EXPECT_EQ(hint.substr(0, hint.find(L'\n')), expected.hint);
-    if (hint.find(L'\n') != std::wstring::npos)
+    if (hint.find(L'\n') != std::wstring::npos) {
         EXPECT_EQ(hint.substr(hint.find(L'\n') + 1), ToWide(expected.on));
+    }
     EXPECT_EQ(WindowTitle(window_->Handle()), expected.title);
     EXPECT_EQ(TranslateText(u"Microphone muted"), expected.muted);
     EXPECT_EQ(TranslateText(u"Microphone on"), expected.on);
