@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/decimal_text.h"
+#include "base/path_text.h"
 #include "hid/usage_and_page.h"
 #include "ports/clock.h"
 #include "ports/debug_output.h"
@@ -62,12 +63,6 @@ std::u16string_view KindName(StoredValueKind kind) {
             break;
     }
     return u"binary";
-}
-
-// "C:\..." or "\\server\...": a path that names one place whatever the current folder is.
-bool IsFullPath(std::u16string_view path) {
-    const bool drive = path.size() >= 3 && path[1] == u':' && path[2] == u'\\';
-    return drive || path.starts_with(u"\\\\");
 }
 
 std::u16string RegistryValueName(const TuiProfile& store) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/path_text.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
@@ -21,14 +22,6 @@ class Win32DynamicLibrary : public DynamicLibrary {
   private:
     HMODULE module_;
 };
-
-// A drive path ("C:\...") or a UNC path ("\\server\..."): the only forms that name one file
-// without any search.
-bool IsFullPath(std::u16string_view path) {
-    const bool drive = path.size() > 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
-    const bool unc = path.size() > 2 && path[0] == u'\\' && path[1] == u'\\';
-    return drive || unc;
-}
 
 }  // namespace
 
