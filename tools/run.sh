@@ -114,7 +114,7 @@ Drive them from another terminal (the monitor opens the mouse about 3 s after it
   export WINEPREFIX=$WINEPREFIX DISPLAY=$display WINEDEBUG=-all
   wine "$dist/KORVANTH417.EXE" set-button 1 4 28     # button 4 of profile 1: microphone mute
   wine "$dist/KORVANTH417SIM.exe" click 4            # press it: monitor.log shows the toggle
-  wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to profile 3
+  wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to its third profile (0-based)
   wine "$dist/KORVANTH417SIM.exe" unplug             # and replug: the monitor re-opens it
   wine "$dist/KORVANTH417.EXE" set-language 1
 Press Ctrl+C to stop the monitor, the mouse, the display and the sound server.
