@@ -290,8 +290,9 @@ TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
     HWND monitor = window_->Handle();
     for (int i = 1; i <= 9000; ++i) {  // below the queue limit of 10,000 messages
         ASSERT_TRUE(PostMessageW(monitor, UM_RELOAD_PROFILES, 0, i % 2 == 0 ? 2 : 3));
-        if (i == 4500)
+        if (i == 4500) {
             ASSERT_TRUE(PostMessageW(monitor, UM_MONITOR_EVENT, 4, 1));  // the mute button
+        }
     }
     ASSERT_TRUE(PostMessageW(monitor, UM_RELOAD_PROFILES, 0, 4));
     // One reload, then the button press: nothing of the storm is left behind them.

@@ -23,6 +23,7 @@
 
 #include "platform/win32/unique_handle.h"
 #include "programs/mousesim/sim_protocol.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
 namespace {
@@ -32,12 +33,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr DWORD kGenerousMs = 10000;
 
-std::wstring BinFolder() {
-    wchar_t module[MAX_PATH];
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring path(module);
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
+using test::BinFolder;
+using test::ReadText;
+using test::StartProcess;
 
 std::wstring UniquePipeName(const wchar_t* what) {
     static int counter = 0;
@@ -51,13 +49,6 @@ std::wstring DevicePath(const std::wstring& pipe) {
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
-}
-
-std::string ReadText(const std::wstring& path) {
-    std::ifstream file(Narrow(path), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // Handles this thread's messages (sent ones included) until the handle is signalled.
@@ -87,6 +78,7 @@ struct Outcome {
     DWORD exit_code = 0xFFFFFFFF;
     std::string out;
     std::string err;
+    DWORD start_error = 0;  // CreateProcessW's error when the program could not be started
 };
 
 std::string ReadAll(HANDLE pipe) {
@@ -113,15 +105,16 @@ Outcome RunToEnd(const std::wstring& exe, const std::wstring& arguments) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out_write;
     startup.hStdError = err_write;
-    std::wstring line = L"\"" + exe + L"\" " + arguments;
     PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &info);
+    const DWORD start_error =
+        StartProcess(L"\"" + exe + L"\" " + arguments, TRUE, nullptr, startup, info);
     CloseHandle(out_write);
     CloseHandle(err_write);
     Outcome outcome;
-    if (!started)
+    if (start_error != 0) {
+        outcome.start_error = start_error;
         return outcome;
+    }
     UniqueHandle process(info.hProcess), thread(info.hThread);
     if (PumpUntilSignalled(process.Get()))
         GetExitCodeProcess(process.Get(), &outcome.exit_code);
@@ -151,10 +144,9 @@ class ServingSimulator {
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = log.Get();
         startup.hStdError = log.Get();
-        std::wstring line = L"\"" + exe_ + L"\" serve --pipe " + pipe_;
         PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                           &startup, &info)) {
+        if (StartProcess(L"\"" + exe_ + L"\" serve --pipe " + pipe_, TRUE, nullptr, startup,
+                         info) == 0) {
             process_.Reset(info.hProcess);
             CloseHandle(info.hThread);
         }
@@ -496,7 +488,8 @@ TEST(MouseSimCommandLine, BadArgumentsPrintTheUsageAndExitOne) {
                                   L"report 071", L"unplug now",  L"jump 3",    L"serve now"};
     for (const wchar_t* arguments : bad) {
         const Outcome outcome = RunToEnd(SimulatorExe(), pipe + arguments);
-        EXPECT_EQ(outcome.exit_code, 1u) << Narrow(arguments);
+        EXPECT_EQ(outcome.exit_code, 1u)
+            << Narrow(arguments) << " (start error " << outcome.start_error << ")";
         EXPECT_NE(outcome.err.find("Usage:"), std::string::npos) << Narrow(arguments);
     }
     for (const wchar_t* arguments : {L"--pipe", L"--pipe a\\b status"}) {
