@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/decimal_text.h"
+
 namespace korv {
 namespace {
 
@@ -25,21 +27,63 @@ bool Find(const DynamicLibrary& library, const char* name, Entry& entry) {
     return entry != nullptr;
 }
 
-std::optional<THookLibraryEntries> FindEntries(const DynamicLibrary& library) {
+// The entry points, or the name of the first one the library lacks.
+struct FoundEntries {
+    std::optional<THookLibraryEntries> entries;
+    const char* missing = nullptr;
+};
+
+FoundEntries FindEntries(const DynamicLibrary& library) {
     THookLibraryEntries entries;
-    if (Find(library, kEnableKeyboardHookExport, entries.EnableKeyboardHook) &&
-        Find(library, kDisableKeyboardHookExport, entries.DisableKeyboardHook) &&
-        Find(library, kEnableMouseHookExport, entries.EnableMouseHook) &&
-        Find(library, kDisableMouseHookExport, entries.DisableMouseHook)) {
-        return entries;
+    if (!Find(library, kEnableKeyboardHookExport, entries.EnableKeyboardHook))
+        return {std::nullopt, kEnableKeyboardHookExport};
+    if (!Find(library, kDisableKeyboardHookExport, entries.DisableKeyboardHook))
+        return {std::nullopt, kDisableKeyboardHookExport};
+    if (!Find(library, kEnableMouseHookExport, entries.EnableMouseHook))
+        return {std::nullopt, kEnableMouseHookExport};
+    if (!Find(library, kDisableMouseHookExport, entries.DisableMouseHook))
+        return {std::nullopt, kDisableMouseHookExport};
+    return {entries};
+}
+
+std::u16string_view Reason(LibraryLoadFailure failure) {
+    switch (failure) {
+        case LibraryLoadFailure::None:
+            break;
+        case LibraryLoadFailure::NotFullPath:
+            return u"the path is not a full path";
+        case LibraryLoadFailure::NotFound:
+            return u"there is no such file";
+        case LibraryLoadFailure::DependencyMissing:
+            return u"a library it needs is missing";
+        case LibraryLoadFailure::NotALibrary:
+            return u"the file is not a library of this system";
+        case LibraryLoadFailure::InitialisationFailed:
+            return u"its start-up code failed";
+        case LibraryLoadFailure::Other:
+            break;
     }
-    return std::nullopt;
+    return u"it cannot be loaded";
+}
+
+std::u16string LoadFailureTrace(std::u16string_view path, const LibraryLoad& load) {
+    return u"Hook library " + std::u16string(path) + u" not loaded: " +
+           std::u16string(Reason(load.failure)) + u" (error " + DecimalText(load.error) +
+           u"); keyboard and mouse hooks are off";
+}
+
+std::u16string MissingEntryTrace(std::u16string_view path, const char* entry) {
+    std::u16string name;
+    for (const char* c = entry; *c != '\0'; ++c)
+        name += static_cast<char16_t>(*c);
+    return u"Hook library " + std::u16string(path) + u" not used: it has no entry point " + name +
+           u"; keyboard and mouse hooks are off";
 }
 
 }  // namespace
 
 bool LoadHookLibrary(const FileSystem& files, DynamicLibraryLoader& loader,
-                     MessageBoxes& message_boxes) {
+                     MessageBoxes& message_boxes, const DebugOutput& debug) {
     LoadedHookLibrary& loaded = Loaded();
     {
         std::lock_guard lock(loaded.lock);
@@ -47,15 +91,24 @@ bool LoadHookLibrary(const FileSystem& files, DynamicLibraryLoader& loader,
             return true;
         // Without a known folder there is no safe place to load from.
         const std::u16string folder = files.ExecutableFolder();
-        std::unique_ptr<DynamicLibrary> library =
-            folder.empty() ? nullptr : loader.Load(folder + std::u16string(kHookLibraryName));
-        if (library) {
-            const std::optional<THookLibraryEntries> entries = FindEntries(*library);
-            if (!entries)
-                return false;  // the library unloads as it goes out of scope
-            loaded.library = std::move(library);
-            loaded.entries = *entries;
-            return true;
+        if (folder.empty()) {
+            debug.Trace(
+                u"Hook library not loaded: the program's folder is unknown; keyboard and "
+                u"mouse hooks are off");
+        } else {
+            const std::u16string path = folder + std::u16string(kHookLibraryName);
+            LibraryLoad load = loader.Load(path);
+            if (load.library) {
+                const FoundEntries found = FindEntries(*load.library);
+                if (!found.entries) {
+                    debug.Trace(MissingEntryTrace(path, found.missing));
+                    return false;  // the library unloads as it goes out of scope
+                }
+                loaded.library = std::move(load.library);
+                loaded.entries = *found.entries;
+                return true;
+            }
+            debug.Trace(LoadFailureTrace(path, load));
         }
     }
     // Outside the lock: the message box runs a message loop until it is closed.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "hook/hook_library_abi.h"
+#include "ports/debug_output.h"
 #include "ports/dynamic_library.h"
 #include "ports/file_system.h"
 #include "ports/message_box.h"
@@ -29,10 +30,11 @@ struct THookLibraryEntries {
 // True when the library is loaded with all four entry points. Loads it when it is not: only from
 // the executable's own folder, never through the platform's search order, so that a library of
 // that name planted in the current folder or on the search path never runs in this process. When
-// the library cannot be loaded, shows "uiHook.dll can not be found!" as an error and reports
-// failure; when an entry point is missing, unloads it again and reports failure silently.
+// the library cannot be loaded (for whatever reason), shows "uiHook.dll can not be found!" as an
+// error and reports failure; when an entry point is missing, unloads it again and reports
+// failure without a box. Every failure writes a trace line with its real reason.
 bool LoadHookLibrary(const FileSystem& files, DynamicLibraryLoader& loader,
-                     MessageBoxes& message_boxes);
+                     MessageBoxes& message_boxes, const DebugOutput& debug);
 
 // Disables both hooks, so that none stays installed into unloaded code, then unloads the library.
 // Does nothing when it is not loaded.

@@ -46,7 +46,8 @@ std::optional<TMouseHookDetail> FindMouseEntry(const TMouseHookObjectList& list,
 }  // namespace
 
 TuiHook::TuiHook(const HookServices& services) : services_(services) {
-    FDLLLoaded = LoadHookLibrary(services.files, services.libraries, services.message_boxes);
+    FDLLLoaded =
+        LoadHookLibrary(services.files, services.libraries, services.message_boxes, services.debug);
 }
 
 TuiHook::~TuiHook() {

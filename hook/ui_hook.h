@@ -21,6 +21,7 @@
 
 #include "hook/hook_library_abi.h"
 #include "hook/hook_records.h"
+#include "ports/debug_output.h"
 #include "ports/dynamic_library.h"
 #include "ports/file_system.h"
 #include "ports/keyboard_state.h"
@@ -34,6 +35,7 @@ struct HookServices {
     DynamicLibraryLoader& libraries;
     MessageBoxes& message_boxes;
     const KeyboardState& keyboard;  // modifier keys of key combinations
+    const DebugOutput& debug;       // why the hook library could not be used
 };
 
 // Hook mode.

@@ -96,11 +96,11 @@ std::optional<bool> FakeHookLibrary::SendMouse(std::uint32_t message,
     return Deliver(mouse_, 0, message, &mouse);
 }
 
-std::unique_ptr<DynamicLibrary> FakeLibraryLoader::Load(std::u16string_view path) {
+LibraryLoad FakeLibraryLoader::Load(std::u16string_view path) {
     requested.emplace_back(path);
     if (path != path_)
-        return nullptr;
-    return std::make_unique<FakeLoadedLibrary>(library_);
+        return {nullptr, refusal.failure, refusal.error};
+    return {std::make_unique<FakeLoadedLibrary>(library_)};
 }
 
 }  // namespace korv::fake

@@ -58,15 +58,20 @@ class FakeHookLibrary {
     Slot mouse_;
 };
 
-// Serves the fake library at one full path and records every path asked for.
+// Serves the fake library at one full path and records every path asked for. Every other path
+// fails as `refusal` says (no file there, unless a test says otherwise).
 class FakeLibraryLoader : public DynamicLibraryLoader {
   public:
     FakeLibraryLoader(FakeHookLibrary& library, std::u16string path)
         : library_(library), path_(std::move(path)) {}
 
-    std::unique_ptr<DynamicLibrary> Load(std::u16string_view path) override;
+    LibraryLoad Load(std::u16string_view path) override;
 
     std::vector<std::u16string> requested;
+    struct Refusal {
+        LibraryLoadFailure failure = LibraryLoadFailure::NotFound;
+        std::uint32_t error = 2;
+    } refusal;
 
   private:
     FakeHookLibrary& library_;

@@ -23,11 +23,34 @@ class Win32DynamicLibrary : public DynamicLibrary {
     HMODULE module_;
 };
 
+LibraryLoadFailure FailureOf(DWORD error, const std::wstring& path) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_MOD_NOT_FOUND:
+            // The same code names a missing file and a missing library the file imports.
+            return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES
+                       ? LibraryLoadFailure::NotFound
+                       : LibraryLoadFailure::DependencyMissing;
+        case ERROR_BAD_EXE_FORMAT:
+        case ERROR_BAD_FORMAT:
+        case ERROR_INVALID_EXE_SIGNATURE:
+        case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        case ERROR_FILE_CORRUPT:
+        case ERROR_FILE_INVALID:
+            return LibraryLoadFailure::NotALibrary;
+        case ERROR_DLL_INIT_FAILED:
+            return LibraryLoadFailure::InitialisationFailed;
+        default:
+            return LibraryLoadFailure::Other;
+    }
+}
+
 }  // namespace
 
-std::unique_ptr<DynamicLibrary> Win32DynamicLibraryLoader::Load(std::u16string_view path) {
+LibraryLoad Win32DynamicLibraryLoader::Load(std::u16string_view path) {
     if (!IsFullPath(path))
-        return nullptr;
+        return {nullptr, LibraryLoadFailure::NotFullPath, ERROR_INVALID_PARAMETER};
     const std::wstring wide = ToWide(path);
     // The library's own imports come from its folder and the system folder only.
     HMODULE module = LoadLibraryExW(
@@ -36,9 +59,11 @@ std::unique_ptr<DynamicLibrary> Win32DynamicLibraryLoader::Load(std::u16string_v
         // A system without the restricted search flags.
         module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
-    if (module == nullptr)
-        return nullptr;
-    return std::make_unique<Win32DynamicLibrary>(module);
+    if (module == nullptr) {
+        const DWORD error = GetLastError();
+        return {nullptr, FailureOf(error, wide), error};
+    }
+    return {std::make_unique<Win32DynamicLibrary>(module)};
 }
 
 }  // namespace korv::win32

@@ -27,7 +27,9 @@ HICON ProgramIcon(HINSTANCE instance) {
 }  // namespace
 
 MonitorWindow::MonitorWindow(HINSTANCE instance, Win32Platform& platform)
-    : instance_(instance), platform_(platform) {}
+    : instance_(instance),
+      platform_(platform),
+      message_boxes_(platform.message_boxes, platform.main_loop) {}
 
 std::unique_ptr<MonitorWindow> MonitorWindow::Create(HINSTANCE instance, Win32Platform& platform,
                                                      TDM& data_module) {
@@ -64,7 +66,7 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
         platform.windows,
         platform.microphone,
         *tray_,
-        {platform.files, platform.libraries, platform.message_boxes, platform.keyboard},
+        {platform.files, platform.libraries, message_boxes_, platform.keyboard, platform.debug},
         platform.hid,
         platform.main_loop,
         platform.device_notifications};

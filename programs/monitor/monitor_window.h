@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "app/deferred_message_boxes.h"
 #include "app/mouse_monitor.h"
 #include "platform/win32/win32_tray.h"
 #include "programs/common/win32_platform.h"
@@ -46,6 +47,8 @@ class MonitorWindow {
     UINT taskbar_created_ = 0;
     bool class_registered_ = false;
     bool tray_retrying_ = false;
+    // The hook component's box comes up once the window is complete and the message loop runs.
+    DeferredMessageBoxes message_boxes_;
     std::unique_ptr<Win32Tray> tray_;
     std::unique_ptr<TKORVANTH417MONMAIN> monitor_;
 };

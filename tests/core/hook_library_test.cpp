@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,29 +25,57 @@ TEST_F(HookFixture, LoadsTheLibraryFromTheExecutableFolderOnly) {
 struct MissingLibraryCase {
     const char* what;
     std::u16string executable_folder;
+    fake::FakeLibraryLoader::Refusal refusal;
     std::vector<std::u16string> requested;
+    std::u16string trace;
 };
 
+// Whatever keeps the library from loading, the user gets the same box; the trace line says why.
 TEST(HookLibraryLoading, MissingLibraryShowsTheMessageOnceAndLeavesTheComponentInert) {
     const MissingLibraryCase cases[] = {
-        {"no library in the folder", u"D:\\Elsewhere\\", {u"D:\\Elsewhere\\uiHook.dll"}},
+        {"no library in the folder",
+         u"D:\\Elsewhere\\",
+         {},
+         {u"D:\\Elsewhere\\uiHook.dll"},
+         u"Hook library D:\\Elsewhere\\uiHook.dll not loaded: there is no such file (error 2); "
+         u"keyboard and mouse hooks are off"},
+        {"not a library",
+         u"D:\\Elsewhere\\",
+         {LibraryLoadFailure::NotALibrary, 193},
+         {u"D:\\Elsewhere\\uiHook.dll"},
+         u"Hook library D:\\Elsewhere\\uiHook.dll not loaded: the file is not a library of this "
+         u"system (error 193); keyboard and mouse hooks are off"},
+        {"its start-up code fails",
+         u"D:\\Elsewhere\\",
+         {LibraryLoadFailure::InitialisationFailed, 1114},
+         {u"D:\\Elsewhere\\uiHook.dll"},
+         u"Hook library D:\\Elsewhere\\uiHook.dll not loaded: its start-up code failed (error "
+         u"1114); keyboard and mouse hooks are off"},
         // Without a folder the bare name would go through the search order: nothing is tried.
-        {"folder unknown", u"", {}},
+        {"folder unknown",
+         u"",
+         {},
+         {},
+         u"Hook library not loaded: the program's folder is unknown; keyboard and mouse hooks are "
+         u"off"},
     };
     for (const MissingLibraryCase& c : cases) {
         SCOPED_TRACE(c.what);
         fake::FakeHookLibrary library;
         fake::MemoryFileSystem files(c.executable_folder);
         fake::FakeLibraryLoader loader(library, kLibraryPath);
+        loader.refusal = c.refusal;
         fake::RecordingMessageBoxes message_boxes;
         fake::FakeKeyboardState keyboard;
+        fake::RecordingDebugOutput debug;
         {
-            TuiHook hook({files, loader, message_boxes, keyboard});
+            TuiHook hook({files, loader, message_boxes, keyboard, debug});
             EXPECT_FALSE(hook.DLLLoaded());
             EXPECT_EQ(loader.requested, c.requested);
             ASSERT_EQ(message_boxes.shown.size(), 1u);
             EXPECT_EQ(message_boxes.shown[0].text, u"uiHook.dll can not be found!");
             EXPECT_EQ(message_boxes.shown[0].caption, u"Error");
+            EXPECT_EQ(debug.lines, std::vector<std::u16string>{c.trace});
             hook.StartHookKeyboard();
             hook.RecordMouseMacro();
             hook.StopRecordMouseMacro();
@@ -56,7 +85,8 @@ TEST(HookLibraryLoading, MissingLibraryShowsTheMessageOnceAndLeavesTheComponentI
     }
 }
 
-TEST(HookLibraryLoading, MissingExportUnloadsSilentlyAndLeavesTheComponentInert) {
+// No box for a library without its entry points, but a trace line naming the first one missing.
+TEST(HookLibraryLoading, MissingExportUnloadsWithoutABoxAndLeavesTheComponentInert) {
     for (const char* missing : {kEnableKeyboardHookExport, kDisableKeyboardHookExport,
                                 kEnableMouseHookExport, kDisableMouseHookExport}) {
         SCOPED_TRACE(missing);
@@ -66,9 +96,15 @@ TEST(HookLibraryLoading, MissingExportUnloadsSilentlyAndLeavesTheComponentInert)
         fake::FakeLibraryLoader loader(library, kLibraryPath);
         fake::RecordingMessageBoxes message_boxes;
         fake::FakeKeyboardState keyboard;
-        TuiHook hook({files, loader, message_boxes, keyboard});
+        fake::RecordingDebugOutput debug;
+        TuiHook hook({files, loader, message_boxes, keyboard, debug});
         EXPECT_FALSE(hook.DLLLoaded());
         EXPECT_TRUE(message_boxes.shown.empty());
+        ASSERT_EQ(debug.lines.size(), 1u);
+        EXPECT_EQ(debug.lines[0], u"Hook library " + std::u16string(kLibraryPath) +
+                                      u" not used: it has no entry point " +
+                                      std::u16string(missing, missing + std::strlen(missing)) +
+                                      u"; keyboard and mouse hooks are off");
         hook.StartHookKeyboard();
         hook.StartHookMouse();
         EXPECT_EQ(library.calls, (Calls{"load", "unload"}));

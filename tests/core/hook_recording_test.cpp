@@ -451,7 +451,8 @@ TEST(HookRecordingWithoutLibrary, StartsOnlyResetAndNothingIsRaised) {
     fake::FakeLibraryLoader loader(library, kLibraryPath);
     fake::RecordingMessageBoxes message_boxes;
     fake::FakeKeyboardState keyboard;
-    TuiHook hook({files, loader, message_boxes, keyboard});
+    fake::RecordingDebugOutput debug;
+    TuiHook hook({files, loader, message_boxes, keyboard, debug});
     int stops = 0;
     hook.OnStopRecordKeyboardMacroKey = [&](auto&) { ++stops; };
     hook.OnStopRecordMouseMacroKey = [&](auto&) { ++stops; };

@@ -12,6 +12,7 @@
 #include "hook/ui_hook.h"
 #include "platform/fake/fake_hook_library.h"
 #include "platform/fake/fake_hook_services.h"
+#include "platform/fake/fake_system.h"
 #include "platform/fake/memory_file_system.h"
 
 namespace korv::hook_test {
@@ -64,7 +65,8 @@ class HookFixture : public ::testing::Test {
     fake::FakeLibraryLoader loader{library, kLibraryPath};
     fake::RecordingMessageBoxes message_boxes;
     fake::FakeKeyboardState keyboard;
-    HookServices services{files, loader, message_boxes, keyboard};
+    fake::RecordingDebugOutput debug;
+    HookServices services{files, loader, message_boxes, keyboard, debug};
     std::unique_ptr<TuiHook> hook;
 };
 

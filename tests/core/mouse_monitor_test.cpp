@@ -60,7 +60,7 @@ class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts 
     fake::FakeMainLoop loop_;
     fake::FakeDeviceNotifications notifications_;
     MonitorPorts ports_{
-        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_},
+        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_, debug},
         hid_,    loop_,    notifications_};
     std::unique_ptr<TDM> dm_;
 };
@@ -299,9 +299,14 @@ TEST_F(ReopenTest, DestroyingTheWindowStopsTheReaders) {
 
 TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
     fake::FakeLibraryLoader nowhere{hook_library_, u"D:\\elsewhere\\uiHook.dll"};
-    const MonitorPorts ports{
-        ports_.data, windows_, microphone_,   tray_, {files, nowhere, message_boxes_, keyboard_},
-        hid_,        loop_,    notifications_};
+    const MonitorPorts ports{ports_.data,
+                             windows_,
+                             microphone_,
+                             tray_,
+                             {files, nowhere, message_boxes_, keyboard_, debug},
+                             hid_,
+                             loop_,
+                             notifications_};
     TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
     monitor.FormCreate();
     ASSERT_EQ(message_boxes_.shown.size(), 1u);

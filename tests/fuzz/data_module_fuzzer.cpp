@@ -84,7 +84,7 @@ class MonitorRig : public fake::FakeDataModulePorts {
     fake::FakeMainLoop loop_;
     fake::FakeDeviceNotifications notifications_;
     MonitorPorts ports_{
-        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_},
+        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_, debug},
         hid_,    loop_,    notifications_};
     TOptionsFromConfigFile options_;
     std::unique_ptr<TDM> dm_;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "hook/ui_hook.h"
+#include "platform/fake/fake_system.h"
 #include "platform/win32/wide_string.h"
 #include "platform/win32/win32_dynamic_library.h"
 #include "platform/win32/win32_file_system.h"
@@ -168,7 +170,8 @@ struct RealHook {
     Win32DynamicLibraryLoader libraries;
     RecordingMessageBoxes message_boxes;
     Win32KeyboardState keyboard;
-    TuiHook hook{{files, libraries, message_boxes, keyboard}};
+    fake::RecordingDebugOutput debug;
+    TuiHook hook{{files, libraries, message_boxes, keyboard, debug}};
 };
 
 std::vector<std::string> KeyItems(const TMacroKeyList& list) {
@@ -369,11 +372,48 @@ class MessageBoxCloser {
     std::thread thread_;
 };
 
-// A library of that name in the current folder must not be taken for the missing one.
-TEST(UiHookWin32, MissingLibraryShowsTheErrorMessageOnce) {
+// What the program's folder holds in place of a working hook library.
+enum class Planted { Nothing, EmptyFile, TextFile, LibraryWithoutEntries };
+
+struct UnusableLibraryCase {
+    const char* what;
+    Planted planted;
+    bool box;                // "uiHook.dll can not be found!" comes up
+    const char16_t* reason;  // in the trace line
+};
+
+std::string Narrow(std::u16string_view text) {
+    return std::string(text.begin(), text.end());  // for failure messages; the texts are ASCII
+}
+
+void Plant(Planted planted, const std::filesystem::path& library) {
+    std::filesystem::remove(library);
+    if (planted == Planted::EmptyFile || planted == Planted::TextFile) {
+        std::ofstream file(library, std::ios::binary);
+        if (planted == Planted::TextFile)
+            file << "This is not a library.\r\n";
+    }
+    if (planted == Planted::LibraryWithoutEntries) {
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        std::filesystem::copy_file(std::filesystem::path(system) / L"version.dll", library);
+    }
+}
+
+// Every way the library can be unusable leaves the hooks off with a trace line that gives the
+// real reason; a library that cannot be loaded also gets the box. A working library of that name
+// in the current folder is never taken instead.
+TEST(UiHookWin32, UnusableLibraryIsTracedWithItsReason) {
+    const UnusableLibraryCase cases[] = {
+        {"no file", Planted::Nothing, true, u"there is no such file"},
+        {"empty file", Planted::EmptyFile, true, u"the file is not a library of this system"},
+        {"text file", Planted::TextFile, true, u"the file is not a library of this system"},
+        {"library without the entry points", Planted::LibraryWithoutEntries, false,
+         u"it has no entry point EnableKeyboardHook"},
+    };
     const std::filesystem::path temp = std::filesystem::temp_directory_path() / L"korv-hook-test";
-    const std::filesystem::path empty = temp / L"empty", planted = temp / L"planted";
-    std::filesystem::create_directories(empty);
+    const std::filesystem::path folder = temp / L"folder", planted = temp / L"planted";
+    std::filesystem::create_directories(folder);
     std::filesystem::create_directories(planted);
     const std::filesystem::path built = ToWide(Win32FileSystem().ExecutableFolder());
     std::filesystem::copy_file(built / L"uiHook.dll", planted / L"uiHook.dll",
@@ -381,27 +421,38 @@ TEST(UiHookWin32, MissingLibraryShowsTheErrorMessageOnce) {
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(planted);
 
-    FolderFileSystem files(FromWide(empty.wstring() + L"\\"));
-    Win32DynamicLibraryLoader libraries;
-    Win32MessageBoxes message_boxes;
-    Win32KeyboardState keyboard;
-    bool loaded = true;
-    int closed = 0;
-    std::wstring caption, text;
-    {
-        MessageBoxCloser closer;
-        TuiHook hook({files, libraries, message_boxes, keyboard});
-        loaded = hook.DLLLoaded();
-        closed = closer.closed;
-        caption = closer.caption;
-        text = closer.text;
+    for (const UnusableLibraryCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Plant(c.planted, folder / L"uiHook.dll");
+        FolderFileSystem files(FromWide(folder.wstring() + L"\\"));
+        Win32DynamicLibraryLoader libraries;
+        Win32MessageBoxes message_boxes;
+        Win32KeyboardState keyboard;
+        fake::RecordingDebugOutput debug;
+        bool loaded = true;
+        int closed = 0;
+        std::wstring caption, text;
+        {
+            MessageBoxCloser closer;
+            TuiHook hook({files, libraries, message_boxes, keyboard, debug});
+            loaded = hook.DLLLoaded();
+            closed = closer.closed;
+            caption = closer.caption;
+            text = closer.text;
+        }
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(closed, c.box ? 1 : 0);
+        if (c.box) {
+            EXPECT_EQ(caption, L"Error");
+            EXPECT_EQ(text, L"uiHook.dll can not be found!");
+        }
+        ASSERT_EQ(debug.lines.size(), 1u);
+        EXPECT_NE(debug.lines[0].find(c.reason), std::u16string::npos) << Narrow(debug.lines[0]);
+        EXPECT_NE(debug.lines[0].find(FromWide(folder.wstring())), std::u16string::npos);
+        EXPECT_EQ(GetModuleHandleW(L"uiHook.dll"), nullptr);
     }
     std::filesystem::current_path(previous);
-    EXPECT_FALSE(loaded);
-    EXPECT_EQ(closed, 1);
-    EXPECT_EQ(caption, L"Error");
-    EXPECT_EQ(text, L"uiHook.dll can not be found!");
-    EXPECT_EQ(GetModuleHandleW(L"uiHook.dll"), nullptr);
+    std::filesystem::remove_all(temp);
 }
 
 }  // namespace
