@@ -21,19 +21,27 @@ enum class StoredValueKind : std::uint8_t {
 };
 
 struct StoredValue {
-    enum class Status : std::uint8_t { Found, NoValue, KeyUnavailable };
+    enum class Status : std::uint8_t {
+        Found,
+        NoValue,
+        KeyUnavailable,
+        TooLarge,  // the value is larger than the caller's limit: nothing of it was read
+    };
     Status status = Status::KeyUnavailable;
     StoredValueKind kind = StoredValueKind::Binary;
     std::vector<std::uint8_t> data;
+    std::uint64_t size = 0;  // the value's size in bytes, when Found or TooLarge
 };
 
 class KeyedStore {
   public:
     virtual ~KeyedStore() = default;
 
-    // Opens the key (creating it when missing) and reads the named value.
+    // Opens the key (creating it when missing) and reads the named value, unless it is larger
+    // than `max_bytes`: its size is checked before anything of it is read.
     [[nodiscard]] virtual StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
-                                                std::u16string_view name) = 0;
+                                                std::u16string_view name,
+                                                std::uint64_t max_bytes) = 0;
 
     // Opens the key (creating it when missing) and writes the bytes as a binary value.
     [[nodiscard]] virtual bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path,

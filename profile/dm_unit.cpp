@@ -78,6 +78,12 @@ bool ReadStreamField(const ProfileStream& stream, std::size_t offset, T& value) 
     return true;
 }
 
+// " is N bytes, above the limit of M; " for a stored image that is not read.
+std::u16string AboveTheLimit(std::uint64_t size) {
+    return u" is " + DecimalText(static_cast<std::int64_t>(size)) + u" bytes, above the limit of " +
+           DecimalText(static_cast<std::int64_t>(kMaxProfileFileSize)) + u"; ";
+}
+
 }  // namespace
 
 TDM::TDM(const DataModulePorts& ports, DataModuleSettings settings)
@@ -133,8 +139,9 @@ void TDM::TraceShortImage(const TuiProfile& store, std::u16string_view what,
           u" bytes of its record; the rest keeps its previous content (zeros at start-up)");
 }
 
-// Loads a store from the registry. A string or 32-bit value is refused by the store and traced
-// with what serves `instead`; a short image is traced as it is read.
+// Loads a store from the registry. A string or 32-bit value is refused by the store, and a value
+// above the size limit is not read; both are traced with what serves `instead`. A short image is
+// traced as it is read.
 bool TDM::LoadFromRegistry(TuiProfile& store, std::size_t record_size,
                            std::u16string_view instead) {
     const bool loaded = store.LoadStreamFromRegistry();
@@ -142,6 +149,8 @@ bool TDM::LoadFromRegistry(TuiProfile& store, std::size_t record_size,
     if (load.outcome == StoreLoad::Outcome::RefusedKind) {
         Trace(RegistryValueName(store) + u" is a " + std::u16string(KindName(load.kind)) +
               u" value, not binary data; " + std::u16string(instead));
+    } else if (load.outcome == StoreLoad::Outcome::TooLarge) {
+        Trace(RegistryValueName(store) + AboveTheLimit(load.size) + std::u16string(instead));
     }
     TraceShortImage(store, RegistryValueName(store), record_size);
     return loaded;
@@ -154,10 +163,7 @@ bool TDM::LoadFromFile(TuiProfile& store, std::u16string_view path, std::u16stri
     const StoreLoad& load = store.LastLoad();
     const std::u16string what = u"Profile file " + std::u16string(path);
     if (load.outcome == StoreLoad::Outcome::TooLarge) {
-        Trace(what + u" is " + DecimalText(static_cast<std::int64_t>(load.size)) +
-              u" bytes, above the limit of " +
-              DecimalText(static_cast<std::int64_t>(kMaxProfileFileSize)) + u"; " +
-              std::u16string(instead));
+        Trace(what + AboveTheLimit(load.size) + std::u16string(instead));
     } else if (load.outcome == StoreLoad::Outcome::Unreadable) {
         Trace(what + u" cannot be read; " + std::u16string(instead));
     }

@@ -31,6 +31,8 @@ StoreLoad::Outcome RegistryOutcome(const StoredValue& value) {
             return StoreLoad::Outcome::Missing;
         case StoredValue::Status::KeyUnavailable:
             return StoreLoad::Outcome::Unreadable;
+        case StoredValue::Status::TooLarge:
+            return StoreLoad::Outcome::TooLarge;
     }
     const bool refused =
         value.kind == StoredValueKind::Text || value.kind == StoredValueKind::Integer32;
@@ -112,8 +114,8 @@ bool TuiProfile::LoadStreamFromRegistry() {
     last_load_ = {};
     if (!Continue(OnBeforeLoadFromRegistry) || !RegistryUsable())
         return false;
-    StoredValue value = registry_.ReadValue(FRootKey, FKeyPath, FFileName);
-    last_load_ = {RegistryOutcome(value), value.kind, value.data.size()};
+    StoredValue value = registry_.ReadValue(FRootKey, FKeyPath, FFileName, kMaxProfileFileSize);
+    last_load_ = {RegistryOutcome(value), value.kind, value.size};
     if (last_load_.outcome != StoreLoad::Outcome::Loaded)
         return false;
     if (value.data.size() == FMemoryStream.size()) {

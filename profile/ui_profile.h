@@ -21,10 +21,10 @@ class FileSystem;
 
 using ProfileStream = std::vector<std::uint8_t>;
 
-// The largest profile file a store reads: four times the largest record a store carries (a game
-// profile, 113,064 bytes). An image longer than its record keeps its tail, so a file written by
-// a configuration program whose records grew still loads whole; anything larger is no profile,
-// and five game stores on such files would hold megabytes for nothing.
+// The largest profile file or registry value a store reads: four times the largest record a store
+// carries (a game profile, 113,064 bytes). An image longer than its record keeps its tail, so a
+// file written by a configuration program whose records grew still loads whole; anything larger is
+// no profile, and five game stores on such files would hold megabytes for nothing.
 inline constexpr std::uint64_t kMaxProfileFileSize = 4 * 113064;
 
 // What the last load of a store found, for the owner's trace lines.
@@ -34,7 +34,7 @@ struct StoreLoad {
         NotTried,     // cancelled by the before-event, or the store is not set up for it
         Missing,      // no value or file of that name
         Unreadable,   // the key or the file cannot be read
-        TooLarge,     // the file is larger than kMaxProfileFileSize: nothing was read
+        TooLarge,     // the file or value is larger than kMaxProfileFileSize: nothing was read
         RefusedKind,  // a string or 32-bit registry value, which no store writes
     };
     Outcome outcome = Outcome::NotTried;

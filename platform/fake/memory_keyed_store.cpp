@@ -19,7 +19,7 @@ MemoryKeyedStore::KeyId MemoryKeyedStore::Key(StoreRoot root, std::u16string_vie
 }
 
 StoredValue MemoryKeyedStore::ReadValue(StoreRoot root, std::u16string_view key_path,
-                                        std::u16string_view name) {
+                                        std::u16string_view name, std::uint64_t max_bytes) {
     ++read_count_;
     const KeyId key = Key(root, key_path);
     if (root == StoreRoot::None || unavailable_.contains(key))
@@ -29,7 +29,13 @@ StoredValue MemoryKeyedStore::ReadValue(StoreRoot root, std::u16string_view key_
     if (it == values.end())
         return {
             .status = StoredValue::Status::NoValue, .kind = StoredValueKind::Binary, .data = {}};
-    return it->second;
+    StoredValue value = it->second;
+    value.size = value.data.size();
+    if (value.size > max_bytes) {
+        value.status = StoredValue::Status::TooLarge;
+        value.data.clear();
+    }
+    return value;
 }
 
 bool MemoryKeyedStore::WriteBinaryValue(StoreRoot root, std::u16string_view key_path,

@@ -69,7 +69,7 @@ StoredValueKind KindOf(DWORD type) {
 }  // namespace
 
 StoredValue Win32KeyedStore::ReadValue(StoreRoot root, std::u16string_view key_path,
-                                       std::u16string_view name) {
+                                       std::u16string_view name, std::uint64_t max_bytes) {
     StoredValue value;
     const UniqueKey key = OpenOrCreate(root, key_path, KEY_READ | KEY_WRITE);
     if (!key)
@@ -86,6 +86,12 @@ StoredValue Win32KeyedStore::ReadValue(StoreRoot root, std::u16string_view key_p
         }
         if (status != ERROR_SUCCESS)
             return value;
+        value.size = size;
+        if (size > max_bytes) {
+            value.kind = KindOf(type);
+            value.status = StoredValue::Status::TooLarge;
+            return value;
+        }
         value.data.resize(size);
         status = RegQueryValueExW(key.Get(), value_name.c_str(), nullptr, &type, value.data.data(),
                                   &size);
@@ -94,6 +100,7 @@ StoredValue Win32KeyedStore::ReadValue(StoreRoot root, std::u16string_view key_p
         if (status != ERROR_SUCCESS)
             return value;
         value.data.resize(size);
+        value.size = size;
         value.kind = KindOf(type);
         value.status = StoredValue::Status::Found;
         return value;

@@ -206,6 +206,20 @@ TEST_F(DataModuleTest, EachFallbackWritesOneTraceLine) {
          },
          u"Profile file C:\\Big.pfd is 452257 bytes, above the limit of 452256; the profile in "
          u"memory is kept"},
+        {"oversized profile value",
+         value(u"Profile4.pfd", StoredValueKind::Binary, Bytes(kMaxProfileFileSize + 1, 1)),
+         nullptr,
+         u"Registry value Profile4.pfd is 452257 bytes, above the limit of 452256; its default "
+         u"is used"},
+        {"oversized group value reloaded", nullptr,
+         [](DataModuleWorld& t, TDM& dm) {
+             t.PutValue(u"ProfileSettingGroup.pfd", Bytes(kMaxProfileFileSize + 1, 0),
+                        StoredValueKind::Binary);
+             dm.LoadProfileGroupSettingInfoFromRegistry();
+             EXPECT_EQ(dm.FProfileGroupIndex, 0);
+         },
+         u"Registry value ProfileSettingGroup.pfd is 452257 bytes, above the limit of 452256; its "
+         u"default is used and stored"},
         {"default profile file in a named folder", file_stored(folder), nullptr,
          u"Profile file " + folder + u"\\Profile1.pfd is missing; its default was written there"},
         {"default profile file for an empty path", file_stored(u""), nullptr,

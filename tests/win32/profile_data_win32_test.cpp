@@ -307,18 +307,23 @@ TEST(Win32KeyedStore, ReadsValuesByKindAndRoundTripsBinary) {
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"text", REG_SZ, L"x", 4);
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"multi", REG_MULTI_SZ, L"a\0", 6);
 
-    const StoredValue bin = store.ReadValue(StoreRoot::CurrentUser, key16, u"BIN");
+    const StoredValue bin = store.ReadValue(StoreRoot::CurrentUser, key16, u"BIN", 1024);
     EXPECT_EQ(bin.status, StoredValue::Status::Found);
     EXPECT_EQ(bin.kind, StoredValueKind::Binary);
     EXPECT_EQ(bin.data, image);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"num").kind,
+    const StoredValue limited = store.ReadValue(StoreRoot::CurrentUser, key16, u"bin", 5);
+    EXPECT_EQ(limited.status, StoredValue::Status::TooLarge);
+    EXPECT_EQ(limited.size, image.size());
+    EXPECT_TRUE(limited.data.empty());
+    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"num", 1024).kind,
               StoredValueKind::Integer32);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"text").kind, StoredValueKind::Text);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"multi").kind,
+    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"text", 1024).kind,
+              StoredValueKind::Text);
+    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"multi", 1024).kind,
               StoredValueKind::Other);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"missing").status,
+    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"missing", 1024).status,
               StoredValue::Status::NoValue);
-    EXPECT_EQ(store.ReadValue(StoreRoot::None, key16, u"bin").status,
+    EXPECT_EQ(store.ReadValue(StoreRoot::None, key16, u"bin", 1024).status,
               StoredValue::Status::KeyUnavailable);
     EXPECT_FALSE(store.WriteBinaryValue(StoreRoot::None, key16, u"bin", image));
     RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
