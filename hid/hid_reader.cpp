@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
+#include <iterator>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -39,22 +42,43 @@ ReaderStep DecideAfterRead(const HidReadResult& result, bool stop_requested) {
     return ReaderStep::End;
 }
 
-// What a reader shares with the deliveries it posts to the main thread. A posted delivery keeps
-// this block alive, so one that runs after its reader was stopped and freed finds the stop flag
-// here and drops the report without touching the reader.
+std::size_t QueuedReportCapacity(std::size_t report_length) {
+    if (report_length == 0) {
+        return 1;
+    }
+    return std::clamp<std::size_t>(kMaxQueuedReportBytes / report_length, 1, kMaxQueuedReports);
+}
+
+namespace {
+
+// A report copied for the main thread: the identifier byte and the data, as many bytes as were
+// read, and the button usages the device listed for it.
+struct QueuedReport {
+    std::vector<std::uint8_t> bytes;
+    std::optional<std::vector<std::uint16_t>> usages;
+};
+
+}  // namespace
+
+// What a reader shares with the drains it posts to the main thread. A posted drain keeps this
+// block alive, so one that runs after its reader was stopped and freed finds the stop flag here
+// and drops the reports without touching the reader.
 struct TuiHidDeviceReadThread::Shared {
     ReaderInterface target;
     ReaderEvents events;
     std::size_t max_usages = 0;
-    std::vector<std::uint8_t> report;  // one input report, read into again and again
-    // The report being delivered. The reader writes them only while no delivery is outstanding.
-    std::size_t size = 0;
-    std::optional<std::vector<std::uint16_t>> usages;
+    std::size_t capacity = 1;
 
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed;  // stop was asked, or the main thread took the queue
     bool stop_requested = false;
-    bool delivered = false;
+    // The reports the reader has queued; a drain is posted whenever it stops being empty, and
+    // only a drain empties it, so at most one drain is pending at a time.
+    std::deque<QueuedReport> queue;
+    // Main thread only: the reports a drain took and has not raised yet. A handler that runs a
+    // nested message loop may run the next drain inside the current one; that drain goes on with
+    // these first, so the order holds.
+    std::deque<QueuedReport> taken;
 
     bool StopRequested() {
         const std::lock_guard lock(mutex);
@@ -64,33 +88,46 @@ struct TuiHidDeviceReadThread::Shared {
         std::unique_lock lock(mutex);
         changed.wait(lock, [this] { return stop_requested; });
     }
-    // Reader thread: false when stopped before the main thread ran the delivery.
-    bool WaitUntilDelivered() {
+
+    enum class Queued : std::uint8_t { First, Behind, Stopped };
+    // Reader thread: appends a report once there is room. First when the queue was empty (the
+    // caller posts a drain), Stopped when the reader was stopped first (the report is dropped).
+    Queued Enqueue(QueuedReport report) {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return delivered || stop_requested; });
-        return !stop_requested;
+        changed.wait(lock, [this] { return stop_requested || queue.size() < capacity; });
+        if (stop_requested) {
+            return Queued::Stopped;
+        }
+        queue.push_back(std::move(report));
+        return queue.size() == 1 ? Queued::First : Queued::Behind;
     }
-    void MarkDelivered() {
+
+    // Main thread, from the posted task: takes the queue and raises its reports in order until
+    // they are done or a handler stopped the reader; then the rest are dropped.
+    void Drain() {
         {
             const std::lock_guard lock(mutex);
-            delivered = true;
+            std::ranges::move(queue, std::back_inserter(taken));
+            queue.clear();
         }
-        changed.notify_all();
-    }
-    // Main thread, from the posted task.
-    void RunDelivery() {
-        struct Done {
-            Shared& shared;
-            ~Done() { shared.MarkDelivered(); }
-        } done{*this};
-        if (!StopRequested()) {
-            Raise();
+        changed.notify_all();  // room for a reader that waits
+        while (!taken.empty()) {
+            if (StopRequested()) {
+                taken.clear();
+                return;
+            }
+            const QueuedReport report = std::move(taken.front());
+            taken.pop_front();
+            Raise(report.bytes, report.usages);
         }
     }
-    // OnData, then OnParsedData unless a handler stopped the reader meanwhile.
-    void Raise() {
+
+    // OnData, then OnParsedData unless a handler stopped the reader meanwhile. `report`: the
+    // identifier byte and the data, at least one byte.
+    void Raise(std::span<const std::uint8_t> report,
+               const std::optional<std::vector<std::uint16_t>>& usages) {
         const std::uint8_t report_id = report[0];
-        const auto data_size = static_cast<std::uint16_t>(size - 1);
+        const auto data_size = static_cast<std::uint16_t>(report.size() - 1);
         if (events.on_data) {
             events.on_data(target.device_id, target.device_path, report_id, report.data() + 1,
                            data_size);
@@ -116,8 +153,9 @@ TuiHidDeviceReadThread::TuiHidDeviceReadThread(ReaderPorts ports, ReaderInterfac
         return;
     }
     if (const auto queried = device_->Capabilities(); queried.capabilities) {
-        shared_->report.resize(queried.capabilities->input_report_length);
+        report_.resize(queried.capabilities->input_report_length);
     }
+    shared_->capacity = QueuedReportCapacity(report_.size());
     shared_->max_usages = device_->MaxButtonUsages();
     thread_ = std::thread([this] {
         Run();
@@ -144,15 +182,14 @@ void TuiHidDeviceReadThread::RequestStop() {
 }
 
 void TuiHidDeviceReadThread::Run() {
-    std::vector<std::uint8_t>& report = shared_->report;
-    if (report.empty()) {
+    if (report_.empty()) {
         shared_->WaitForStop();  // no report length: nothing can be read
         return;
     }
     int failed_in_a_row = 0;
     while (!shared_->StopRequested()) {
-        std::ranges::fill(report, std::uint8_t{0});
-        const HidReadResult result = device_->Read(report);
+        std::ranges::fill(report_, std::uint8_t{0});
+        const HidReadResult result = device_->Read(report_);
         failed_in_a_row = result.status == HidReadResult::Status::Failed ? failed_in_a_row + 1 : 0;
         if (failed_in_a_row == kMaxFailedReadsInARow) {
             // A device that fails every read at once would keep this thread busy: it rests
@@ -164,7 +201,7 @@ void TuiHidDeviceReadThread::Run() {
         }
         switch (DecideAfterRead(result, shared_->StopRequested())) {
             case ReaderStep::Deliver:
-                if (!Deliver(std::min(result.size, report.size()))) {
+                if (!Deliver(std::min(result.size, report_.size()))) {
                     return;
                 }
                 break;
@@ -182,27 +219,29 @@ void TuiHidDeviceReadThread::Run() {
     }
 }
 
-// Raises the handlers for the report of `size` bytes (at least 1, at most the buffer) and
-// returns when they ran; false when the reader must end (stopped, or the main loop took no task).
+// Hands the report of `size` bytes (at least 1, at most the buffer) to the handlers: at once with
+// fast delivery, else queued for the main thread. False when the reader must end (stopped, or
+// the main loop took no task).
 bool TuiHidDeviceReadThread::Deliver(std::size_t size) {
     Shared& shared = *shared_;
-    shared.size = size;
-    shared.usages.reset();
+    std::optional<std::vector<std::uint16_t>> usages;
     if (shared.events.on_parsed_data) {
-        shared.usages = device_->ButtonUsages(shared.report);
+        usages = device_->ButtonUsages(report_);
     }
+    const std::span<const std::uint8_t> report(report_.data(), size);
     if (shared.events.fast_on_data) {
-        shared.Raise();
+        shared.Raise(report, usages);
         return true;
     }
-    {
-        const std::lock_guard lock(shared.mutex);
-        shared.delivered = false;
+    switch (shared.Enqueue({{report.begin(), report.end()}, std::move(usages)})) {
+        case Shared::Queued::First:
+            return main_loop_.PostTask([keep = shared_] { keep->Drain(); });
+        case Shared::Queued::Behind:
+            return true;
+        case Shared::Queued::Stopped:
+            return false;
     }
-    if (!main_loop_.PostTask([keep = shared_] { keep->RunDelivery(); })) {
-        return false;
-    }
-    return shared.WaitUntilDelivered();
+    return false;
 }
 
 void TuiHidDeviceReadThread::ReportDeviceGone() const {

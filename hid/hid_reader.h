@@ -4,8 +4,11 @@
 //
 // Threads: construction, RequestStop, Ended and destruction on the component's thread (the main
 // thread). The reader's own thread calls Read and ButtonUsages on its device, and raises
-// OnDeviceNotConnected, and with fast delivery OnData and OnParsedData too. Otherwise OnData and
-// OnParsedData run on the main thread, in a task posted to the main loop, while the reader waits.
+// OnDeviceNotConnected, and with fast delivery OnData and OnParsedData too. Otherwise the reader
+// copies each report, with its button usages, into a bounded queue and reads on at once; when the
+// queue stops being empty it posts one task to the main loop, which takes everything queued and
+// raises OnData and OnParsedData for each report in order, on the main thread. The reader never
+// waits for the main thread, except for room in a full queue (see QueuedReportCapacity).
 
 #include <atomic>
 #include <cstddef>
@@ -14,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "hid/button_usages.h"
 #include "hid/hid_records.h"
@@ -26,6 +30,16 @@ namespace korv {
 // The debugger text of a device that went away while a read waited.
 inline constexpr std::u16string_view kDeviceNotConnectedTrace =
     u"ERROR_DEVICE_NOT_CONNECTED++++++++++++++++";
+
+// How many reports a reader queues for the main thread: kMaxQueuedReports, fewer for long reports
+// so that the queue holds at most kMaxQueuedReportBytes, and always at least one. The main
+// thread takes the queue as a whole, so a reader holds at most twice that: the batch being
+// raised and the queue filling behind it. A reader whose queue is full waits, without reading,
+// until the main thread takes the queue or the reader is stopped: no report is dropped by the
+// reader, and what arrives meanwhile waits in the device's own buffer.
+inline constexpr std::size_t kMaxQueuedReports = 256;
+inline constexpr std::size_t kMaxQueuedReportBytes = 64 * 1024;
+[[nodiscard]] std::size_t QueuedReportCapacity(std::size_t report_length);
 
 // What a reader does after a read returned.
 enum class ReaderStep : std::uint8_t {
@@ -70,8 +84,10 @@ class TuiHidDeviceReadThread {
     TuiHidDeviceReadThread(const TuiHidDeviceReadThread&) = delete;
     TuiHidDeviceReadThread& operator=(const TuiHidDeviceReadThread&) = delete;
 
-    // Asks the thread to end without waiting for it: cancels the pending read and abandons a
-    // delivery that the main thread has not run yet (it will be dropped when it runs).
+    // Asks the thread to end without waiting for it: cancels the pending read, wakes a reader
+    // that waits for room, and abandons the reports that the main thread has not raised yet
+    // (a posted task drops them when it runs; one that runs now raises no further handler
+    // after the one that stopped the reader).
     void RequestStop();
 
     // Whether the thread has ended (by itself or after RequestStop), so that joining is at once.
@@ -88,6 +104,7 @@ class TuiHidDeviceReadThread {
     const DebugOutput& debug_;
     std::shared_ptr<Shared> shared_;
     std::unique_ptr<HidDevice> device_;
+    std::vector<std::uint8_t> report_;  // the one read buffer, read into again and again
     std::atomic<bool> ended_ = false;
     std::thread thread_;
 };

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -313,21 +314,26 @@ class Win32HidDevice : public HidDevice {
         if (!read_done_.Valid() || !cancel_.Valid())
             return ReadOutcome(HidReadResult::Status::Refused, "CreateEventW",
                                ERROR_INVALID_HANDLE);
-        if (WaitForSingleObject(cancel_.Get(), 0) == WAIT_OBJECT_0)
+        // The flag, not the event: no call into the system per report for it.
+        if (cancelled_.load())
             return Cancelled();
         OVERLAPPED overlapped{};
         overlapped.hEvent = read_done_.Get();
-        if (!ReadFile(handle_.Get(), buffer.data(), ClampedLength(buffer.size()), nullptr,
-                      &overlapped)) {
-            const DWORD error = GetLastError();
-            // A message longer than the buffer may complete at once with ERROR_MORE_DATA.
-            if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA)
-                return ReadOutcome(HidReadResult::Status::Refused, "ReadFile", error);
+        if (ReadFile(handle_.Get(), buffer.data(), ClampedLength(buffer.size()), nullptr,
+                     &overlapped)) {
+            return Outcome(overlapped);  // completed at once: nothing to wait for
         }
+        const DWORD error = GetLastError();
+        // A message longer than the buffer may complete at once with ERROR_MORE_DATA.
+        if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA)
+            return ReadOutcome(HidReadResult::Status::Refused, "ReadFile", error);
         return Complete(overlapped);
     }
 
-    void CancelRead() override { SetEvent(cancel_.Get()); }
+    void CancelRead() override {
+        cancelled_ = true;
+        SetEvent(cancel_.Get());
+    }
 
     std::optional<HidFailure> Write(std::span<const std::uint8_t> report) override {
         OVERLAPPED overlapped{};
@@ -375,6 +381,11 @@ class Win32HidDevice : public HidDevice {
     HidReadResult Complete(OVERLAPPED& overlapped) {
         if (!WaitForRead(overlapped))
             return Cancelled();
+        return Outcome(overlapped);
+    }
+
+    // The outcome of a read that has completed.
+    HidReadResult Outcome(OVERLAPPED& overlapped) {
         DWORD bytes = 0;
         if (GetOverlappedResult(handle_.Get(), &overlapped, &bytes, FALSE)) {
             HidReadResult result;
@@ -414,7 +425,8 @@ class Win32HidDevice : public HidDevice {
     UniqueHandle handle_;
     bool overlapped_;
     UniqueHandle read_done_;
-    UniqueHandle cancel_;
+    UniqueHandle cancel_;                  // wakes a waiting read
+    std::atomic<bool> cancelled_ = false;  // ends every later read before it starts
 };
 
 // Owns preparsed data; the libraries stay loaded while it lives.

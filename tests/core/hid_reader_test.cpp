@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -140,10 +141,22 @@ class HidReaderTest : public ::testing::Test {
                                      std::vector<std::u16string> ids = {u"HID\\MOUSE"}) {
         return interfaces_.Add(std::move(path), std::move(ids), kMouseCaps);
     }
-    // Runs the delivery that the next reader posts to the main thread.
+    // Runs the one task that a reader posts to the main thread for a report read alone.
     void RunNextDelivery() {
         ASSERT_TRUE(loop_.WaitForTasks(1, kWait));
         EXPECT_EQ(loop_.RunPending(), 1u);
+    }
+    // Runs the tasks the readers post, as they come, until `count` reports were delivered in all.
+    void RunDeliveriesUntil(std::size_t count) {
+        while (seen_.Deliveries().size() < count) {
+            ASSERT_TRUE(loop_.WaitForTasks(1, kWait));
+            loop_.RunPending();
+        }
+    }
+    // Waits until the reader of `path` has returned from `reads` reads and handed their reports
+    // on: it has started the read after them.
+    void WaitUntilRead(std::u16string_view path, int reads) {
+        ASSERT_TRUE(Eventually([&] { return interfaces_.ReadsStarted(path) == reads + 1; }));
     }
     Delivery OnMain(std::u16string id, std::u16string path, std::uint8_t report_id, Bytes data) {
         return {std::move(id), std::move(path), report_id, std::move(data), main_thread_};
@@ -180,22 +193,23 @@ TEST_F(HidReaderTest, OneReaderPerMatchingInterfaceWithItsOwnPathAndFirstId) {
     }
 }
 
-TEST_F(HidReaderTest, ReportsReachTheMainThreadInOrderAndEmptyReadsRaiseNothing) {
+TEST_F(HidReaderTest, ReportsQueuedMeanwhileReachTheMainThreadInOrderInOneTask) {
     AddMouse(u"mouse");
     hid_->HidFindAndReadDevice(kMouse, u"*");
     for (const Bytes& report :
          {Bytes{}, Bytes{7, 1, 2, 3, 4, 5, 6, 7}, Bytes{8, 2, 9}, Bytes{}, Bytes{0, 4}}) {
         interfaces_.PushReport(u"mouse", report);
     }
-    EXPECT_TRUE(seen_.Deliveries().empty());  // nothing until the main thread runs it
-    RunNextDelivery();
-    RunNextDelivery();
-    RunNextDelivery();
+    WaitUntilRead(u"mouse", 5);               // the reader did not wait for the main thread
+    EXPECT_TRUE(seen_.Deliveries().empty());  // nothing until the main thread runs the task
+    EXPECT_EQ(loop_.RunPending(), 1u);
     EXPECT_EQ(seen_.Deliveries(),
               (std::vector{OnMain(u"HID\\MOUSE", u"mouse", 7, {1, 2, 3, 4, 5, 6, 7}),
                            OnMain(u"HID\\MOUSE", u"mouse", 8, {2, 9}),
-                           OnMain(u"HID\\MOUSE", u"mouse", 0, {4})}));
-    ASSERT_TRUE(interfaces_.WaitForWaitingReads(u"mouse", 1, kWait));
+                           OnMain(u"HID\\MOUSE", u"mouse", 0, {4})}));  // empty reads: nothing
+    interfaces_.PushReport(u"mouse", {9});
+    RunNextDelivery();  // a report after the queue was taken brings a task of its own
+    EXPECT_EQ(seen_.Deliveries().size(), 4u);
     EXPECT_EQ(loop_.PendingTasks(), 0u);
 }
 
@@ -208,9 +222,7 @@ TEST_F(HidReaderTest, ShortAndLongReportsStayInsideTheBuffer) {
     interfaces_.PushRead(u"mouse", {{Status::Report, 70000, {}}, {}, {}});
     interfaces_.PushReport(u"mouse", {7});
     interfaces_.PushReport(u"mouse", {8, 1});
-    for (int i = 0; i < 4; ++i) {
-        RunNextDelivery();
-    }
+    RunDeliveriesUntil(4);
     const auto deliveries = seen_.Deliveries();
     ASSERT_EQ(deliveries.size(), 4u);
     EXPECT_EQ(deliveries[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7}));  // Size 7: clamped
@@ -287,7 +299,7 @@ TEST_F(HidReaderTest, HidStopReadAbandonsADeliveryThatTheMainThreadHasNotRun) {
     EXPECT_TRUE(seen_.Deliveries().empty());
 }
 
-TEST_F(HidReaderTest, HidStopReadFromInsideOnData) {
+TEST_F(HidReaderTest, HidStopReadFromInsideOnDataDropsTheRestOfTheQueue) {
     hid_->OnData = [this](auto... args) {
         seen_.Data(args...);
         hid_->HidStopRead();
@@ -295,11 +307,98 @@ TEST_F(HidReaderTest, HidStopReadFromInsideOnData) {
     hid_->OnParsedData = [this](auto, auto, auto, std::uint32_t data) { seen_.Parsed(data); };
     AddMouse(u"mouse").max_button_usages = 4;
     hid_->HidFindAndReadDevice(kMouse, u"*");
-    interfaces_.PushReport(u"mouse", {7, 1}, Usages{3});
-    RunNextDelivery();
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        interfaces_.PushReport(u"mouse", {7, i}, Usages{3});
+    }
+    WaitUntilRead(u"mouse", 3);
+    EXPECT_EQ(loop_.RunPending(), 1u);
     ExpectNothingLeft();
-    EXPECT_EQ(seen_.Deliveries().size(), 1u);
+    EXPECT_EQ(seen_.Deliveries(), std::vector{OnMain(u"HID\\MOUSE", u"mouse", 7, {1})});
     EXPECT_TRUE(seen_.ButtonData().empty());  // the stopped reader raises nothing more
+    EXPECT_EQ(loop_.RunPending(), 0u);
+}
+
+// A handler that runs the main loop (as a modal window does) runs the task of reports read
+// meanwhile inside the current one: the reports taken before them still come first.
+TEST_F(HidReaderTest, AHandlerThatRunsTheMainLoopKeepsTheOrder) {
+    hid_->OnData = [this](auto... args) {
+        seen_.Data(args...);
+        if (seen_.Deliveries().size() == 1) {
+            interfaces_.PushReport(u"mouse", {7, 3});
+            ASSERT_TRUE(loop_.WaitForTasks(1, kWait));
+            EXPECT_EQ(loop_.RunPending(), 1u);
+        }
+    };
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    interfaces_.PushReport(u"mouse", {7, 1});
+    interfaces_.PushReport(u"mouse", {7, 2});
+    WaitUntilRead(u"mouse", 2);
+    EXPECT_EQ(loop_.RunPending(), 1u);
+    const auto deliveries = seen_.Deliveries();
+    ASSERT_EQ(deliveries.size(), 3u);
+    for (std::uint8_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(deliveries[i].data, Bytes{static_cast<std::uint8_t>(i + 1)});
+    }
+}
+
+// A full queue: the reader waits for the main thread before it reads on, and loses nothing.
+struct FullQueueCase {
+    std::uint16_t report_length;
+    std::size_t capacity;
+};
+
+void PrintTo(const FullQueueCase& c, std::ostream* out) {
+    *out << "report length " << c.report_length;
+}
+
+class HidReaderFullQueueTest : public HidReaderTest,
+                               public ::testing::WithParamInterface<FullQueueCase> {};
+
+TEST_P(HidReaderFullQueueTest, TheReaderWaitsForRoomAndLosesNothing) {
+    const auto [length, capacity] = GetParam();
+    EXPECT_EQ(QueuedReportCapacity(length), capacity);
+    interfaces_.Add(u"mouse", {u"HID\\MOUSE"}, HidCapabilities{1, 0xFFA0, length, 8, 0});
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    const std::size_t total = capacity + 3;
+    const auto numbered = [](std::size_t i) {  // the report's number, in two bytes
+        return Bytes{static_cast<std::uint8_t>(i & 0xFF), static_cast<std::uint8_t>(i >> 8)};
+    };
+    for (std::size_t i = 0; i < total; ++i) {
+        Bytes report = numbered(i);
+        report.insert(report.begin(), 7);
+        interfaces_.PushReport(u"mouse", report);
+    }
+    // A full queue, and the next report in the reader's hands: it reads no further.
+    WaitUntilRead(u"mouse", static_cast<int>(capacity));
+    EXPECT_EQ(loop_.PendingTasks(), 1u);
+    EXPECT_EQ(loop_.RunPending(), 1u);
+    EXPECT_EQ(seen_.Deliveries().size(), capacity);
+    RunDeliveriesUntil(total);
+    const auto deliveries = seen_.Deliveries();
+    ASSERT_EQ(deliveries.size(), total);
+    for (std::size_t i = 0; i < total; ++i) {
+        EXPECT_EQ(deliveries[i].data, numbered(i)) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ByReportLength, HidReaderFullQueueTest,
+                         ::testing::Values(FullQueueCase{8, kMaxQueuedReports},
+                                           FullQueueCase{16384, 4},  // bounded by the bytes
+                                           FullQueueCase{65535, 1}));
+
+TEST_F(HidReaderTest, HidStopReadEndsAReaderThatWaitsForRoom) {
+    interfaces_.Add(u"mouse", {}, HidCapabilities{1, 0xFFA0, 65535, 8, 0});  // room for one
+    hid_->HidFindAndReadDevice(kMouse, u"*");
+    for (std::uint8_t i = 0; i < 3; ++i) {
+        interfaces_.PushReport(u"mouse", {7, i});
+    }
+    WaitUntilRead(u"mouse", 1);  // the queue is full, the second report waits for room
+    hid_->HidStopRead();
+    ExpectNothingLeft();
+    hid_.reset();
+    EXPECT_EQ(loop_.RunPending(), 1u);  // the stale task drops the queued report
+    EXPECT_TRUE(seen_.Deliveries().empty());
 }
 
 TEST_F(HidReaderTest, FastOnDataDeliversOnTheReaderThread) {

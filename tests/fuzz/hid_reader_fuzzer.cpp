@@ -7,10 +7,13 @@
 // failed reads deliver nothing, the reader ends as the read outcomes say, and the parsed button
 // data names a usage that really changed.
 //
-// Each execution is deterministic: the reads are scripted before the reader starts, this thread
-// runs one delivery at a time while the reader waits for it, and waits for the reader to end by
-// itself where it must. (After a read refused for an unknown reason the reader waits for the
-// stop, which may reach it a moment before or after that read: nothing is delivered either way.)
+// Each execution delivers the same: the reads are scripted before the reader starts, and this
+// thread runs the tasks the reader posts until every expected report arrived (how many reports
+// each task raises depends on how far the reader got, and a long input report length leaves
+// room for a single queued report, so the reader also waits for room), then waits for the
+// reader to end by itself where it must. (After a read refused for an unknown reason the reader
+// waits for the stop, which may reach it a moment before or after that read: nothing is
+// delivered either way.)
 //
 // An input is the set-up (DispatchSetup), the input report length (16 bits), the most button
 // usages (8 bits), then scripted reads until it ends, each:
@@ -186,12 +189,16 @@ void Script(fake::FakeHidInterfaces& interfaces, std::vector<ScriptedRead> reads
     interfaces.Unplug(kPath);
 }
 
-// Runs the expected deliveries one at a time as the main loop would, then lets the reader end.
-void RunDeliveries(fake::FakeMainLoop& loop, TuiHIDData& hid_data, const Expectation& expected) {
+// Runs the reader's tasks as the main loop would until the expected reports were delivered,
+// each task raising one report or more, then lets the reader end.
+void RunDeliveries(fake::FakeMainLoop& loop, TuiHIDData& hid_data, const Expectation& expected,
+                   const std::vector<Delivery>& delivered) {
     hid_data.HidFindAndReadDevice(kMouseVendorCollection, u"*");
-    for (std::size_t n = 0; n < expected.deliveries.size(); ++n) {
+    while (delivered.size() < expected.deliveries.size()) {
+        const std::size_t before = delivered.size();
         FUZZ_CHECK(loop.WaitForTasks(1, kHang));
         FUZZ_CHECK(loop.RunPending() == 1);
+        FUZZ_CHECK(delivered.size() > before);
     }
     if (expected.ending != Ending::NotByItself) {
         WaitUntilEnded(hid_data);
@@ -232,7 +239,7 @@ void Run(InputReader& input) {
     };
     hid_data.OnDeviceNotConnected = [&](std::u16string_view, std::u16string_view) { ++gone; };
 
-    RunDeliveries(loop, hid_data, expected);
+    RunDeliveries(loop, hid_data, expected, delivered);
     FUZZ_CHECK(delivered == expected.deliveries);
     FUZZ_CHECK(gone == (expected.ending == Ending::DeviceGone ? 1 : 0));
     rig.HandlePostedEvents();
