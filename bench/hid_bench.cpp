@@ -1,10 +1,15 @@
 // The monitor's HID figures on Windows (or Wine), in one run:
-//  1. the floor: a message-mode named pipe's write-to-read latency, with a server thread that
-//     writes and a client that waits for an overlapped read and a stop event together, as the
-//     monitor's reader does;
+//  1. two floors, each a message-mode named pipe written by a server thread and read by a
+//     client thread that waits for an overlapped read and a stop event together, as the
+//     monitor's reader does: the pipe floor, until the read completes; and the design floor,
+//     which adds the handovers the monitor's design needs at the least: the reader thread posts
+//     the report (PostMessageW) to a hidden window of the main thread's GetMessageW loop, which
+//     posts it once more to that window, until that second message is handled. Each prints its
+//     median and 90th percentile;
 //  2. the monitor's path: the same kind of write, of a button-4 key report, through the real
 //     reader, main loop, report dispatcher and window message, until the mute toggle is asked
-//     for (the Core Audio toggle itself is monitor_bench's figure);
+//     for (the Core Audio toggle itself is monitor_bench's figure), beside both floors with
+//     the ratios of the medians;
 //  3. throughput: 8000 reports a second for 10 s through the same path: reports written,
 //     delivered and lost, and the CPU time of the monitor's threads; then the same rate on a
 //     bare overlapped reader of a pipe, which shows what the pipe alone costs.
@@ -19,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -65,7 +71,12 @@ constexpr std::uint8_t kIgnoredReportId = 9;          // a report the dispatcher
 constexpr std::size_t kMicMuteButton = 4;
 // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, which older headers lack.
 constexpr DWORD kHighResolutionTimer = 0x00000002;
-constexpr wchar_t kWindowClass[] = L"KorvHidBenchWindow";
+constexpr wchar_t kDispatchWindowClass[] = L"KorvHidBenchWindow";
+constexpr wchar_t kDesignFloorWindowClass[] = L"KorvHidBenchFloorWindow";
+// The design floor's messages: the reader thread hands a report over, then the main thread posts
+// it once more to its own window.
+constexpr UINT kReportHandedOver = WM_APP + 1;
+constexpr UINT kReportPosted = WM_APP + 2;
 
 using Report = std::array<std::uint8_t, kReportBytes>;
 constexpr Report kButton4Down{kKeyReportId, 0x10, 0, 0, 0, 0, 0, 0};
@@ -87,9 +98,21 @@ std::wstring PipePath(const std::wstring& name) {
     return L"\\\\.\\pipe\\" + name;
 }
 
-double Median(std::vector<double> values) {
+// The value below which `fraction` of the values lie (0.5: the median).
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
+    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size()));
+    return values[std::min(index, values.size() - 1)];
+}
+
+double Median(std::vector<double> values) {
+    return Percentile(std::move(values), 0.5);
+}
+
+double P90(std::vector<double> values) {
+    return Percentile(std::move(values), 0.9);
 }
 
 Clock::rep Now() {
@@ -217,13 +240,21 @@ struct Series {
     const char* error = nullptr;
 };
 
-Series MeasureFloor(int samples) {
-    const std::wstring path = PipePath(PipeName(L"floor"));
-    PipePair pair{CreatePipeInstance(path), {}};
+// A floor's pipe with its client connected; the reason when it cannot be had.
+const char* ConnectFloorPipe(const wchar_t* purpose, PipePair& pair) {
+    const std::wstring path = PipePath(PipeName(purpose));
+    pair.server = CreatePipeInstance(path);
     if (!pair.server.Valid())
-        return {{}, "the floor's named pipe cannot be created"};
+        return "the floor's named pipe cannot be created";
     if (!ConnectClient(pair, path))
-        return {{}, "the floor's named pipe cannot be opened by its client"};
+        return "the floor's named pipe cannot be opened by its client";
+    return nullptr;
+}
+
+Series MeasureFloor(int samples) {
+    PipePair pair;
+    if (const char* error = ConnectFloorPipe(L"floor", pair))
+        return {{}, error};
     FloorLink link;
     std::thread writer([&] { WriteFloorReports(pair.server.Get(), link, samples); });
     Series series{ReadFloorReports(pair.client.Get(), link, samples)};
@@ -232,6 +263,146 @@ Series MeasureFloor(int samples) {
     if (static_cast<int>(series.times.size()) < samples)
         series.error = "the floor's pipe stopped delivering";
     return series;
+}
+
+// ---- Hidden windows and the message loop
+
+// A hidden top-level window of its own class, as the monitor's window is; its procedure finds
+// what it serves attached to it.
+class HiddenWindow {
+  public:
+    HiddenWindow(const wchar_t* class_name, WNDPROC procedure) {
+        const HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSW window_class{};
+        window_class.lpfnWndProc = procedure;
+        window_class.hInstance = instance;
+        window_class.lpszClassName = class_name;
+        RegisterClassW(&window_class);
+        window_ = CreateWindowExW(WS_EX_TOOLWINDOW, class_name, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, instance, nullptr);
+    }
+    ~HiddenWindow() {
+        if (window_ != nullptr)
+            DestroyWindow(window_);
+    }
+    HiddenWindow(const HiddenWindow&) = delete;
+    HiddenWindow& operator=(const HiddenWindow&) = delete;
+
+    HWND Get() const { return window_; }
+    void Attach(void* owner) const {
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+    }
+
+  private:
+    HWND window_ = nullptr;
+};
+
+template <typename Owner>
+Owner* AttachedTo(HWND window) {
+    return reinterpret_cast<Owner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void RunMessageLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// ---- 1. The design floor
+
+// A report carried whole in a message's WPARAM.
+WPARAM Packed(const Report& report) {
+    return static_cast<WPARAM>(std::bit_cast<std::uint64_t>(report));
+}
+
+// The design floor's series, from the write until the second message is handled, and its two
+// parts: until the reader thread's message is handled, and from there.
+struct DesignFloorSeries {
+    Series total;
+    std::vector<double> until_handover;
+    std::vector<double> handover_to_second;
+};
+
+// The main thread's side of the design floor. Main thread only, apart from the link.
+struct DesignFloorState {
+    FloorLink& link;
+    Clock::rep handed_over_at = 0;
+    DesignFloorSeries series;
+};
+
+void TakeDesignFloorSample(DesignFloorState& state) {
+    const Clock::rep now = Now();
+    const Clock::rep written_at = state.link.written_at;
+    state.series.total.times.push_back(MicrosBetween(written_at, now));
+    state.series.until_handover.push_back(MicrosBetween(written_at, state.handed_over_at));
+    state.series.handover_to_second.push_back(MicrosBetween(state.handed_over_at, now));
+    SetEvent(state.link.sampled.Get());
+}
+
+// Posts a handed-over report once more to the same window, and takes the time when that message
+// is handled; WM_CLOSE ends the thread's message loop.
+LRESULT CALLBACK DesignFloorWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* state = AttachedTo<DesignFloorState>(window);
+    if (state != nullptr && message == kReportHandedOver) {
+        state->handed_over_at = Now();
+        PostMessageW(window, kReportPosted, wparam, 0);
+        return 0;
+    }
+    if (state != nullptr && message == kReportPosted) {
+        // A report that arrived changed is not answered: the writer's wait then fails the run.
+        if (wparam == Packed(kButton4Down))
+            TakeDesignFloorSample(*state);
+        return 0;
+    }
+    if (message == WM_CLOSE) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The design floor's reader thread: each report read goes to the main thread by one
+// PostMessageW, as the monitor's reader wakes its main loop.
+void HandOverReports(HANDLE client, HWND window, HANDLE stop) {
+    const UniqueHandle read_done = NewEvent(true);
+    Report buffer{};
+    while (ReadOne(client, read_done.Get(), stop, buffer)) {
+        if (!PostMessageW(window, kReportHandedOver, Packed(buffer), 0))
+            return;
+    }
+}
+
+DesignFloorSeries FailedDesignFloor(const char* error) {
+    DesignFloorSeries series;
+    series.total.error = error;
+    return series;
+}
+
+// A writer thread and a reader thread as for the floor; this thread runs the message loop.
+DesignFloorSeries MeasureDesignFloor(int samples) {
+    PipePair pair;
+    if (const char* error = ConnectFloorPipe(L"design-floor", pair))
+        return FailedDesignFloor(error);
+    FloorLink link;
+    DesignFloorState state{link, 0, {}};
+    const HiddenWindow window(kDesignFloorWindowClass, DesignFloorWindowProc);
+    if (window.Get() == nullptr)
+        return FailedDesignFloor("the design floor's window cannot be created");
+    window.Attach(&state);
+    std::thread reader([&] { HandOverReports(pair.client.Get(), window.Get(), link.stop.Get()); });
+    std::thread writer([&] {
+        WriteFloorReports(pair.server.Get(), link, samples);
+        PostMessageW(window.Get(), WM_CLOSE, 0, 0);
+    });
+    RunMessageLoop();
+    writer.join();
+    reader.join();
+    window.Attach(nullptr);
+    if (static_cast<int>(state.series.total.times.size()) < samples)
+        state.series.total.error = "the design floor's messages stopped arriving";
+    return std::move(state.series);
 }
 
 // ---- 2. and 3. The monitor's side
@@ -252,8 +423,7 @@ class TimedMicrophone : public Microphone {
 // A hidden top-level window that hands UM_MONITOR_EVENT to the dispatcher, as the monitor's
 // window does; WM_CLOSE ends the thread's message loop.
 LRESULT CALLBACK DispatchWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* dispatcher =
-        reinterpret_cast<ReportDispatcher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* dispatcher = AttachedTo<ReportDispatcher>(window);
     if (message == UM_MONITOR_EVENT && dispatcher != nullptr) {
         dispatcher->WMMonitorEvent(wparam, lparam);
         return 0;
@@ -264,34 +434,6 @@ LRESULT CALLBACK DispatchWindowProc(HWND window, UINT message, WPARAM wparam, LP
     }
     return DefWindowProcW(window, message, wparam, lparam);
 }
-
-class DispatchWindow {
-  public:
-    DispatchWindow() {
-        const HINSTANCE instance = GetModuleHandleW(nullptr);
-        WNDCLASSW window_class{};
-        window_class.lpfnWndProc = DispatchWindowProc;
-        window_class.hInstance = instance;
-        window_class.lpszClassName = kWindowClass;
-        RegisterClassW(&window_class);
-        window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0,
-                                  nullptr, nullptr, instance, nullptr);
-    }
-    ~DispatchWindow() {
-        if (window_ != nullptr)
-            DestroyWindow(window_);
-    }
-    DispatchWindow(const DispatchWindow&) = delete;
-    DispatchWindow& operator=(const DispatchWindow&) = delete;
-
-    HWND Get() const { return window_; }
-    void Attach(ReportDispatcher* dispatcher) const {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dispatcher));
-    }
-
-  private:
-    HWND window_ = nullptr;
-};
 
 SimulatedHidInterface BenchInterface(const std::wstring& pipe_name) {
     SimulatedHidInterface simulated;
@@ -367,7 +509,7 @@ class MonitorSide {
     win32::Win32MainLoop main_loop_;
     win32::Win32HidInterfaces interfaces_;
     std::unique_ptr<TDM> dm_;
-    DispatchWindow window_;
+    HiddenWindow window_{kDispatchWindowClass, DispatchWindowProc};
     std::unique_ptr<ReportDispatcher> dispatcher_;
     std::unique_ptr<TuiHIDData> hid_;  // destroyed first: its readers stop before the rest goes
 };
@@ -710,14 +852,6 @@ void ServeMouse(MouseServer& server, const ServerLinks& links, ServerResults& ou
     PostMessageW(links.monitor.Window(), WM_CLOSE, 0, 0);
 }
 
-void RunMessageLoop() {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
 ServerResults MeasureMonitor(int samples) {
     const std::wstring pipe_name = PipeName(L"mouse");
     MonitorSide monitor(pipe_name);
@@ -771,15 +905,48 @@ ServerResults MeasureBareThroughput() {
 
 // ---- Figures
 
-void PrintLatency(const Series& floor, const KeyLatency& latency,
+struct Floors {
+    Series pipe;
+    DesignFloorSeries design;
+};
+
+void PrintFloorsHeading() {
+    std::printf(
+        "\n== 1. Floors: the same message-pipe write of a key report, read by a thread that waits "
+        "for its overlapped ReadFile and a stop event together\n");
+    std::printf("pipe floor:   until the reader thread's read completes\n");
+    std::printf(
+        "design floor: then one PostMessageW to a hidden window of the main thread's GetMessageW "
+        "loop, which posts it once more to that window; until that message is handled\n");
+}
+
+void PrintP90(const char* what, const std::vector<double>& values) {
+    std::printf("%-46s %5zu runs  p90    %10.1f us\n", what, values.size(), P90(values));
+}
+
+void PrintDesignFloor(const DesignFloorSeries& design) {
+    Print("design floor: write to the second message", design.total.times, "us");
+    PrintP90("design floor: write to the second message", design.total.times);
+    std::printf("parts:\n");
+    Print("  write to the handover on the main thread", design.until_handover, "us");
+    Print("  handover to the second message", design.handover_to_second, "us");
+}
+
+void PrintLatency(const Floors& floors, const KeyLatency& latency,
                   const std::vector<double>& trace_line) {
     std::printf("\n== 2. Monitor path: pipe write of a button-4 key report until ToggleMute\n");
     std::printf("   (simulated interface, reader thread, main loop, dispatcher, window)\n");
     Print("key report write to ToggleMute", latency.total, "us");
-    Print("floor (from 1.)", floor.times, "us");
-    const double ratio = Median(latency.total) / Median(floor.times);
-    std::printf("ratio of medians monitor/floor: %.2f (goal <= 1.5: %s)\n", ratio,
+    PrintP90("key report write to ToggleMute", latency.total);
+    Print("pipe floor (from 1.)", floors.pipe.times, "us");
+    Print("design floor (from 1.)", floors.design.total.times, "us");
+    const double median = Median(latency.total);
+    const double ratio = median / Median(floors.pipe.times);
+    std::printf("ratio of medians monitor/pipe floor: %.2f (goal <= 1.5: %s)\n", ratio,
                 ratio <= 1.5 ? "met" : "MISSED");
+    const double design_median = Median(floors.design.total.times);
+    std::printf("ratio of medians monitor/design floor: %.2f (difference %+.1f us)\n",
+                median / design_median, median - design_median);
     std::printf("parts:\n");
     Print("  write to OnData on the main thread", latency.until_on_data, "us");
     Print("  OnData to ToggleMute", latency.on_data_to_toggle, "us");
@@ -832,18 +999,22 @@ int Fail(const char* step, const char* error) {
 
 int Run(int samples) {
     std::printf("HID figures: %d samples a series, %lu ms between writes\n", samples, kGapMs);
-    std::printf(
-        "\n== 1. Floor: message pipe, server WriteFile until the client's overlapped "
-        "ReadFile completes\n");
-    const Series floor = MeasureFloor(samples);
-    if (floor.error != nullptr)
-        return Fail("the floor", floor.error);
-    Print("pipe write to read completion", floor.times, "us");
+    PrintFloorsHeading();
+    Floors floors{MeasureFloor(samples), {}};
+    if (floors.pipe.error != nullptr)
+        return Fail("the pipe floor", floors.pipe.error);
+    Print("pipe floor: write to read completion", floors.pipe.times, "us");
+    PrintP90("pipe floor: write to read completion", floors.pipe.times);
+    std::fflush(stdout);
+    floors.design = MeasureDesignFloor(samples);
+    if (floors.design.total.error != nullptr)
+        return Fail("the design floor", floors.design.total.error);
+    PrintDesignFloor(floors.design);
     std::fflush(stdout);
     const ServerResults monitor = MeasureMonitor(samples);
     if (monitor.error != nullptr)
         return Fail("the monitor path", monitor.error);
-    PrintLatency(floor, monitor.latency, monitor.trace_line);
+    PrintLatency(floors, monitor.latency, monitor.trace_line);
     std::printf("\n== 3. Throughput: %d reports/s for %lld s through the monitor's path\n",
                 kReportsPerSecond, static_cast<long long>(kThroughputTime.count()));
     PrintThroughput(monitor.throughput, "OnData");
