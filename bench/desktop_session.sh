@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The desktop the Windows benchmarks measure on, like a user's machine: Wine's X11 driver on an
+# Xvfb display (so that the shell and its notification area run) and a PulseAudio server with a
+# null microphone (so that Core Audio has a default capture endpoint), in a Wine prefix of the
+# X11 driver. Also the counting of wake-ups from /proc. Sourced, not run; the caller sets `root`
+# and `bench_name` (for messages), then
+#
+#   desktop_session_start       display, sound server and a persistent Wine server
+#   desktop_session_stop        stops all three again (by process id; wineserver -k of the prefix)
+#
+# KORV_WINEPREFIX chooses the prefix (default build/wineprefix-desktop); it is created on first
+# use. Everything started here is stopped by its process id or by `wineserver -k` on the prefix.
+
+: "${root:?}" "${bench_name:?}"
+export KORV_WINEPREFIX="${KORV_WINEPREFIX:-$root/build/wineprefix-desktop}" KORV_WINE_DESKTOP=1
+# shellcheck source=tools/env.sh
+source "$root/tools/env.sh"
+# shellcheck source=tools/pulse-session.sh
+source "$root/tools/pulse-session.sh"
+
+die() {
+    echo "$bench_name: $*" >&2
+    exit 1
+}
+
+# ---- /proc
+
+# The pids of the Linux processes of this prefix whose command line names $1 (case-insensitive);
+# other sessions on the machine are left out.
+pids_running() {
+    local name=$1 dir
+    for dir in /proc/[0-9]*; do
+        [ "${dir#/proc/}" = "$$" ] && continue
+        tr '\0' ' ' 2>/dev/null <"$dir/cmdline" | grep -qiF -- "$name" || continue
+        tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+            echo "${dir#/proc/}"
+    done
+    return 0
+}
+
+# Whether a wineserver of this prefix runs already (someone else's session).
+prefix_in_use() {
+    local dir
+    for dir in /proc/[0-9]*; do
+        case $(cat "$dir/comm" 2>/dev/null) in wineserver*) ;; *) continue ;; esac
+        tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+}
+
+# When a thread started, in clock ticks since boot (field 22 of its stat, after the name).
+start_ticks() {
+    local stat
+    stat=$(cat "$1/stat" 2>/dev/null) || return 0
+    stat=${stat##*) }
+    awk '{print $20}' <<<"$stat"
+}
+
+# One line per thread of the pids: "pid tid switches started-after-process(s) comm".
+sample_threads() {
+    local pid task status switches process_start hz
+    hz=$(getconf CLK_TCK)
+    for pid in "$@"; do
+        process_start=$(start_ticks "/proc/$pid")
+        for task in /proc/"$pid"/task/*; do
+            status=$(cat "$task/status" 2>/dev/null) || continue
+            switches=$(awk '/^(non)?voluntary_ctxt_switches:/ {n += $2} END {print n}' \
+                <<<"$status")
+            echo "$pid ${task##*/} $switches" \
+                "$(awk -v a="$(start_ticks "$task")" -v b="$process_start" -v hz="$hz" \
+                    'BEGIN {printf "%.1f", (a - b) / hz}')" \
+                "$(cat "$task/comm" 2>/dev/null)"
+        done
+    done
+}
+
+# Prints the wake-ups per second of every thread between two samples taken $3 seconds apart,
+# and their total.
+report_wakeups() {
+    local before=$1 after=$2 seconds=$3
+    awk -v seconds="$seconds" '
+        NR == FNR { base[$1 " " $2] = $3; next }
+        {
+            key = $1 " " $2
+            comm = $5; for (i = 6; i <= NF; i++) comm = comm " " $i
+            delta = $3 - (key in base ? base[key] : 0)
+            total += delta
+            printf "  pid %-7s tid %-7s %-16s started +%5ss %7d switches %8.2f /s%s\n", $1, $2,
+                comm, $4, delta, delta / seconds, (key in base ? "" : "  (new during the count)")
+        }
+        END { printf "  total %57d switches %8.2f /s over %d s\n", total, total / seconds, seconds }
+    ' "$before" "$after"
+}
+
+# ---- The session
+
+session_xvfb_pid=
+session_wineserver=
+desktop_session_stop() {
+    if [ -n "$session_wineserver" ]; then
+        wineserver -k 2>/dev/null || true
+        wineserver -w 2>/dev/null || true
+        session_wineserver=
+    fi
+    if [ -n "$session_xvfb_pid" ]; then
+        kill "$session_xvfb_pid" 2>/dev/null && wait "$session_xvfb_pid" 2>/dev/null
+        session_xvfb_pid=
+    fi
+    pulse_stop || true
+    return 0
+}
+
+start_display() {
+    local display=:$((100 + RANDOM % 100))
+    Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
+    session_xvfb_pid=$!
+    for _ in $(seq 50); do
+        [ -S "/tmp/.X11-unix/X${display#:}" ] && break
+        sleep 0.1
+    done
+    [ -S "/tmp/.X11-unix/X${display#:}" ] || die "Xvfb did not start on $display"
+    export DISPLAY=$display
+}
+
+# Display, sound server and a persistent Wine server with the shell running, so that the first
+# measured program does not pay for starting them. Refuses a prefix whose server runs already.
+desktop_session_start() {
+    [ -f "$WINEPREFIX/.korv-ready" ] || "$root/tools/bootstrap.sh"
+    prefix_in_use && die "a wineserver of $WINEPREFIX runs already; stop that session first"
+    start_display
+    pulse_start || die "the sound server did not start"
+    session_wineserver=1
+    wineserver -p
+    # wineboot brings up the services and the shell's desktop window; its output must not hold
+    # the caller's pipes (Wine's server and services inherit them).
+    wine wineboot </dev/null >/dev/null 2>&1
+}
