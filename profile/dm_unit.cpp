@@ -78,6 +78,10 @@ bool ReadStreamField(const ProfileStream& stream, std::size_t offset, T& value) 
     return true;
 }
 
+constexpr std::u16string_view kDefaultUsedAndStored = u"its default is used and stored";
+constexpr std::u16string_view kDefaultUsedValueKept =
+    u"its default is used and the stored value is left as it is";
+
 // " is N bytes, above the limit of M; " for a stored image that is not read.
 std::u16string AboveTheLimit(std::uint64_t size) {
     return u" is " + DecimalText(static_cast<std::int64_t>(size)) + u" bytes, above the limit of " +
@@ -150,7 +154,9 @@ bool TDM::LoadFromRegistry(TuiProfile& store, std::size_t record_size,
         Trace(RegistryValueName(store) + u" is a " + std::u16string(KindName(load.kind)) +
               u" value, not binary data; " + std::u16string(instead));
     } else if (load.outcome == StoreLoad::Outcome::TooLarge) {
-        Trace(RegistryValueName(store) + AboveTheLimit(load.size) + std::u16string(instead));
+        Trace(RegistryValueName(store) + AboveTheLimit(load.size) +
+              (instead == kDefaultUsedAndStored ? std::u16string(kDefaultUsedValueKept)
+                                                : std::u16string(instead)));
     }
     TraceShortImage(store, RegistryValueName(store), record_size);
     return loaded;
@@ -178,6 +184,16 @@ void TDM::WriteBackDefault(TuiProfile& store) {
     if (!store.SaveStreamToRegistry())
         Trace(u"Default " + std::u16string(store.FileName()) +
               u" cannot be stored in the registry");
+}
+
+// Loads a record whose default is stored when nothing usable is. A value above the size limit is
+// the user's whatever it holds: the default serves in memory and the value is left as it is.
+void TDM::LoadOrStoreDefault(TuiProfile& store, std::size_t record_size) {
+    if (LoadFromRegistry(store, record_size, kDefaultUsedAndStored))
+        return;
+    store.RestoreToDefault();
+    if (store.LastLoad().outcome != StoreLoad::Outcome::TooLarge)
+        WriteBackDefault(store);
 }
 
 // ---- Start-up -------------------------------------------------------------------------------
@@ -283,11 +299,7 @@ std::int32_t TDM::StoredProfileIndex(std::int32_t group) {
 
 void TDM::LoadProfileGroupSettingInfoFromRegistry() {
     owner_.Check();
-    if (!LoadFromRegistry(uiProfileSettingGroup, sizeof(TProfileSettingGroup),
-                          u"its default is used and stored")) {
-        uiProfileSettingGroup.RestoreToDefault();
-        WriteBackDefault(uiProfileSettingGroup);
-    }
+    LoadOrStoreDefault(uiProfileSettingGroup, sizeof(TProfileSettingGroup));
     uiProfileSettingGroup.ReadRecord(FProfileSettingGroup);
     FProfileGroupIndex = FProfileSettingGroup.CurrentProfileGroup;
     if (!IsProfileGroupIndexInRange(FProfileGroupIndex)) {
@@ -300,11 +312,7 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
 
 void TDM::LoadAllProfileInfoFromRegistry() {
     owner_.Check();
-    if (!LoadFromRegistry(uiProfileAllSettingInfo, sizeof(TALLGAMESINFO),
-                          u"its default is used and stored")) {
-        uiProfileAllSettingInfo.RestoreToDefault();
-        WriteBackDefault(uiProfileAllSettingInfo);
-    }
+    LoadOrStoreDefault(uiProfileAllSettingInfo, sizeof(TALLGAMESINFO));
     uiProfileAllSettingInfo.ReadRecord(FAllProfileSettingInfo);
 }
 

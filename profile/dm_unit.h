@@ -146,6 +146,7 @@ class TDM {
     [[nodiscard]] bool LoadFromFile(TuiProfile& store, std::u16string_view path,
                                     std::u16string_view instead);
     void WriteBackDefault(TuiProfile& store);
+    void LoadOrStoreDefault(TuiProfile& store, std::size_t record_size);
 
     DataModulePorts ports_;
     DataModuleSettings settings_;

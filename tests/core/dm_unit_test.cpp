@@ -217,9 +217,11 @@ TEST_F(DataModuleTest, EachFallbackWritesOneTraceLine) {
                         StoredValueKind::Binary);
              dm.LoadProfileGroupSettingInfoFromRegistry();
              EXPECT_EQ(dm.FProfileGroupIndex, 0);
+             ASSERT_NE(t.Value(u"ProfileSettingGroup.pfd"), nullptr);
+             EXPECT_EQ(t.Value(u"ProfileSettingGroup.pfd")->data.size(), kMaxProfileFileSize + 1);
          },
          u"Registry value ProfileSettingGroup.pfd is 452257 bytes, above the limit of 452256; its "
-         u"default is used and stored"},
+         u"default is used and the stored value is left as it is"},
         {"default profile file in a named folder", file_stored(folder), nullptr,
          u"Profile file " + folder + u"\\Profile1.pfd is missing; its default was written there"},
         {"default profile file for an empty path", file_stored(u""), nullptr,
