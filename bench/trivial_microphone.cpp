@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "bench/hidden_window.h"
 #include "platform/win32/win32_microphone.h"
 #include "ports/debug_output.h"
 
@@ -18,31 +19,14 @@ class NoTrace : public korv::DebugOutput {
     void Trace(std::u16string_view) const override {}
 };
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_CLOSE) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wparam, lparam);
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = WindowProc;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = L"KorvTrivialMicrophone";
-    RegisterClassW(&window_class);
-    CreateWindowExW(WS_EX_TOOLWINDOW, L"KorvTrivialMicrophone", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                    nullptr, instance, nullptr);
+    korv::bench::CreateHiddenWindow(instance, L"KorvTrivialMicrophone");
     // As the monitor does after its window exists: bind the endpoint, then read its state.
     const NoTrace debug;
     korv::win32::Win32Microphone microphone(debug, [] { return std::u16string(); });
     microphone.Prepare();
     static_cast<void>(microphone.EndpointMuted());
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
-        DispatchMessageW(&msg);
-    return 0;
+    return korv::bench::RunUntilClosed();
 }

@@ -3,28 +3,9 @@
 
 #include <windows.h>
 
-namespace {
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_CLOSE) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wparam, lparam);
-}
-
-}  // namespace
+#include "bench/hidden_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = WindowProc;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = L"KorvTrivialWindow";
-    RegisterClassW(&window_class);
-    CreateWindowExW(WS_EX_TOOLWINDOW, L"KorvTrivialWindow", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                    nullptr, instance, nullptr);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
-        DispatchMessageW(&msg);
-    return 0;
+    korv::bench::CreateHiddenWindow(instance, L"KorvTrivialWindow");
+    return korv::bench::RunUntilClosed();
 }

@@ -25,18 +25,10 @@ using test::TracedProcess;
 using namespace std::chrono_literals;
 
 constexpr auto kLimit = 10s;
-const wchar_t kRegFolder[] = L"software\\software\\KORVANTH417GM";
+using test::kRegFolder;
+using test::ProfileID;
 constexpr UINT kReloadProfiles = 7035;
 constexpr UINT kMonitorEvent = 7524;
-
-std::optional<DWORD> ProfileID() {
-    DWORD value = 0, size = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, kRegFolder, L"ProfileID", RRF_RT_REG_DWORD, nullptr, &value,
-                     &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // The box of the given process with that caption, if one is open.
 HWND BoxOf(DWORD process_id, const wchar_t* caption) {

@@ -34,7 +34,8 @@ using test::ReadText;
 
 using namespace std::chrono_literals;
 
-const wchar_t kRegFolder[] = L"software\\software\\KORVANTH417GM";
+using test::kRegFolder;
+using test::ProfileID;
 
 int CountWindows(const wchar_t* class_name) {
     struct Count {
@@ -59,15 +60,6 @@ int CountLines(const std::string& text, const std::string& start) {
     for (std::string line; std::getline(lines, line);)
         n += line.rfind(start, 0) == 0;
     return n;
-}
-
-std::optional<DWORD> ProfileID() {
-    DWORD value = 0, size = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, kRegFolder, L"ProfileID", RRF_RT_REG_DWORD, nullptr, &value,
-                     &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 std::wstring MenuText(HMENU menu, int position) {

@@ -23,7 +23,7 @@ using test::PumpUntil;
 using test::ReadText;
 using test::TracedProcess;
 
-const wchar_t kRegFolder[] = L"software\\software\\KORVANTH417GM";
+using test::kRegFolder;
 constexpr auto kLimit = 15s;
 
 std::wstring Program(const wchar_t* name) {

@@ -7,12 +7,26 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 
 namespace korv::win32::test {
 
 using namespace std::chrono_literals;
+
+// The monitor's registry folder below HKEY_CURRENT_USER, as the default config.ini names it.
+inline constexpr wchar_t kRegFolder[] = L"software\\software\\KORVANTH417GM";
+
+// The ProfileID value the monitor writes on a reload request; nothing while there is none.
+inline std::optional<DWORD> ProfileID() {
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kRegFolder, L"ProfileID", RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 // The folder of the running test program, where every program of the build lies.
 inline std::wstring BinFolder() {
