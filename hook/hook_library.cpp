@@ -1,5 +1,6 @@
 #include "hook/hook_library.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,9 +74,7 @@ std::u16string LoadFailureTrace(std::u16string_view path, const LibraryLoad& loa
 }
 
 std::u16string MissingEntryTrace(std::u16string_view path, const char* entry) {
-    std::u16string name;
-    for (const char* c = entry; *c != '\0'; ++c)
-        name += static_cast<char16_t>(*c);
+    const std::u16string name(entry, entry + std::strlen(entry));  // the names are ASCII
     return u"Hook library " + std::u16string(path) + u" not used: it has no entry point " + name +
            u"; keyboard and mouse hooks are off";
 }

@@ -157,6 +157,16 @@ class ProfileDataOnWindows : public ::testing::Test {
     std::unique_ptr<TDM> Start() {
         return LoadDataModule({registry_, files_, shell_, locale_, clock_, debug_});
     }
+    // Edits the stored group record so that profile `index` lives in a file in `folder`.
+    void StoreProfileInFolder(int index, const std::u16string& folder) {
+        Bytes group = ReadValue(reg_folder_, L"ProfileSettingGroup.pfd");
+        auto record = std::make_unique<TProfileSettingGroup>();
+        std::memcpy(record.get(), group.data(), sizeof *record);
+        record->ProfileSettingList[index].StorageType = kStorageTypeFile;
+        SetTextField(record->ProfileSettingList[index].ProfilePath, folder);
+        RegSetKeyValueW(HKEY_CURRENT_USER, reg_folder_.c_str(), L"ProfileSettingGroup.pfd",
+                        REG_BINARY, record.get(), sizeof *record);
+    }
 
     std::wstring reg_folder_;
     std::wstring settings_folder_;
@@ -197,13 +207,7 @@ TEST_F(ProfileDataOnWindows, CleanStartWritesTheTwoDefaultRecords) {
 TEST_F(ProfileDataOnWindows, FileStoredProfileIsWrittenWhenMissingAndLoadedWhenPresent) {
     Start();  // a clean start writes the group record
     const std::u16string folder = profile_folder_ + u"Files";
-    Bytes group = ReadValue(reg_folder_, L"ProfileSettingGroup.pfd");
-    auto record = std::make_unique<TProfileSettingGroup>();
-    std::memcpy(record.get(), group.data(), sizeof *record);
-    record->ProfileSettingList[3].StorageType = kStorageTypeFile;
-    SetTextField(record->ProfileSettingList[3].ProfilePath, folder);
-    RegSetKeyValueW(HKEY_CURRENT_USER, reg_folder_.c_str(), L"ProfileSettingGroup.pfd", REG_BINARY,
-                    record.get(), sizeof *record);
+    StoreProfileInFolder(3, folder);
 
     Start();
     const Bytes written =
@@ -224,13 +228,7 @@ TEST_F(ProfileDataOnWindows, OversizedProfileFileIsNeitherReadNorOverwritten) {
     Start();  // a clean start writes the group record
     const std::u16string folder = profile_folder_ + u"Files";
     ASSERT_TRUE(CreateDirectoryW(ToWide(folder).c_str(), nullptr));
-    Bytes group = ReadValue(reg_folder_, L"ProfileSettingGroup.pfd");
-    auto record = std::make_unique<TProfileSettingGroup>();
-    std::memcpy(record.get(), group.data(), sizeof *record);
-    record->ProfileSettingList[0].StorageType = kStorageTypeFile;
-    SetTextField(record->ProfileSettingList[0].ProfilePath, folder);
-    RegSetKeyValueW(HKEY_CURRENT_USER, reg_folder_.c_str(), L"ProfileSettingGroup.pfd", REG_BINARY,
-                    record.get(), sizeof *record);
+    StoreProfileInFolder(0, folder);
     const std::wstring big = ToWide(folder + u"\\Profile1.pfd");
     constexpr std::int64_t kFileSize = 50 * 1024 * 1024;
     ASSERT_TRUE(MakeSparseFile(big, kFileSize));
