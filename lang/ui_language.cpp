@@ -160,8 +160,6 @@ void TvgLang::Loaded() {
 
 TuiLanguage::TuiLanguage(Component* AOwner, const LanguagePorts& ports, std::u16string name)
     : TvgLang(AOwner, std::move(name), u"TuiLanguage", ports) {
-    for (const std::uint32_t id : ports.locale.SupportedLocaleIds())
-        LocaleEnumProc(id);
     FTranslatePropertyList.assign(kTranslatedProperties.begin(), kTranslatedProperties.end());
     FTranslateSpecialClassList.assign(kSpecialClasses.begin(), kSpecialClasses.end());
     if (AOwner != nullptr && AOwner->Kind() == ComponentKind::kWindow) {
@@ -185,7 +183,18 @@ void TuiLanguage::LoadLocalFile() {
     local_file_status_ = LoadFromFile(path);
 }
 
-void TuiLanguage::LocaleEnumProc(std::uint32_t LCID) {
+// The system's locales are listed by the first lookup that needs them, not at start: the
+// monitor rarely asks, and the list of a few hundred names would sit in memory all day.
+const std::vector<TuiLanguage::LocaleName>& TuiLanguage::LocaleNames() const {
+    if (!locale_names_listed_) {
+        locale_names_listed_ = true;
+        for (const std::uint32_t id : Ports().locale.SupportedLocaleIds())
+            LocaleEnumProc(id);
+    }
+    return locale_names_;
+}
+
+void TuiLanguage::LocaleEnumProc(std::uint32_t LCID) const {
     const Locale& locale = Ports().locale;
     LocaleName entry;
     entry.LangID = FittingText(locale.LocaleInfo(LCID, LocaleItem::kLanguageId), kLocaleTextBuffer);
@@ -224,7 +233,7 @@ std::u16string TuiLanguage::GetLanguageShortIDByIndex(std::int32_t Index) const 
 std::u16string TuiLanguage::GetLanguageLongNameByLangID(std::u16string_view LangID) const {
     if (LangID.empty())
         return {};
-    for (const LocaleName& entry : locale_names_) {
+    for (const LocaleName& entry : LocaleNames()) {
         if (EqualsIgnoringAsciiCase(entry.LangID, LangID))
             return entry.LangName;
     }
@@ -234,7 +243,7 @@ std::u16string TuiLanguage::GetLanguageLongNameByLangID(std::u16string_view Lang
 std::u16string TuiLanguage::GetLanguageLongNameByShortID(std::u16string_view ShortID) const {
     if (ShortID.empty())
         return {};
-    for (const LocaleName& entry : locale_names_) {
+    for (const LocaleName& entry : LocaleNames()) {
         if (EqualsIgnoringAsciiCase(entry.ShortID, ShortID))
             return entry.LangName;
     }

@@ -212,7 +212,7 @@ class TuiLanguage : public TvgLang {
         std::u16string LangName;
     };
 
-    void LocaleEnumProc(std::uint32_t LCID);
+    void LocaleEnumProc(std::uint32_t LCID) const;
     void TranslateComponentTree(Component* C, std::vector<std::u16string>& ATextList,
                                 std::vector<Component*>& AList, const std::u16string& BaseName,
                                 bool ATranslate);
@@ -227,8 +227,10 @@ class TuiLanguage : public TvgLang {
     std::vector<std::u16string> FTranslateSpecialClassList;
     std::vector<std::u16string> FTranslateCustomClassList;
     // The locale names (LangIDNameList and ShortIDNameList in one list, as both are filled
-    // together in the same order). Each component has its own, built at its creation.
-    std::vector<LocaleName> locale_names_;
+    // together in the same order). Each component has its own, built by its first lookup.
+    [[nodiscard]] const std::vector<LocaleName>& LocaleNames() const;
+    mutable std::vector<LocaleName> locale_names_;
+    mutable bool locale_names_listed_ = false;
     Component* parent_form_ = nullptr;  // the window this component registered, if any
     LanguageFileStatus local_file_status_ = LanguageFileStatus::kMissing;
 };

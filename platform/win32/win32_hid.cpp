@@ -564,22 +564,30 @@ std::u16string SimulatedInterfacePath(std::u16string_view pipe_name) {
 }
 
 Win32HidInterfaces::Win32HidInterfaces(std::vector<SimulatedHidInterface> simulated)
-    : libraries_(std::make_shared<const HidLibraries>()), simulated_(std::move(simulated)) {}
+    : simulated_(std::move(simulated)) {}
+
+// The libraries are loaded by the first walk or open, not when the monitor starts: the window
+// then comes up without waiting for them. Called on the owner's thread only, like the rest.
+const std::shared_ptr<const HidLibraries>& Win32HidInterfaces::Libraries() const {
+    if (libraries_ == nullptr)
+        libraries_ = std::make_shared<const HidLibraries>();
+    return libraries_;
+}
 
 Win32HidInterfaces::~Win32HidInterfaces() = default;
 
 bool Win32HidInterfaces::DeviceSetupBound() const {
-    return libraries_->device_setup_bound;
+    return Libraries()->device_setup_bound;
 }
 
 bool Win32HidInterfaces::HidBound() const {
-    return libraries_->hid_bound;
+    return Libraries()->hid_bound;
 }
 
 std::vector<HidInterfaceInfo> Win32HidInterfaces::Enumerate() const {
     std::vector<HidInterfaceInfo> found;
-    if (libraries_->device_setup_bound)
-        AppendPlatformInterfaces(*libraries_, found);
+    if (Libraries()->device_setup_bound)
+        AppendPlatformInterfaces(*Libraries(), found);
     for (const SimulatedHidInterface& simulated : simulated_) {
         std::u16string path = SimulatedInterfacePath(simulated.pipe_name);
         if (PipeExists(ToWide(path)))
@@ -617,7 +625,7 @@ HidInterfaces::OpenResult Win32HidInterfaces::Open(std::u16string_view path,
             return SamePathIgnoringCase(SimulatedInterfacePath(s.pipe_name), path);
         });
     if (simulated == simulated_.end())
-        return {std::make_unique<PlatformHidDevice>(libraries_, std::move(handle), mode), {}};
+        return {std::make_unique<PlatformHidDevice>(Libraries(), std::move(handle), mode), {}};
     // One server write is one report.
     DWORD pipe_mode = PIPE_READMODE_MESSAGE;
     if (!SetNamedPipeHandleState(handle.Get(), &pipe_mode, nullptr, nullptr))

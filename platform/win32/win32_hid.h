@@ -2,8 +2,8 @@
 // HID interfaces on Windows: the device-setup walk of the HID interface class, the HID library's
 // attributes, capabilities and button usages, and overlapped reads that wait for the read and a
 // cancel event together. The device-setup and HID functions are bound at run time from the
-// system folder, so a system without them still runs (the walk then lists only the simulated
-// interfaces).
+// system folder, at the first call that needs them, so a system without them still runs (the walk
+// then lists only the simulated interfaces).
 //
 // Simulated interfaces are message-mode named pipes served by another program. They are opened
 // and read with the same calls as a device, so delivery, cancelling and removal (a broken pipe
@@ -47,7 +47,8 @@ class Win32HidInterfaces : public HidInterfaces {
     [[nodiscard]] OpenResult Open(std::u16string_view path, HidOpenMode mode) const override;
 
   private:
-    std::shared_ptr<const HidLibraries> libraries_;
+    [[nodiscard]] const std::shared_ptr<const HidLibraries>& Libraries() const;
+    mutable std::shared_ptr<const HidLibraries> libraries_;
     std::vector<SimulatedHidInterface> simulated_;
 };
 
