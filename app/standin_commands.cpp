@@ -17,7 +17,7 @@ const char16_t kStandInUsage[] =
     u"KORVANTH417.EXE [/log FILE] [/hide]    run the window that shows what the monitor sends\n"
     u"KORVANTH417.EXE set-button PROFILE BUTTON CODE    profile 1-5, button 0-11, code 0-47\n"
     u"KORVANTH417.EXE set-profile PROFILE               profile 1-5\n"
-    u"KORVANTH417.EXE set-language INDEX|CODE         index or code, e.g. 0 or US\n"
+    u"KORVANTH417.EXE set-language CODE|INDEX           code or index, e.g. 0804, US or 1\n"
     u"KORVANTH417.EXE reload-profiles ID\n"
     u"KORVANTH417.EXE reload-settings\n";
 
@@ -31,25 +31,49 @@ std::optional<std::int32_t> Number(const std::u16string& text, std::int32_t low,
     return value;
 }
 
-// Letters only, as language codes are ("US", "CH").
-bool IsLanguageCode(std::u16string_view text) {
+// Letters and digits, as language codes ("US", "0804") and indexes are.
+bool IsLanguageText(std::u16string_view text) {
     return !text.empty() && text.size() <= 16 && std::ranges::all_of(text, [](char16_t c) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
     });
+}
+
+bool IsPlainNumber(std::u16string_view text) {
+    return std::ranges::all_of(text, [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+// "0 (0409), 1 (0804), ..." for a message.
+std::u16string ListLanguages(const TuiLanguage& languages) {
+    std::u16string list;
+    for (std::int32_t i = 0;; ++i) {
+        const std::u16string code = languages.GetLanguageShortIDByIndex(i);
+        if (code.empty())
+            return list;
+        list += (i == 0 ? u"" : u", ") + DecimalText(i) + u" (" + code + u")";
+    }
 }
 
 }  // namespace
 
-bool ResolveLanguageCode(StandInCommand& command, const LanguagePorts& ports) {
-    if (command.language_code.empty())
-        return true;
+std::optional<std::u16string> ResolveLanguage(StandInCommand& command, const LanguagePorts& ports) {
+    if (command.kind != StandInCommand::Kind::SetLanguage)
+        return std::nullopt;
     Component root(nullptr, u"StandIn", u"TStandIn", ComponentKind::kWindow);
-    const std::int32_t index =
-        CreateLanguageComponent(root, ports).GetLanguageIndexByShortID(command.language_code);
-    if (index < 0)
-        return false;
+    const TuiLanguage& languages = CreateLanguageComponent(root, ports);
+    std::int32_t index = languages.GetLanguageIndexByShortID(command.language);
+    if (index < 0 && IsPlainNumber(command.language)) {
+        const std::optional<std::int32_t> number = ParseSettingsInteger(command.language);
+        if (number && !languages.GetLanguageShortIDByIndex(*number).empty())
+            index = *number;
+    }
+    if (index < 0) {
+        return u"no language has the " +
+               std::u16string(IsPlainNumber(command.language) ? u"index or code " : u"code ") +
+               command.language + u"; the monitor's languages are " + ListLanguages(languages);
+    }
     command.value = index;
-    return true;
+    command.language = languages.GetLanguageShortIDByIndex(index);
+    return std::nullopt;
 }
 
 std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string> args) {
@@ -72,9 +96,7 @@ std::optional<StandInCommand> ParseStandInCommand(std::span<const std::u16string
         return StandInCommand{Kind::SetProfile, *profile - 1, 0, 0, {}};
     }
     if (verb == u"set-language" && args.size() == 2) {
-        if (const auto index = Number(args[1], 0, 255))
-            return StandInCommand{Kind::SetLanguage, 0, 0, *index, {}};
-        if (!IsLanguageCode(args[1]))
+        if (!IsLanguageText(args[1]))
             return std::nullopt;
         return StandInCommand{Kind::SetLanguage, 0, 0, 0, args[1]};
     }
@@ -126,8 +148,8 @@ std::u16string DescribeStandInCommand(const StandInCommand& command) {
         case Kind::SetProfile:
             return u"profile " + DecimalText(command.profile + 1) + u" is the current one";
         case Kind::SetLanguage:
-            return u"interface language " + DecimalText(command.value) +
-                   (command.language_code.empty() ? u"" : u" (" + command.language_code + u")");
+            return u"interface language " + DecimalText(command.value) + u" (" + command.language +
+                   u")";
         case Kind::ReloadProfiles:
             return u"profiles to be reloaded, recording profile identifier " +
                    DecimalText(command.value);

@@ -7,7 +7,10 @@
 ;
 ; The user's data is never touched: the profile records in the registry, the profile files in
 ; Documents, and an existing config.ini (the installation's settings) or KORVANTH417.EXE (the
-; real configuration program) in the target folder. Silent mode: setup.exe /S, uninstall.exe /S.
+; real configuration program) in the target folder. The stand-in configuration program is
+; remembered by its size and time in the Uninstall key: a KORVANTH417.EXE that differs from it
+; is not ours (the user put the real program there since) and is neither replaced by an upgrade
+; nor removed by the uninstaller. Silent mode: setup.exe /S, uninstall.exe /S.
 
 !ifndef VERSION | FOLDER | OUTFILE
     !error "usage: makensis /DVERSION=x.y.z /DFOLDER=<Windows folder> /DOUTFILE=<setup.exe> korvanth417.nsi"
@@ -113,6 +116,40 @@ FunctionEnd
 !insertmacro KorvDefineEndMonitor ""
 !insertmacro KorvDefineEndMonitor "un."
 
+; $R0 = what identifies the file $R1 as the one the installer wrote: its size and last-write
+; time, "SIZE:HIGH:LOW"; empty when it is missing or cannot be read. Changes $R2 to $R5. One copy
+; for the installer and one for the uninstaller.
+!macro KorvDefineFingerprint prefix
+Function ${prefix}Fingerprint
+    StrCpy $R0 ""
+    ClearErrors
+    GetFileTime $R1 $R2 $R3
+    ${IfThen} ${Errors} ${|} Return ${|}
+    FileOpen $R4 $R1 r
+    ${IfThen} ${Errors} ${|} Return ${|}
+    FileSeek $R4 0 END $R5
+    FileClose $R4
+    StrCpy $R0 "$R5:$R2:$R3"
+FunctionEnd
+!macroend
+!insertmacro KorvDefineFingerprint ""
+!insertmacro KorvDefineFingerprint "un."
+
+; $0 = 1 when KORVANTH417.EXE in $INSTDIR is the stand-in the installer wrote there: remembered
+; in the Uninstall key (StandInInstalled) with its fingerprint (StandInFile), and unchanged since.
+; A file that differs, or an installation that did not remember the fingerprint, is not ours.
+!macro KorvIsOurStandIn prefix
+    StrCpy $0 0
+    ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "StandInInstalled"
+    ReadRegStr $2 HKCU "${UNINSTALL_KEY}" "StandInFile"
+    ${If} $1 == 1
+    ${AndIf} $2 != ""
+        StrCpy $R1 "$INSTDIR\${CONFIG_PROGRAM}"
+        Call ${prefix}Fingerprint
+        ${IfThen} $R0 == $2 ${|} StrCpy $0 1 ${|}
+    ${EndIf}
+!macroend
+
 ; $0 = 1 when the file NAME in $INSTDIR was installed by us, as remembered in the Uninstall key
 ; of an earlier install into the same folder.
 !macro KorvInstalledByUs NAME
@@ -138,14 +175,22 @@ Section "Monitor" SecMonitor
     StrCpy $4 $0
 
     ; The stand-in configuration program ships only where no configuration program is: a
-    ; KORVANTH417.EXE we did not install is the real one and stays.
-    !insertmacro KorvInstalledByUs "StandIn"
+    ; KORVANTH417.EXE that is not the stand-in we installed is the real one and stays.
+    StrCpy $0 0
+    ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $1 == $INSTDIR
+        !insertmacro KorvIsOurStandIn ""
+    ${EndIf}
     ${If} ${FileExists} "$INSTDIR\${CONFIG_PROGRAM}"
     ${AndIf} $0 != 1
         DetailPrint "Keeping the configuration program already in $INSTDIR"
+        StrCpy $6 ""
     ${Else}
         File "${FOLDER}/${CONFIG_PROGRAM}"
         StrCpy $0 1
+        StrCpy $R1 "$INSTDIR\${CONFIG_PROGRAM}"
+        Call Fingerprint
+        StrCpy $6 $R0
     ${EndIf}
     StrCpy $5 $0
 
@@ -164,6 +209,11 @@ Section "Monitor" SecMonitor
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "SettingsInstalled" $4
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "StandInInstalled" $5
+    ${If} $5 == 1
+        WriteRegStr HKCU "${UNINSTALL_KEY}" "StandInFile" $6
+    ${Else}
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "StandInFile"
+    ${EndIf}
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 
@@ -183,9 +233,11 @@ Section "Uninstall"
     ${If} $0 == 1
         Delete "$INSTDIR\${SETTINGS_FILE}"
     ${EndIf}
-    ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "StandInInstalled"
+    !insertmacro KorvIsOurStandIn "un."
     ${If} $0 == 1
         Delete "$INSTDIR\${CONFIG_PROGRAM}"
+    ${ElseIf} ${FileExists} "$INSTDIR\${CONFIG_PROGRAM}"
+        DetailPrint "Keeping the configuration program in $INSTDIR: not the stand-in installed"
     ${EndIf}
 
     Delete "${SHORTCUT}"

@@ -26,8 +26,10 @@ if(WIN32)
     foreach(locale en_US zh_CN zh_TW)
         add_test(NAME win32_monitor_language_${locale}
                  COMMAND win32_ui_local_tests --gtest_brief=1)
+        # The monitor's registry folder and window class, shared with win32_tests.
         set_tests_properties(win32_monitor_language_${locale}
-                             PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8")
+                             PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8"
+                                        RESOURCE_LOCK korv_monitor_session)
     endforeach()
 endif()
 

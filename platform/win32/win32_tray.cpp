@@ -45,9 +45,13 @@ NOTIFYICONDATAW Win32Tray::Data(UINT flags) const {
     return data;
 }
 
+// A shell refuses to add an icon it shows already: after a "TaskbarCreated" of a shell that kept
+// its icons, or after an add that timed out on a busy shell but was done all the same. The icon
+// is then changed instead and counts as shown, so that no retry follows.
 bool Win32Tray::Show() {
     NOTIFYICONDATAW data = Data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
-    shown_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    shown_ =
+        Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
     return shown_;
 }
 

@@ -34,7 +34,8 @@ class Win32Tray : public Tray {
     void SetTitle(std::u16string_view title) override;
     void Terminate() override { PostQuitMessage(0); }
 
-    // Puts the icon into the notification area, again after the shell restarted.
+    // Puts the icon into the notification area, again after the shell restarted; an icon the
+    // shell still shows is brought up to date instead. False while there is no notification area.
     bool Show();
     // Brings the program to the foreground and opens the menu at the cursor; the chosen item
     // arrives at the window as WM_COMMAND.

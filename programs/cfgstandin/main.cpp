@@ -176,13 +176,17 @@ int Report(const std::wstring& line, int exit_code) {
     return exit_code;
 }
 
+std::wstring JoinArguments(const std::vector<std::u16string>& args) {
+    std::wstring line;
+    for (const std::u16string& arg : args)
+        line += (line.empty() ? L"" : L" ") + ToWide(arg);
+    return line;
+}
+
 int RunCommand(StandInCommand command) {
     Win32Platform platform;
-    if (!ResolveLanguageCode(command, {platform.locale, platform.files})) {
-        return Report(L"no language has the code " + ToWide(command.language_code) +
-                          L"; give its index or a code of the monitor's language list",
-                      kExitUsage);
-    }
+    if (const auto problem = ResolveLanguage(command, {platform.locale, platform.files}))
+        return Report(ToWide(*problem), kExitUsage);
     const auto dm = LoadDataModule(platform.DataPorts());
     const std::wstring what = ToWide(DescribeStandInCommand(command));
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
@@ -236,8 +240,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return RunWindow(instance, hidden);
     const auto command = korv::ParseStandInCommand(command_args);
     if (!command) {
-        Say(L"not a command of the stand-in; usage:\n" + ToWide(korv::kStandInUsage), true);
-        return kExitUsage;
+        const int exit_code =
+            Report(L"not a command of the stand-in: " + JoinArguments(command_args), kExitUsage);
+        Say(L"usage:\n" + ToWide(korv::kStandInUsage), true);
+        return exit_code;
     }
     return RunCommand(*command);
 }

@@ -14,6 +14,7 @@
 #    removes files, Start-menu entry, Run value and its key; the profile data stays.
 # 4. A configuration program that was already in the folder, and its config.ini, survive install,
 #    upgrade and uninstall.
+# 5. A configuration program that replaced the installed stand-in survives upgrade and uninstall.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -161,6 +162,15 @@ check_installed() {
             win reg query "$uninstall_key" /v "$name" | sed 's/^/         /'
         fi
     done
+    # What identifies the stand-in it wrote, only when it wrote one.
+    local fingerprint
+    fingerprint=$(reg_value "$uninstall_key" StandInFile)
+    if [ "$2" = 1 ]; then
+        check "Uninstall key: StandInFile remembers the stand-in (is: '$fingerprint')" \
+            grep -qE '^[0-9]+:[0-9]+:[0-9]+$' <<<"$fingerprint"
+    else
+        check "Uninstall key: no StandInFile (is: '$fingerprint')" test -z "$fingerprint"
+    fi
 }
 
 # check_removed: what every uninstall removes.
@@ -294,3 +304,21 @@ check_removed
 check "the uninstaller keeps the configuration program" \
     same_file "$work/foreign.exe" "$install/KORVANTH417.EXE"
 check "the uninstaller keeps its config.ini" same_file "$work/foreign.ini" "$install/config.ini"
+
+step "a configuration program put over the installed stand-in"
+rm -rf "$install"
+win_detached "$work/KORVANTH417-setup-0.9.0.exe" /S || die "the older installer exited with $?"
+check_installed 0.9.0 1 1
+check "the stand-in is installed" same_file "$folder/KORVANTH417.EXE" "$install/KORVANTH417.EXE"
+# The user replaces the stand-in by the real configuration program.
+printf 'MZ the real configuration program, put over the stand-in\r\n' >"$install/KORVANTH417.EXE"
+cp "$install/KORVANTH417.EXE" "$work/replaced.exe"
+win_detached "$work/KORVANTH417-setup.exe" /S || fail "the installer (upgrade) exited with $?"
+check_installed "$version" 0 1
+check "upgrade: the configuration program that replaced the stand-in is not overwritten" \
+    same_file "$work/replaced.exe" "$install/KORVANTH417.EXE"
+uninstall
+check_removed
+check "the uninstaller keeps the configuration program that replaced the stand-in" \
+    same_file "$work/replaced.exe" "$install/KORVANTH417.EXE"
+check "the config.ini it installed is removed" test ! -e "$install/config.ini"

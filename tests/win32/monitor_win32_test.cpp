@@ -7,13 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/messages.h"
 #include "app/settings_file.h"
@@ -67,6 +71,117 @@ std::wstring MenuText(HMENU menu, int position) {
     GetMenuStringW(menu, position, text, 128, MF_BYPOSITION);
     return text;
 }
+
+// A program started suspended, so that two can be let go at the same moment; ended with the
+// test.
+class SuspendedProcess {
+  public:
+    explicit SuspendedProcess(std::wstring command_line) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                           nullptr, BinFolder().c_str(), &startup, &info)) {
+            process_.Reset(info.hProcess);
+            thread_.Reset(info.hThread);
+        }
+    }
+    ~SuspendedProcess() {
+        if (process_.Valid() && !Ended())
+            TerminateProcess(process_.Get(), 9);
+    }
+    SuspendedProcess(const SuspendedProcess&) = delete;
+    SuspendedProcess& operator=(const SuspendedProcess&) = delete;
+
+    bool Started() const { return process_.Valid(); }
+    void Resume() const { ResumeThread(thread_.Get()); }
+    bool Ended() const { return WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = 0;
+        GetExitCodeProcess(process_.Get(), &code);
+        return code;
+    }
+
+  private:
+    UniqueHandle process_;
+    UniqueHandle thread_;
+};
+
+// A notification area of the shell's window class in this process, as the shell's own is when
+// it starts (late at logon, or again after a crash): it answers the icon requests that
+// Shell_NotifyIconW sends it as WM_COPYDATA (the request in dwData, the icon's window in
+// wParam) as a shell does, refusing to add an icon it has and to change one it has not, and
+// records every request. Its icons are lost with a restart of the shell (Restart).
+class FakeNotificationArea {
+  public:
+    static constexpr wchar_t kClass[] = L"Shell_TrayWnd";
+    struct Request {
+        DWORD message;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+        HWND owner;
+        bool granted;
+    };
+
+    FakeNotificationArea() {
+        WNDCLASSW tray_class{};
+        tray_class.lpfnWndProc = WindowProc;
+        tray_class.lpszClassName = kClass;
+        registered_ = RegisterClassW(&tray_class) != 0;
+        window_ = CreateWindowExW(0, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                  nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~FakeNotificationArea() {
+        if (window_ != nullptr)
+            DestroyWindow(window_);
+        if (registered_)
+            UnregisterClassW(kClass, nullptr);
+    }
+    FakeNotificationArea(const FakeNotificationArea&) = delete;
+    FakeNotificationArea& operator=(const FakeNotificationArea&) = delete;
+
+    bool Created() const { return window_ != nullptr; }
+    void Restart() { icons_.clear(); }
+    bool HasIcon(HWND owner) const { return icons_.contains(owner); }
+    // The requests for the icons of one window, in order.
+    std::vector<std::pair<DWORD, bool>> RequestsOf(HWND owner) const {
+        std::vector<std::pair<DWORD, bool>> of;
+        for (const Request& request : requests_) {
+            if (request.owner == owner)
+                of.emplace_back(request.message, request.granted);
+        }
+        return of;
+    }
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        auto* self =
+            reinterpret_cast<FakeNotificationArea*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_COPYDATA || self == nullptr)
+            return DefWindowProcW(window, message, wparam, lparam);
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+        return self->Answer(static_cast<DWORD>(data->dwData), reinterpret_cast<HWND>(wparam));
+    }
+    BOOL Answer(DWORD message, HWND owner) {
+        bool granted = false;
+        if (message == NIM_ADD)
+            granted = icons_.insert(owner).second;
+        if (message == NIM_MODIFY)
+            granted = icons_.contains(owner);
+        if (message == NIM_DELETE)
+            granted = icons_.erase(owner) != 0;
+        requests_.push_back({message, owner, granted});
+        return granted ? TRUE : FALSE;
+    }
+
+    bool registered_ = false;
+    HWND window_ = nullptr;
+    std::set<HWND> icons_;
+    std::vector<Request> requests_;
+};
+
+constexpr char kNeedsNoShell[] =
+    "a notification area of the shell exists already: this test needs a Wine session without "
+    "one (the tests' prefix has the null display driver)";
 
 // A clean registry folder and a stand-in whose log the test reads.
 class MonitorOnWindows : public ::testing::Test {
@@ -130,23 +245,28 @@ class MonitorWindowHere : public MonitorOnWindows {
     std::unique_ptr<MonitorWindow> window_;
 };
 
-// Two monitors started at the same moment: the mutex is the check itself, so exactly one runs
-// each time, and the other ends at once without a window.
+// Two monitors started at the same moment: both are created suspended and let go back to back,
+// many times. The mutex is the check itself, so exactly one runs each time, and the other ends
+// at once, with exit code 0 and without a window. Were both to pass the check, neither would end.
 TEST_F(MonitorOnWindows, TwoMonitorsStartedTogetherLeaveExactlyOne) {
     const std::wstring monitor = L"\"" + BinFolder() + L"KORVANTH417MON.exe\"";
-    for (int attempt = 0; attempt < 8 && !HasFailure(); ++attempt) {
+    for (int attempt = 0; attempt < 50 && !HasFailure(); ++attempt) {
         SCOPED_TRACE(attempt);
-        Process a(monitor);
-        Process b(monitor);
-        ASSERT_TRUE(PumpUntil([&] { return a.Ended() || b.Ended(); }, 10s));
-        ASSERT_TRUE(PumpUntil([] { return CountWindows(L"TKORVANTH417MONMAIN") > 0; }));
-        PumpUntil([] { return false; }, 300ms);  // time for a second window, if one came
-        EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
-        EXPECT_NE(a.Ended(), b.Ended());
-        Process& ended = a.Ended() ? a : b;
+        SuspendedProcess a(monitor);
+        SuspendedProcess b(monitor);
+        ASSERT_TRUE(a.Started() && b.Started());
+        a.Resume();
+        b.Resume();
+        ASSERT_TRUE(PumpUntil([&] { return a.Ended() || b.Ended(); }, 10s))
+            << "neither monitor ended: both passed the single-instance check";
+        SuspendedProcess& ended = a.Ended() ? a : b;
+        SuspendedProcess& running = a.Ended() ? b : a;
         EXPECT_EQ(ended.ExitCode(), 0u);
+        ASSERT_TRUE(PumpUntil([] { return CountWindows(L"TKORVANTH417MONMAIN") > 0; }));
+        EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
+        EXPECT_FALSE(running.Ended());
         PostMessageW(FindWindowW(L"TKORVANTH417MONMAIN", nullptr), WM_CLOSE, 0, 0);
-        ASSERT_TRUE(PumpUntil([&] { return a.Ended() && b.Ended(); }));
+        ASSERT_TRUE(PumpUntil([&] { return running.Ended(); }));
     }
 }
 
@@ -174,6 +294,30 @@ TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst)
     EXPECT_EQ(mutex, nullptr);
     if (mutex != nullptr)
         CloseHandle(mutex);
+}
+
+// A stand-in command says what became of it with its exit code and writes the same line to the
+// log named after /log, refusals of its arguments included. No monitor runs here; the stand-in's
+// folder has no ui.local, so the monitor's languages are the built-in CH and US.
+TEST_F(MonitorOnWindows, StandInCommandsLogTheirOutcome) {
+    const struct {
+        std::wstring arguments;
+        DWORD exit_code;
+        std::string logged;
+    } cases[] = {
+        {L"set-language 9", 1,
+         "no language has the index or code 9; the monitor's languages are 0 (CH), 1 (US)"},
+        {L"set-language XX", 1, "no language has the code XX; the monitor's languages are"},
+        {L"frobnicate 1", 1, "not a command of the stand-in: frobnicate 1"},
+        {L"set-language us", 2,
+         "interface language 1 (US); the monitor is not running: it takes effect at its start"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        DeleteFileW(log_.c_str());
+        EXPECT_EQ(StandIn(L"/log \"" + log_ + L"\" " + c.arguments), c.exit_code);
+        EXPECT_EQ(ReadText(log_).rfind(c.logged, 0), 0u) << ReadText(log_);
+    }
 }
 
 TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
@@ -302,24 +446,44 @@ TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
 
 // Without the shell's notification area (as early at logon) the icon cannot be added; the
 // monitor keeps trying and shows it once a notification area is there, without a restart.
-// Here the notification area is a stand-in window of the shell's class, created later.
 TEST_F(MonitorWindowHere, TheTrayIconIsAddedOnceTheNotificationAreaAppears) {
-    if (FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr)
-        GTEST_SKIP() << "a notification area exists already";
+    ASSERT_EQ(FindWindowW(FakeNotificationArea::kClass, nullptr), nullptr) << kNeedsNoShell;
     ASSERT_FALSE(window_->Tray().Shown());
-    WNDCLASSW tray_class{};
-    tray_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-        return message == WM_COPYDATA ? LRESULT{TRUE}
-                                      : DefWindowProcW(window, message, wparam, lparam);
-    };
-    tray_class.lpszClassName = L"Shell_TrayWnd";
-    ASSERT_NE(RegisterClassW(&tray_class), 0);
-    HWND shell_tray = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                      nullptr, nullptr, nullptr);
-    ASSERT_NE(shell_tray, nullptr);
+    const FakeNotificationArea area;
+    ASSERT_TRUE(area.Created());
     EXPECT_TRUE(PumpUntil([&] { return window_->Tray().Shown(); }, 10s));
-    DestroyWindow(shell_tray);
-    UnregisterClassW(L"Shell_TrayWnd", nullptr);
+    EXPECT_TRUE(area.HasIcon(window_->Handle()));
+}
+
+// The shell broadcasts "TaskbarCreated" when it (re)starts: the monitor adds its icon again. A
+// broadcast that finds the icon still there (the shell kept it) leaves it shown: adding it is
+// refused, changing it is not, and no retry follows.
+TEST_F(MonitorWindowHere, TaskbarCreatedBringsTheIconBack) {
+    ASSERT_EQ(FindWindowW(FakeNotificationArea::kClass, nullptr), nullptr) << kNeedsNoShell;
+    FakeNotificationArea area;
+    ASSERT_TRUE(area.Created());
+    HWND monitor = window_->Handle();
+    const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+    const auto broadcast_and_wait = [&](std::size_t requests) {
+        ASSERT_TRUE(PostMessageW(HWND_BROADCAST, taskbar_created, 0, 0));
+        ASSERT_TRUE(PumpUntil([&] { return area.RequestsOf(monitor).size() >= requests; }));
+        PumpUntil([] { return false; }, 200ms);  // a request more, if one came
+    };
+    using Requests = std::vector<std::pair<DWORD, bool>>;
+
+    broadcast_and_wait(1);  // the shell started
+    EXPECT_EQ(area.RequestsOf(monitor), (Requests{{NIM_ADD, true}}));
+    EXPECT_TRUE(window_->Tray().Shown());
+
+    area.Restart();  // the shell restarted: its icons are gone
+    broadcast_and_wait(2);
+    EXPECT_EQ(area.RequestsOf(monitor), (Requests{{NIM_ADD, true}, {NIM_ADD, true}}));
+    EXPECT_TRUE(area.HasIcon(monitor));
+
+    broadcast_and_wait(4);  // the icon is still there
+    EXPECT_EQ(area.RequestsOf(monitor),
+              (Requests{{NIM_ADD, true}, {NIM_ADD, true}, {NIM_ADD, false}, {NIM_MODIFY, true}}));
+    EXPECT_TRUE(window_->Tray().Shown());
 }
 
 TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
