@@ -5,7 +5,8 @@
 // so the hook procedures do nothing but call the callback. The callbacks and hook handles are the
 // library's only state; one lock guards them, and a callback runs under it, so that once a disable
 // call has returned its callback is never called again. The lock is recursive: a callback may
-// enable or disable hooks itself.
+// enable or disable hooks itself. It is the system's critical section rather than the C++
+// library's recursive mutex, whose thread support would make up most of the library's size.
 
 #include <windows.h>
 
@@ -38,8 +39,21 @@ struct HookSlot {
     void* context = nullptr;
 };
 
+class RecursiveLock {
+  public:
+    RecursiveLock() { InitializeCriticalSection(&section_); }
+    ~RecursiveLock() { DeleteCriticalSection(&section_); }
+    RecursiveLock(const RecursiveLock&) = delete;
+    RecursiveLock& operator=(const RecursiveLock&) = delete;
+    void lock() { EnterCriticalSection(&section_); }
+    void unlock() { LeaveCriticalSection(&section_); }
+
+  private:
+    CRITICAL_SECTION section_;
+};
+
 HINSTANCE module_instance = nullptr;
-std::recursive_mutex slots_lock;
+RecursiveLock slots_lock;
 HookSlot keyboard_slot;
 HookSlot mouse_slot;
 
