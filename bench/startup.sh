@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The monitor's start-up and footprint on a desktop like a user's (bench/desktop_session.sh:
 # Xvfb with Wine's X11 driver, so the shell and its notification area run, and a PulseAudio
-# server with a null microphone), beside two floors measured first in the same session:
-# trivial_window.exe (a hidden window only) and trivial_microphone.exe (a hidden window and the
-# default microphone's volume bound, as the monitor does at start).
+# server with a null microphone), beside three floors measured first in the same session:
+# trivial_window.exe (a hidden window only), trivial_microphone.exe (a hidden window and the
+# default microphone's volume bound, as the monitor does at start) and trivial_microphone.exe
+# --platform (also a tray icon and the HID device notifications: what the platform costs for
+# the monitor's features).
 #
 #  1. monitor_bench.exe: each program started once unmeasured, then RUNS times and ended with
 #     WM_CLOSE; medians of the time from process start until its window can be found by class
