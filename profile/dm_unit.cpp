@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "base/decimal_text.h"
 #include "base/path_text.h"
@@ -30,11 +29,8 @@ constexpr std::u16string_view kMacroDatabaseName = u"MacroSet.MSDB";
 constexpr std::u16string_view kProfileInMemoryKept = u"the profile in memory is kept";
 
 // Stores are primed with an all-zero image of their record before the first load or restore.
-// The zeros are made when needed: a constant image of the largest record would add its 110 KiB
-// to the program's image, which stays in memory all day.
 std::int32_t PrimeWithZeros(TuiProfile& store, std::size_t record_size) {
-    const std::vector<std::uint8_t> zeros(record_size);
-    return store.Write(zeros.data(), static_cast<std::int32_t>(record_size));
+    return store.WriteZeros(static_cast<std::int32_t>(record_size));
 }
 
 // Applies a default to the record image at the start of a stream. A stream shorter than the

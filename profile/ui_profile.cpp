@@ -71,14 +71,26 @@ void TuiProfile::SetSize(std::int64_t size) {
     FMemoryStream.resize(static_cast<std::size_t>(size));
 }
 
+std::uint8_t* TuiProfile::StartOfWrite(std::size_t count) {
+    if (FMemoryStream.size() < count)
+        FMemoryStream.resize(count);
+    FSize = static_cast<std::int64_t>(FMemoryStream.size());
+    return FMemoryStream.data();
+}
+
 std::int32_t TuiProfile::Write(const void* buffer, std::int32_t count) {
     if (count <= 0)
         return 0;
     const auto n = static_cast<std::size_t>(count);
-    if (FMemoryStream.size() < n)
-        FMemoryStream.resize(n);
-    std::memcpy(FMemoryStream.data(), buffer, n);
-    FSize = static_cast<std::int64_t>(FMemoryStream.size());
+    std::memcpy(StartOfWrite(n), buffer, n);
+    return count;
+}
+
+std::int32_t TuiProfile::WriteZeros(std::int32_t count) {
+    if (count <= 0)
+        return 0;
+    const auto n = static_cast<std::size_t>(count);
+    std::memset(StartOfWrite(n), 0, n);
     return count;
 }
 

@@ -71,6 +71,9 @@ class TuiProfile {
     // Writes count bytes at the start of the stream (it grows if shorter; a longer stream keeps
     // its tail) and records the stream's size. Returns the number of bytes written.
     std::int32_t Write(const void* buffer, std::int32_t count);
+    // Writes count zero bytes at the start of the stream, as Write would from a buffer of zeros,
+    // without one.
+    std::int32_t WriteZeros(std::int32_t count);
     // Copies up to count bytes from the start of the stream; the rest of the buffer is left as
     // it was. Returns the number copied.
     std::int32_t Read(void* buffer, std::int32_t count) const;
@@ -111,6 +114,8 @@ class TuiProfile {
     TAfterEvent OnAfterLoadFromFile;
 
   private:
+    // Grows the stream to at least count bytes, records its size and returns its start.
+    std::uint8_t* StartOfWrite(std::size_t count);
     bool Continue(const TBeforeEvent& event);
     bool RegistryUsable() const;
     bool LoadExistingFile(std::u16string_view path);

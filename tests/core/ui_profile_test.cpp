@@ -38,10 +38,7 @@ class StoreTest : public ::testing::Test {
         store_.OnAfterLoadFromFile = [this](const ProfileStream&) { ++after_events_; };
     }
 
-    void Prime(std::size_t size) {
-        const Bytes zero(size);
-        store_.Write(zero.data(), static_cast<std::int32_t>(size));
-    }
+    void Prime(std::size_t size) { store_.WriteZeros(static_cast<std::int32_t>(size)); }
 
     fake::MemoryKeyedStore registry_;
     fake::MemoryFileSystem files_;
@@ -266,6 +263,13 @@ TEST_F(StoreTest, WriteGrowsAndKeepsTheTailSizeFollowsIt) {
     EXPECT_EQ(store_.Size(), 8);
     store_.SetSize(3);
     EXPECT_EQ(store_.Stream(), (Bytes{9, 9, 3}));
+    // Zeros are written the same way: over the head, the tail kept, growing when shorter.
+    EXPECT_EQ(store_.WriteZeros(2), 2);
+    EXPECT_EQ(store_.Stream(), (Bytes{0, 0, 3}));
+    EXPECT_EQ(store_.WriteZeros(5), 5);
+    EXPECT_EQ(store_.Stream(), (Bytes{0, 0, 0, 0, 0}));
+    EXPECT_EQ(store_.Size(), 5);
+    EXPECT_EQ(store_.WriteZeros(0), 0);
 }
 
 }  // namespace
