@@ -54,9 +54,12 @@ win() {
 win_detached() { wine "$@" </dev/null >/dev/null 2>&1; }
 probe() { win "$build/bin/install_probe.exe" "$@"; }
 unix_path() { winepath -u "$1" 2>/dev/null; }
-# The data of a registry value; nothing when it is missing.
+# The data of a registry value; nothing when it is missing. A query that fails is asked once
+# more: under load a reg.exe of Wine has been seen to end without output for a value that exists.
 reg_value() {
-    win reg query "$1" /v "$2" | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+    local out
+    out=$(win reg query "$1" /v "$2") || out=$(win reg query "$1" /v "$2") || true
+    sed -n "s/^    $2    REG_[A-Z_]*    //p" <<<"$out"
 }
 reg_export() { win reg export "$1" "$(winepath -w "$2")" /y >/dev/null; }
 same_file() { cmp -s "$1" "$2"; }
