@@ -57,8 +57,12 @@ int Run(int iterations) {
     CreateDirectoryW(settings.c_str(), nullptr);
     const std::string ini = "[options]\nProfileRegFolder=" + std::string(id.begin(), id.end()) +
                             "\nprofileFolder=" + std::string(id.begin(), id.end()) + "\n";
-    win32::Win32FileSystem().WriteWholeFile(win32::FromWide(settings + L"config.ini"),
-                                            std::vector<std::uint8_t>(ini.begin(), ini.end()));
+    if (!win32::Win32FileSystem().WriteWholeFile(
+            win32::FromWide(settings + L"config.ini"),
+            std::vector<std::uint8_t>(ini.begin(), ini.end()))) {
+        std::printf("config.ini cannot be written in %ls\n", settings.c_str());
+        return 1;
+    }
     win32::Win32KeyedStore registry;
     SettingsFolderFileSystem files(win32::FromWide(settings));
     win32::Win32Shell shell;

@@ -750,6 +750,7 @@ ThroughputFigures MeasureThroughput(MouseServer& server, const std::atomic<std::
     figures.written = WriteAtRate(server, pacer, start);
     figures.write_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     figures.backlog = figures.written - std::min(figures.written, count.load() - before);
+    // What did not arrive in time shows in `delivered` below.
     static_cast<void>(WaitUntilDelivered(count, before + figures.written));
     figures.wall_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     figures.delivered = count.load() - before;

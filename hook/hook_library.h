@@ -33,14 +33,14 @@ struct THookLibraryEntries {
 // the library cannot be loaded (for whatever reason), shows "uiHook.dll can not be found!" as an
 // error and reports failure; when an entry point is missing, unloads it again and reports
 // failure without a box. Every failure writes a trace line with its real reason.
-bool LoadHookLibrary(const FileSystem& files, DynamicLibraryLoader& loader,
-                     MessageBoxes& message_boxes, const DebugOutput& debug);
+[[nodiscard]] bool LoadHookLibrary(const FileSystem& files, DynamicLibraryLoader& loader,
+                                   MessageBoxes& message_boxes, const DebugOutput& debug);
 
 // Disables both hooks, so that none stays installed into unloaded code, then unloads the library.
 // Does nothing when it is not loaded.
 void UnloadHookLibrary();
 
 // The entry points while the library is loaded.
-std::optional<THookLibraryEntries> HookLibraryEntries();
+[[nodiscard]] std::optional<THookLibraryEntries> HookLibraryEntries();
 
 }  // namespace korv

@@ -40,8 +40,9 @@ Control::Control(Component* owner, std::u16string name, std::u16string class_nam
     : Component(owner, std::move(name), std::move(class_name), kind) {
     PublishTextProperty(kCaptionProperty);
     PublishTextProperty(kHintProperty);
-    SetTextProperty(kCaptionProperty, caption);
-    SetTextProperty(kHintProperty, hint);
+    // Both were published just above: setting them cannot fail.
+    static_cast<void>(SetTextProperty(kCaptionProperty, caption));
+    static_cast<void>(SetTextProperty(kHintProperty, hint));
 }
 
 Window::Window(Component* owner, std::u16string name, std::u16string class_name,

@@ -56,7 +56,8 @@ class Component {
     // A published text property: nothing when the component has no such property or it cannot
     // be read. Writing returns false when the property is missing or cannot be written.
     virtual std::optional<std::u16string> GetTextProperty(std::u16string_view property) const;
-    virtual bool SetTextProperty(std::u16string_view property, std::u16string_view value);
+    [[nodiscard]] virtual bool SetTextProperty(std::u16string_view property,
+                                               std::u16string_view value);
 
     // Shorthands of the two translated properties (empty when missing).
     std::u16string Caption() const { return GetTextProperty(kCaptionProperty).value_or(u""); }

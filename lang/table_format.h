@@ -31,7 +31,8 @@ enum class TableReadStatus {
 // Reads a table: the source block replaces `table.Original`, the languages are appended to
 // `table.Resources` (a code already present is appended all the same). All or nothing: on any
 // failure `table` is left exactly as it was.
-TableReadStatus ReadTable(std::span<const std::uint8_t> bytes, TranslationTable& table);
+[[nodiscard]] TableReadStatus ReadTable(std::span<const std::uint8_t> bytes,
+                                        TranslationTable& table);
 
 // The table in the byte layout. Nothing when it cannot be written so that it reads back the
 // same: a source text or line containing a line break or NUL, or a count beyond 32 bits.

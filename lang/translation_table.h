@@ -54,7 +54,7 @@ class TranslationList : public SortedStringList {
     // an empty translation removes the line. Refused (false, list unchanged) when the source
     // contains '=' or either text contains a line break or NUL: such a line would be named
     // after another text or split in two when the table is read back.
-    bool SetTranslation(std::u16string_view source, std::u16string_view translation);
+    [[nodiscard]] bool SetTranslation(std::u16string_view source, std::u16string_view translation);
 };
 
 // One language of a table: its code ("CH", "US", "040a") and its lines.
@@ -77,7 +77,7 @@ struct TranslationTable {
     TranslationList* GetLangList(std::u16string_view code);
     const TranslationList* GetLangList(std::u16string_view code) const;
     // Appends a language with no lines unless one with that code exists; true when appended.
-    bool AddLang(std::u16string_view code);
+    [[nodiscard]] bool AddLang(std::u16string_view code);
 
     bool operator==(const TranslationTable&) const = default;
 };

@@ -340,7 +340,9 @@ void TuiLanguage::TranslateSpecialControl(Component&) {}
 
 TuiLanguage& CreateLanguageComponent(Component& owner, const LanguagePorts& ports) {
     TuiLanguage& language = owner.Create<TuiLanguage>(ports);
-    language.ReadResourcesBin(BuiltinTranslationTable());
+    // The built-in table is generated at build time and read back by its tests: it cannot fail
+    // here unless the program itself is damaged, and then the captions stay untranslated.
+    static_cast<void>(language.ReadResourcesBin(BuiltinTranslationTable()));
     language.Loaded();
     return language;
 }

@@ -99,12 +99,12 @@ class TvgLang : public Component {
     // Reads a ".local" file: its source texts replace the table's, its languages are appended.
     // A missing, unreadable, oversized or malformed file leaves the table as it was; all but a
     // missing one are traced.
-    LanguageFileStatus LoadFromFile(std::u16string_view AFileName);
+    [[nodiscard]] LanguageFileStatus LoadFromFile(std::u16string_view AFileName);
     // Writes the table to a file, replacing an existing one. False when it cannot be written.
-    bool SaveToFile(std::u16string_view AFileName) const;
+    [[nodiscard]] bool SaveToFile(std::u16string_view AFileName) const;
 
     // The table stored with the window ("ResourcesBin"): read like a ".local" file.
-    TableReadStatus ReadResourcesBin(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] TableReadStatus ReadResourcesBin(std::span<const std::uint8_t> bytes);
     // The bytes stored with the window, or nothing when the table is not stored: StoreInForm
     // is off or the table has no language.
     std::optional<std::vector<std::uint8_t>> WriteResourcesBin() const;

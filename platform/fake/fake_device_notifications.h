@@ -15,7 +15,7 @@ namespace korv::fake {
 
 class FakeDeviceNotifications : public DeviceNotifications {
   public:
-    std::unique_ptr<DeviceNotificationRegistration> Register(
+    [[nodiscard]] std::unique_ptr<DeviceNotificationRegistration> Register(
         std::u16string_view interface_class, DeviceChangeListener& listener) override {
         if (!creates_window) {
             return nullptr;
@@ -68,7 +68,7 @@ class FakeDeviceNotifications : public DeviceNotifications {
             ++owner_.unregistrations;
         }
         bool Registered() const override { return accepted_; }
-        bool PostNodesChanged() override {
+        [[nodiscard]] bool PostNodesChanged() override {
             ++owner_.nodes_changed_posts;
             ++posted;
             return true;

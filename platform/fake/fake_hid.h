@@ -60,8 +60,8 @@ class FakeHidInterfaces : public HidInterfaces {
     FakeHidInterface& Add(std::u16string path, std::vector<std::u16string> hardware_ids,
                           std::optional<HidCapabilities> capabilities);
 
-    std::vector<HidInterfaceInfo> Enumerate() const override;
-    OpenResult Open(std::u16string_view path, HidOpenMode mode) const override;
+    [[nodiscard]] std::vector<HidInterfaceInfo> Enumerate() const override;
+    [[nodiscard]] OpenResult Open(std::u16string_view path, HidOpenMode mode) const override;
 
     // A report for the next read of a device on `path`, its size being that of `bytes`.
     void PushReport(std::u16string_view path, std::vector<std::uint8_t> bytes,

@@ -65,7 +65,7 @@ class FakeLibraryLoader : public DynamicLibraryLoader {
     FakeLibraryLoader(FakeHookLibrary& library, std::u16string path)
         : library_(library), path_(std::move(path)) {}
 
-    LibraryLoad Load(std::u16string_view path) override;
+    [[nodiscard]] LibraryLoad Load(std::u16string_view path) override;
 
     std::vector<std::u16string> requested;
     struct Refusal {

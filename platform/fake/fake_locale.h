@@ -28,8 +28,8 @@ class FakeLocale : public Locale {
     std::uint16_t SystemDefaultLanguageId() const override { return system_language_id; }
     std::vector<std::uint32_t> SupportedLocaleIds() const override;
     std::uint32_t UserDefaultLocaleId() const override { return user_locale_id; }
-    std::optional<std::u16string> LocaleInfo(std::uint32_t locale_id,
-                                             LocaleItem item) const override;
+    [[nodiscard]] std::optional<std::u16string> LocaleInfo(std::uint32_t locale_id,
+                                                           LocaleItem item) const override;
 
     std::uint16_t system_language_id = 0x0409;
     std::uint32_t user_locale_id = 0x0409;

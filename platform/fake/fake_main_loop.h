@@ -26,8 +26,8 @@ class FakeMainLoop : public MainLoop {
     FakeMainLoop& operator=(const FakeMainLoop&) = delete;
     ~FakeMainLoop() override;
 
-    std::unique_ptr<OneShotTimer> CreateTimer(std::function<void()> on_fire) override;
-    bool PostTask(std::function<void()> task) override;
+    [[nodiscard]] std::unique_ptr<OneShotTimer> CreateTimer(std::function<void()> on_fire) override;
+    [[nodiscard]] bool PostTask(std::function<void()> task) override;
     void ProcessPending() override;
     void Sleep(std::chrono::milliseconds time) override { slept.push_back(time); }
 

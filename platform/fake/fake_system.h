@@ -21,7 +21,8 @@ class FixedClock : public Clock {
 class FakeShell : public Shell {
   public:
     std::u16string DocumentsFolder() const override { return documents; }
-    bool OpenFile(std::u16string_view file, std::u16string_view folder) const override {
+    [[nodiscard]] bool OpenFile(std::u16string_view file,
+                                std::u16string_view folder) const override {
         opened.push_back(std::u16string(folder) + std::u16string(file));
         return true;
     }

@@ -9,7 +9,7 @@ namespace korv::fake {
 
 class FakeTray : public Tray {
   public:
-    bool SetIconFromFile(std::u16string_view path) override {
+    [[nodiscard]] bool SetIconFromFile(std::u16string_view path) override {
         icon_file = path;
         return true;
     }

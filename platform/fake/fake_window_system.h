@@ -24,13 +24,14 @@ class FakeWindowSystem : public WindowSystem {
         const auto it = windows.find(std::u16string(class_name));
         return it == windows.end() ? 0 : it->second;
     }
-    bool Post(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
-              std::intptr_t lparam) const override {
+    [[nodiscard]] bool Post(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
+                            std::intptr_t lparam) const override {
         messages.push_back({window, message, wparam, lparam, false});
         return window != 0;
     }
-    std::optional<std::intptr_t> Send(WindowRef window, std::uint32_t message,
-                                      std::uintptr_t wparam, std::intptr_t lparam) const override {
+    [[nodiscard]] std::optional<std::intptr_t> Send(WindowRef window, std::uint32_t message,
+                                                    std::uintptr_t wparam,
+                                                    std::intptr_t lparam) const override {
         messages.push_back({window, message, wparam, lparam, true});
         return answers ? std::optional<std::intptr_t>(0) : std::nullopt;
     }

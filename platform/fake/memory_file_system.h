@@ -21,13 +21,14 @@ class MemoryFileSystem : public FileSystem {
     void FailWrites(bool fail) { fail_writes_ = fail; }
 
     // Compares the size with the limit before it copies anything, as a real file system does.
-    FileRead ReadWholeFile(std::u16string_view path, std::uint64_t max_bytes) const override;
+    [[nodiscard]] FileRead ReadWholeFile(std::u16string_view path,
+                                         std::uint64_t max_bytes) const override;
     std::u16string ExecutableFolder() const override { return executable_folder_; }
-    bool FileExists(std::u16string_view path) const override;
-    bool FolderExists(std::u16string_view path) const override;
-    bool CreateFolder(std::u16string_view path) const override;
-    bool WriteWholeFile(std::u16string_view path,
-                        std::span<const std::uint8_t> bytes) const override;
+    [[nodiscard]] bool FileExists(std::u16string_view path) const override;
+    [[nodiscard]] bool FolderExists(std::u16string_view path) const override;
+    [[nodiscard]] bool CreateFolder(std::u16string_view path) const override;
+    [[nodiscard]] bool WriteWholeFile(std::u16string_view path,
+                                      std::span<const std::uint8_t> bytes) const override;
 
     // What a test inspects.
     const std::map<std::u16string, std::vector<std::uint8_t>>& Files() const { return files_; }

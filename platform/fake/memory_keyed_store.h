@@ -13,12 +13,13 @@ namespace korv::fake {
 
 class MemoryKeyedStore : public KeyedStore {
   public:
-    StoredValue ReadValue(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
-                          std::uint64_t max_bytes) override;
-    bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
-                          std::span<const std::uint8_t> data) override;
-    bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
-                             std::uint32_t value) override;
+    [[nodiscard]] StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
+                                        std::u16string_view name, std::uint64_t max_bytes) override;
+    [[nodiscard]] bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+                                        std::u16string_view name,
+                                        std::span<const std::uint8_t> data) override;
+    [[nodiscard]] bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+                                           std::u16string_view name, std::uint32_t value) override;
     // A key that exists without values.
     void CreateKey(StoreRoot root, std::u16string_view key_path) { keys_[Key(root, key_path)]; }
 

@@ -7,7 +7,7 @@ namespace korv::win32 {
 
 class Win32DynamicLibraryLoader : public DynamicLibraryLoader {
   public:
-    LibraryLoad Load(std::u16string_view path) override;
+    [[nodiscard]] LibraryLoad Load(std::u16string_view path) override;
 };
 
 }  // namespace korv::win32

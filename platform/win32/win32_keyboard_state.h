@@ -7,7 +7,7 @@ namespace korv::win32 {
 
 class Win32KeyboardState : public KeyboardState {
   public:
-    bool IsKeyDown(std::uint8_t virtual_key) const override;
+    [[nodiscard]] bool IsKeyDown(std::uint8_t virtual_key) const override;
 };
 
 }  // namespace korv::win32

@@ -11,8 +11,8 @@ class Win32Locale : public Locale {
     std::uint16_t SystemDefaultLanguageId() const override;
     std::vector<std::uint32_t> SupportedLocaleIds() const override;
     std::uint32_t UserDefaultLocaleId() const override;
-    std::optional<std::u16string> LocaleInfo(std::uint32_t locale_id,
-                                             LocaleItem item) const override;
+    [[nodiscard]] std::optional<std::u16string> LocaleInfo(std::uint32_t locale_id,
+                                                           LocaleItem item) const override;
 };
 
 }  // namespace korv::win32

@@ -93,8 +93,10 @@ void Win32Microphone::ReleaseEndpoint() {
     device_name_.clear();
 }
 
+// Binds ahead of the first toggle. Without a microphone now, nothing is bound: each toggle
+// tries again, so a microphone plugged in later is found then.
 void Win32Microphone::InitEndpointVolume() {
-    BindDefaultCaptureEndpoint();
+    static_cast<void>(BindDefaultCaptureEndpoint());
 }
 
 // Binds to the default capture endpoint of this moment. The bound endpoint is kept while it

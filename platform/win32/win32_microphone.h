@@ -46,7 +46,7 @@ class Win32Microphone : public Microphone {
     std::optional<bool> EndpointMuted() const;
     // The default microphone's state on Core Audio systems (its endpoint bound first); nothing on
     // the mixer path.
-    std::optional<bool> Muted() override;
+    [[nodiscard]] std::optional<bool> Muted() override;
 
     // NT family, major version 6 or later.
     static bool UseCoreAudio();
@@ -56,7 +56,7 @@ class Win32Microphone : public Microphone {
     void SetMixerMute(std::uint8_t line_type, std::uint8_t value) const;
 
   private:
-    bool BindDefaultCaptureEndpoint();
+    [[nodiscard]] bool BindDefaultCaptureEndpoint();
     void ReleaseEndpoint();
     void ShowMessage(const wchar_t* text) const;
 

@@ -15,7 +15,8 @@ class Win32Clock : public Clock {
 class Win32Shell : public Shell {
   public:
     std::u16string DocumentsFolder() const override;
-    bool OpenFile(std::u16string_view file, std::u16string_view folder) const override;
+    [[nodiscard]] bool OpenFile(std::u16string_view file,
+                                std::u16string_view folder) const override;
 };
 
 class Win32DebugOutput : public DebugOutput {

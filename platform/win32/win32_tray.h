@@ -28,7 +28,7 @@ class Win32Tray : public Tray {
     Win32Tray(const Win32Tray&) = delete;
     Win32Tray& operator=(const Win32Tray&) = delete;
 
-    bool SetIconFromFile(std::u16string_view path) override;
+    [[nodiscard]] bool SetIconFromFile(std::u16string_view path) override;
     void SetHint(std::u16string_view hint) override;
     void SetMenuCaptions(const std::array<std::u16string, kTrayMenuItems>& captions) override;
     void SetTitle(std::u16string_view title) override;
@@ -36,7 +36,7 @@ class Win32Tray : public Tray {
 
     // Puts the icon into the notification area, again after the shell restarted; an icon the
     // shell still shows is brought up to date instead. False while there is no notification area.
-    bool Show();
+    [[nodiscard]] bool Show();
     // Brings the program to the foreground and opens the menu at the cursor; the chosen item
     // arrives at the window as WM_COMMAND.
     void PopupMenuAtCursor();

@@ -398,7 +398,8 @@ class ControlPipe {
 
     void Reply(bool done, const std::wstring& text) {
         const std::wstring reply = (done ? L"+" : L"-") + text;
-        (void)pipe_->Write(reply.data(), reply.size() * sizeof(wchar_t));
+        // A client that is gone misses its reply; the drain below ends this connection anyway.
+        static_cast<void>(pipe_->Write(reply.data(), reply.size() * sizeof(wchar_t)));
         pipe_->StartRead();  // ends when the client closes
         state_ = State::kDraining;
     }

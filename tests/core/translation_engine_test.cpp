@@ -78,7 +78,7 @@ TEST_F(TranslationEngineTest, TranslatesExactlyOrReturnsTheText) {
 TEST_F(TranslationEngineTest, ActivationCopiesTheListAndNullChangesNothing) {
     TranslationList list = chinese_;
     ActivateLanguageList(&list);
-    list.SetTranslation(u"Config", u"changed later");
+    EXPECT_TRUE(list.SetTranslation(u"Config", u"changed later"));
     EXPECT_EQ(TranslateText(u"Config"), u"打开配置");
     ActivateLanguageList(nullptr);
     EXPECT_EQ(TranslateText(u"Config"), u"打开配置");

@@ -166,11 +166,11 @@ Bytes File(std::u16string_view sources,
 TranslationTable SampleTable() {
     TranslationTable table;
     table.Original.Assign({u"Config", u"Exit", u"    Please connect", u"Backward(Mouse) "});
-    table.AddLang(u"CH");
-    table.GetLangList(u"CH")->SetTranslation(u"Config", u"打开配置");
-    table.GetLangList(u"CH")->SetTranslation(u"Exit", u"退出软件");
-    table.AddLang(u"US");
-    table.GetLangList(u"US")->SetTranslation(u"Config", u"Config");
+    EXPECT_TRUE(table.AddLang(u"CH"));
+    EXPECT_TRUE(table.GetLangList(u"CH")->SetTranslation(u"Config", u"打开配置"));
+    EXPECT_TRUE(table.GetLangList(u"CH")->SetTranslation(u"Exit", u"退出软件"));
+    EXPECT_TRUE(table.AddLang(u"US"));
+    EXPECT_TRUE(table.GetLangList(u"US")->SetTranslation(u"Config", u"Config"));
     table.GetLangList(u"US")->Add(u"a line without equals");
     table.Resources.push_back({u"ch", {}});  // a second "CH" is kept as it is
     return table;
@@ -179,8 +179,8 @@ TranslationTable SampleTable() {
 TEST(TableFormatTest, WritesTheDocumentedLayout) {
     TranslationTable table;
     table.Original.Assign({u"b", u"a"});
-    table.AddLang(u"CH");
-    table.GetLangList(u"CH")->SetTranslation(u"a", u"甲");
+    EXPECT_TRUE(table.AddLang(u"CH"));
+    EXPECT_TRUE(table.GetLangList(u"CH")->SetTranslation(u"a", u"甲"));
     const Bytes expected = File(u"a\r\nb\r\n", {{u"CH", u"a=甲\r\n"}});
     EXPECT_EQ(WriteTable(table), expected);
 }
@@ -205,8 +205,8 @@ TEST(TableFormatTest, ReadingSortsSplitsAndDropsDuplicates) {
 TEST(TableFormatTest, ReadingReplacesSourcesAndAppendsLanguages) {
     TranslationTable table;
     table.Original.Assign({u"old source"});
-    table.AddLang(u"CH");
-    table.AddLang(u"US");
+    EXPECT_TRUE(table.AddLang(u"CH"));
+    EXPECT_TRUE(table.AddLang(u"US"));
     const Bytes file = File(u"new\r\n", {{u"ch", u"new=新\r\n"}, {u"DE", u""}});
     ASSERT_EQ(ReadTable(file, table), TableReadStatus::kOk);
     EXPECT_EQ(table.Original.Lines(), (Texts{u"new"}));
@@ -233,7 +233,7 @@ TEST(TableFormatTest, RefusesToWriteTextsThatWouldReadBackDifferently) {
     table.Original.Add(u"two\nlines");
     EXPECT_FALSE(WriteTable(table));
     table.Original.Clear();
-    table.AddLang(u"CH");
+    EXPECT_TRUE(table.AddLang(u"CH"));
     table.Resources[0].lines.Add(u"a=b\u2028c");
     EXPECT_FALSE(WriteTable(table));
 }
@@ -297,7 +297,7 @@ TEST(TableFormatTest, EveryTruncationOfAGoodFileFails) {
     for (std::size_t size = 0; size < bytes->size(); ++size) {
         SCOPED_TRACE(size);
         TranslationTable table;
-        table.AddLang(u"XX");
+        EXPECT_TRUE(table.AddLang(u"XX"));
         const TranslationTable before = table;
         EXPECT_NE(ReadTable(std::span(bytes->data(), size), table), TableReadStatus::kOk);
         EXPECT_EQ(table, before);

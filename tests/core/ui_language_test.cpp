@@ -203,7 +203,7 @@ TEST_F(UiLanguageTest, SetLangSelectsByCodeAndEnShowsTheSources) {
 
 TEST_F(UiLanguageTest, BeforeLoadedSetLangOnlyKeepsTheCode) {
     TuiLanguage& language = window_.Create<TuiLanguage>(ports_);
-    language.ReadResourcesBin(BuiltinTranslationTable());
+    ASSERT_EQ(language.ReadResourcesBin(BuiltinTranslationTable()), TableReadStatus::kOk);
     language.SetLang(u"CH");
     EXPECT_EQ(language.LangCode(), u"CH");
     EXPECT_EQ(CurrentLangList(), nullptr);

@@ -45,7 +45,8 @@ std::wstring TempFolder(const std::wstring& name) {
 }
 
 void WriteFile(const std::wstring& path, std::string_view text) {
-    Win32FileSystem().WriteWholeFile(FromWide(path), Bytes(text.begin(), text.end()));
+    ASSERT_TRUE(Win32FileSystem().WriteWholeFile(FromWide(path), Bytes(text.begin(), text.end())))
+        << "cannot write the test's file";
 }
 
 std::set<std::u16string> ValueNames(const std::wstring& key_path) {
