@@ -135,7 +135,9 @@ bool Win32Microphone::BindDefaultCaptureEndpoint() {
 void Win32Microphone::ToggleMute() {
     owner_.Check();
     if (!UseCoreAudio()) {
-        SetMixerMute(1, GetMixerMute(1) ? 0 : 1);
+        // A state that cannot be read is not guessed: the press then changes nothing.
+        if (const std::optional<bool> muted = GetMixerMute(1))
+            SetMixerMute(1, *muted ? 0 : 1);
         return;
     }
     if (!BindDefaultCaptureEndpoint())
@@ -223,21 +225,22 @@ MIXERCONTROLDETAILS DetailsFor(DWORD control_id, MIXERCONTROLDETAILS_BOOLEAN& va
 
 }  // namespace
 
-bool Win32Microphone::GetMixerMute(std::uint8_t line_type) const {
+std::optional<bool> Win32Microphone::GetMixerMute(std::uint8_t line_type) const {
     const OpenMixer mixer;
     if (!mixer)
-        return false;
+        return std::nullopt;
     bool report_missing = false;
     const MuteControl control = FindMuteControl(mixer, line_type, report_missing);
     if (report_missing)
         ShowMessage(L"GetLineInfo Error");
     if (!control.found)
-        return false;
+        return std::nullopt;
     MIXERCONTROLDETAILS_BOOLEAN value{};
     MIXERCONTROLDETAILS details = DetailsFor(control.control_id, value);
     if (mixerGetControlDetailsW(mixer.Object(), &details, MIXER_GETCONTROLDETAILSF_VALUE) !=
         MMSYSERR_NOERROR) {
         ShowMessage(L"GetControlDetails Error");  // the read failed, not a write
+        return std::nullopt;
     }
     return value.fValue != 0;
 }

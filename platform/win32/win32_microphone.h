@@ -52,7 +52,8 @@ class Win32Microphone : public Microphone {
     static bool UseCoreAudio();
 
     // The legacy mixer path: the mute switch of a line of mixer 0 (line type 1 = microphone).
-    bool GetMixerMute(std::uint8_t line_type) const;
+    // Nothing when the mixer, the line or its mute control is missing or cannot be read.
+    [[nodiscard]] std::optional<bool> GetMixerMute(std::uint8_t line_type) const;
     void SetMixerMute(std::uint8_t line_type, std::uint8_t value) const;
 
   private:

@@ -50,6 +50,7 @@ const std::u16string_view kShownTexts[] = {
     u"uiHook.dll can not be found!",
     u"Error",
     u"GetLineInfo Error",
+    u"GetControlDetails Error",
     u"SetControlDetails Error",
 };
 

@@ -61,6 +61,7 @@ const std::u16string_view kMonitorTexts[] = {
     u"uiHook.dll can not be found!",
     u"Error",
     u"GetLineInfo Error",
+    u"GetControlDetails Error",
     u"SetControlDetails Error",
 };
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "platform/fake/fake_system.h"
 #include "platform/win32/win32_microphone.h"
 
@@ -13,7 +15,7 @@ int main() {
         return 1;
     korv::fake::RecordingDebugOutput debug;
     Win32Microphone microphone(debug, [] { return u"GAMING MOUSE MONITOR"; });
-    const bool before = microphone.GetMixerMute(1);
+    const std::optional<bool> before = microphone.GetMixerMute(1);
     microphone.ToggleMute();
     return microphone.GetMixerMute(1) == before ? 0 : 2;
 }
