@@ -7,14 +7,7 @@
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
-#include "platform/fake/fake_data_module_ports.h"
-#include "platform/fake/fake_device_notifications.h"
-#include "platform/fake/fake_hid.h"
-#include "platform/fake/fake_hook_library.h"
-#include "platform/fake/fake_hook_services.h"
-#include "platform/fake/fake_main_loop.h"
-#include "platform/fake/fake_tray.h"
-#include "platform/fake/fake_window_system.h"
+#include "platform/fake/fake_monitor_ports.h"
 #include "tests/core/test_support.h"
 
 namespace korv {
@@ -26,42 +19,30 @@ using test::kConfigWindow;
 using test::kMonitorWindow;
 constexpr std::u16string_view kRegFolder = test::kDefaultRegFolder;
 
-class MonitorTest : public ::testing::Test, protected fake::FakeDataModulePorts {
+class MonitorTest : public ::testing::Test, protected fake::FakeMonitorPorts {
   protected:
     MonitorTest() { dm_ = LoadDataModule(Ports()); }
     // The translation engine is process-wide: leave it showing the source texts.
     ~MonitorTest() override { ResetLanguage(); }
     std::unique_ptr<TKORVANTH417MONMAIN> Create() {
-        auto monitor = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports_, *dm_, kMonitorWindow);
+        auto monitor =
+            std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_, kMonitorWindow);
         monitor->FormCreate();
         return monitor;
     }
     // Line `n` of the tray's hint (0 is the program, 1 the microphone's state).
     std::u16string HintLine(std::size_t n) const {
-        std::u16string_view rest = tray_.hint;
+        std::u16string_view rest = tray.hint;
         for (; n > 0 && rest.find(u'\n') != std::u16string_view::npos; --n)
             rest.remove_prefix(rest.find(u'\n') + 1);
         return n > 0 ? std::u16string() : std::u16string(rest.substr(0, rest.find(u'\n')));
     }
     void StoreLanguage(std::uint8_t index) {
-        auto other = LoadDataModule(ports_.data);  // the configuration program's side
+        auto other = LoadDataModule(monitor_ports.data);  // the configuration program's side
         other->FAllProfileSettingInfo.CurrentLanguage = index;
         EXPECT_TRUE(other->SaveBackAllProfileSettingInfo());
     }
 
-    fake::FakeWindowSystem windows_;
-    fake::FakeMicrophone microphone_;
-    fake::FakeTray tray_;
-    fake::FakeHookLibrary hook_library_;
-    fake::FakeLibraryLoader loader_{hook_library_, files.ExecutableFolder() + u"uiHook.dll"};
-    fake::RecordingMessageBoxes message_boxes_;
-    fake::FakeKeyboardState keyboard_;
-    fake::FakeHidInterfaces hid_;
-    fake::FakeMainLoop loop_;
-    fake::FakeDeviceNotifications notifications_;
-    MonitorPorts ports_{
-        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_, debug},
-        hid_,    loop_,    notifications_};
     std::unique_ptr<TDM> dm_;
 };
 
@@ -70,31 +51,31 @@ TEST_F(MonitorTest, FormCreateShowsTheTrayInTheStoredLanguage) {
     // Language 0 is the first of the built-in table: Simplified Chinese.
     EXPECT_EQ(HintLine(0), u"游戏鼠标驱动程序");
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone on"));
-    EXPECT_EQ(tray_.title, u"游戏鼠标监控程序");
-    EXPECT_EQ(tray_.captions[0], u"打开配置");
-    EXPECT_EQ(tray_.captions[2], u"退出软件");
-    EXPECT_EQ(microphone_.prepared, 1);
+    EXPECT_EQ(tray.title, u"游戏鼠标监控程序");
+    EXPECT_EQ(tray.captions[0], u"打开配置");
+    EXPECT_EQ(tray.captions[2], u"退出软件");
+    EXPECT_EQ(microphone.prepared, 1);
     EXPECT_TRUE(monitor->uiHook1().DLLLoaded());
-    EXPECT_TRUE(message_boxes_.shown.empty());
-    EXPECT_TRUE(tray_.icon_file.empty());  // no icon file: the program's own icon stays
+    EXPECT_TRUE(message_boxes.shown.empty());
+    EXPECT_TRUE(tray.icon_file.empty());  // no icon file: the program's own icon stays
 }
 
 TEST_F(MonitorTest, TrayIconFileBesideTheExecutable) {
     const std::u16string path = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
     files.Put(path, {0, 0, 1, 0});
     Create();
-    EXPECT_EQ(tray_.icon_file, path);
+    EXPECT_EQ(tray.icon_file, path);
 }
 
 TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
     const auto monitor = Create();
     StoreLanguage(1);  // US
     monitor->WMReloadSettings();
-    EXPECT_EQ(tray_.hint, u"GAMING MOUSE DRIVER\nMicrophone on");
-    EXPECT_EQ(tray_.captions, (std::array<std::u16string, 3>{u"Config", u"About", u"Exit"}));
+    EXPECT_EQ(tray.hint, u"GAMING MOUSE DRIVER\nMicrophone on");
+    EXPECT_EQ(tray.captions, (std::array<std::u16string, 3>{u"Config", u"About", u"Exit"}));
     StoreLanguage(0);
     monitor->WMReloadSettings();
-    EXPECT_EQ(tray_.captions[2], u"退出软件");
+    EXPECT_EQ(tray.captions[2], u"退出软件");
 }
 
 TEST_F(MonitorTest, ConfigRaisesTheRunningProgramOrStartsIt) {
@@ -102,19 +83,19 @@ TEST_F(MonitorTest, ConfigRaisesTheRunningProgramOrStartsIt) {
     monitor->TrayIconDblClick();
     EXPECT_EQ(shell.opened,
               (std::vector<std::u16string>{files.ExecutableFolder() + u"KORVANTH417.EXE"}));
-    windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
+    windows.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
     monitor->Config1Click();
-    EXPECT_EQ(windows_.raised, (std::vector<WindowRef>{kConfigWindow}));
+    EXPECT_EQ(windows.raised, (std::vector<WindowRef>{kConfigWindow}));
     EXPECT_EQ(shell.opened.size(), 1u);
 }
 
 TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
     const auto monitor = Create();
-    windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
+    windows.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
     monitor->Exit1Click();
-    EXPECT_EQ(windows_.messages,
+    EXPECT_EQ(windows.messages,
               (std::vector<WindowMessage>{{kConfigWindow, UM_MONITOR_EXIT, 0, 0, false}}));
-    EXPECT_EQ(tray_.terminated, 1);
+    EXPECT_EQ(tray.terminated, 1);
 }
 
 // Without a configuration program there is nobody to tell: nothing is posted (a message to
@@ -122,13 +103,13 @@ TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
 TEST_F(MonitorTest, ExitWithoutTheConfigurationProgramPostsNothingAndEnds) {
     const auto monitor = Create();
     monitor->Exit1Click();
-    EXPECT_TRUE(windows_.messages.empty());
-    EXPECT_EQ(tray_.terminated, 1);
+    EXPECT_TRUE(windows.messages.empty());
+    EXPECT_EQ(tray.terminated, 1);
 }
 
 TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     const auto monitor = Create();
-    auto other = LoadDataModule(ports_.data);
+    auto other = LoadDataModule(monitor_ports.data);
     TMouseProfileInfo& profile = other->FCurrentProfileInfo;
     EXPECT_TRUE(other->ReadProfileInfo(profile, 0));
     profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
@@ -142,7 +123,7 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     monitor->Dispatcher().uiHIDData1Data(u"", u"", 7,
                                          std::vector<std::uint8_t>{0x10, 0, 0, 0, 0, 0, 0}, 7);
     monitor->WMMonitorEvent(4, 1);
-    EXPECT_EQ(microphone_.toggles, 1);
+    EXPECT_EQ(microphone.toggles, 1);
 }
 
 // ---- The microphone's state in the tray
@@ -166,24 +147,24 @@ class MuteFeedbackTest : public MonitorTest {
 };
 
 TEST_F(MuteFeedbackTest, TheTrayShowsTheStateAtStartAndAfterEachToggle) {
-    microphone_.muted = true;
+    microphone.muted = true;
     const auto monitor = Create();
-    EXPECT_EQ(tray_.icon_file, muted_icon_);
+    EXPECT_EQ(tray.icon_file, muted_icon_);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
     GiveButton4TheMute();
     PressMuteButton(*monitor);
-    EXPECT_EQ(microphone_.toggles, 1);
-    EXPECT_EQ(tray_.icon_file, icon_);
+    EXPECT_EQ(microphone.toggles, 1);
+    EXPECT_EQ(tray.icon_file, icon_);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone on"));
     PressMuteButton(*monitor);
-    EXPECT_EQ(tray_.icon_file, muted_icon_);
+    EXPECT_EQ(tray.icon_file, muted_icon_);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
 }
 
 TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOff) {
-    microphone_.readable = false;
+    microphone.readable = false;
     const auto unknown = Create();
-    EXPECT_EQ(tray_.icon_file, icon_);
+    EXPECT_EQ(tray.icon_file, icon_);
     EXPECT_EQ(HintLine(1), u"");
 
     files.Put(files.ExecutableFolder() + u"config.ini",
@@ -191,13 +172,13 @@ TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOf
                           ']', '\n', 'S', 'h', 'o', 'w', 'M', 'i', 'c', 'r', 'o', 'p',
                           'h', 'o',  'n', 'e', 'S', 't', 'a', 't', 'e', '=', '0'});
     dm_ = LoadDataModule(Ports());
-    microphone_.readable = true;
-    microphone_.muted = true;
+    microphone.readable = true;
+    microphone.muted = true;
     const auto off = Create();
     GiveButton4TheMute();
     PressMuteButton(*off);
-    EXPECT_EQ(microphone_.toggles, 1);  // the mute still works
-    EXPECT_EQ(tray_.icon_file, icon_);
+    EXPECT_EQ(microphone.toggles, 1);  // the mute still works
+    EXPECT_EQ(tray.icon_file, icon_);
     EXPECT_EQ(HintLine(1), u"");
 }
 
@@ -209,13 +190,13 @@ const std::vector<std::uint8_t> kButton4Report{7, 0x10, 0, 0, 0, 0, 0, 0};
 class ReopenTest : public MonitorTest {
   protected:
     ReopenTest() {
-        hid_.Add(u"mouse", {u"HID\\VID_1&PID_2&MI_01"}, kMouseCollection);
-        hid_.Add(u"keyboard", {u"HID\\VID_3&PID_4"}, HidCapabilities{6, 1, 9, 0, 0});
+        hid.Add(u"mouse", {u"HID\\VID_1&PID_2&MI_01"}, kMouseCollection);
+        hid.Add(u"keyboard", {u"HID\\VID_3&PID_4"}, HidCapabilities{6, 1, 9, 0, 0});
     }
     // The interfaces opened so far (by the search or by a reader), each once.
     std::set<std::u16string> Opened() const {
         std::set<std::u16string> paths;
-        for (const fake::HidOpenRecord& open : hid_.Opens())
+        for (const fake::HidOpenRecord& open : hid.Opens())
             paths.insert(open.path);
         return paths;
     }
@@ -227,34 +208,34 @@ class ReopenTest : public MonitorTest {
 
 TEST_F(ReopenTest, TheMouseIsOpenedThreeSecondsAfterStartAndNotBefore) {
     const auto monitor = Create();
-    EXPECT_EQ(notifications_.DeliverPosted(), 1);  // the change the component posts itself
-    loop_.Advance(std::chrono::milliseconds(2999));
+    EXPECT_EQ(notifications.DeliverPosted(), 1);  // the change the component posts itself
+    loop.Advance(std::chrono::milliseconds(2999));
     EXPECT_TRUE(Opened().empty());
-    loop_.Advance(std::chrono::milliseconds(1));
-    EXPECT_EQ(loop_.slept, std::vector<std::chrono::milliseconds>{kReopenPause});
+    loop.Advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(loop.slept, std::vector<std::chrono::milliseconds>{kReopenPause});
     EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 1u);  // the mouse's; not the keyboard
-    EXPECT_EQ(hid_.OpenDevices(), 1u);
-    EXPECT_EQ(hid_.ReadsStarted(u"keyboard"), 0);
+    EXPECT_EQ(hid.OpenDevices(), 1u);
+    EXPECT_EQ(hid.ReadsStarted(u"keyboard"), 0);
 }
 
 TEST_F(ReopenTest, ABurstOfArrivalsCausesOneReopenAfterTheLast) {
     const auto monitor = Create();
-    loop_.Advance(std::chrono::milliseconds(3000));
+    loop.Advance(std::chrono::milliseconds(3000));
     ASSERT_EQ(Reopens(), 1);
     for (int i = 0; i < 3; ++i) {
-        notifications_.Deliver(DeviceChangeEvent::Arrival, kDeviceTypeInterface);
-        loop_.Advance(std::chrono::milliseconds(500));
+        notifications.Deliver(DeviceChangeEvent::Arrival, kDeviceTypeInterface);
+        loop.Advance(std::chrono::milliseconds(500));
     }
-    loop_.Advance(std::chrono::milliseconds(999));
+    loop.Advance(std::chrono::milliseconds(999));
     EXPECT_EQ(Reopens(), 1);
-    loop_.Advance(std::chrono::milliseconds(1));
+    loop.Advance(std::chrono::milliseconds(1));
     EXPECT_EQ(Reopens(), 2);
     EXPECT_EQ(monitor->uiHIDData1().ReaderCount(), 1u);  // the first reader was stopped first
-    EXPECT_EQ(hid_.OpenDevices(), 1u);
+    EXPECT_EQ(hid.OpenDevices(), 1u);
 }
 
 TEST_F(ReopenTest, AButtonPressOnTheMouseTogglesTheMicrophone) {
-    auto other = LoadDataModule(ports_.data);
+    auto other = LoadDataModule(monitor_ports.data);
     TMouseProfileInfo& profile = other->FCurrentProfileInfo;
     ASSERT_TRUE(other->ReadProfileInfo(profile, 0));
     profile.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
@@ -262,57 +243,57 @@ TEST_F(ReopenTest, AButtonPressOnTheMouseTogglesTheMicrophone) {
     ASSERT_TRUE(other->SaveProfileInfoToRegistry(0));
     const auto monitor = Create();
     monitor->WMReloadProfiles(0);
-    loop_.Advance(std::chrono::milliseconds(3000));
+    loop.Advance(std::chrono::milliseconds(3000));
 
-    hid_.PushReport(u"mouse", kButton4Report);
-    ASSERT_TRUE(loop_.WaitForTasks(1, std::chrono::seconds(5)));
-    EXPECT_EQ(loop_.RunPending(), 1u);  // the delivery, on this thread
-    ASSERT_EQ(windows_.messages.size(), 1u);
-    const WindowMessage posted = windows_.messages[0];
+    hid.PushReport(u"mouse", kButton4Report);
+    ASSERT_TRUE(loop.WaitForTasks(1, std::chrono::seconds(5)));
+    EXPECT_EQ(loop.RunPending(), 1u);  // the delivery, on this thread
+    ASSERT_EQ(windows.messages.size(), 1u);
+    const WindowMessage posted = windows.messages[0];
     EXPECT_EQ(posted, (WindowMessage{kMonitorWindow, UM_MONITOR_EVENT, 4, 1, false}));
     monitor->WMMonitorEvent(posted.wparam, posted.lparam);
-    EXPECT_EQ(microphone_.toggles, 1);
+    EXPECT_EQ(microphone.toggles, 1);
 }
 
 TEST_F(ReopenTest, TheIncludeListOfTheSettingsFileNarrowsTheSearch) {
-    hid_.Add(u"second mouse", {u"HID\\VID_5&PID_6"}, kMouseCollection);
+    hid.Add(u"second mouse", {u"HID\\VID_5&PID_6"}, kMouseCollection);
     files.Put(files.ExecutableFolder() + u"config.ini",
               test::Bytes{'[', 'I', 'n',  'c', 'l', 'u', 'd', 'e', 'H',  'I', 'D', 'D', 'e', 'v',
                           'i', 'c', 'e',  'L', 'i', 's', 't', ']', '\n', 'i', 'd', '1', '=', 'h',
                           'i', 'd', '\\', 'v', 'i', 'd', '_', '5', '&',  'p', 'i', 'd', '_', '6'});
     const auto monitor = Create();
-    loop_.Advance(std::chrono::milliseconds(3000));
+    loop.Advance(std::chrono::milliseconds(3000));
     EXPECT_EQ(Opened(), std::set<std::u16string>{u"second mouse"});
     EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 1u);
 }
 
 TEST_F(ReopenTest, DestroyingTheWindowStopsTheReaders) {
     auto monitor = Create();
-    loop_.Advance(std::chrono::milliseconds(3000));
-    ASSERT_EQ(hid_.OpenDevices(), 1u);
+    loop.Advance(std::chrono::milliseconds(3000));
+    ASSERT_EQ(hid.OpenDevices(), 1u);
     monitor->FormDestroy();
     EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 0u);
     monitor.reset();
-    EXPECT_EQ(hid_.OpenDevices(), 0u);
-    EXPECT_EQ(notifications_.LiveRegistrations(), 0u);
+    EXPECT_EQ(hid.OpenDevices(), 0u);
+    EXPECT_EQ(notifications.LiveRegistrations(), 0u);
 }
 
 TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
-    fake::FakeLibraryLoader nowhere{hook_library_, u"D:\\elsewhere\\uiHook.dll"};
-    const MonitorPorts ports{ports_.data,
-                             windows_,
-                             microphone_,
-                             tray_,
-                             {files, nowhere, message_boxes_, keyboard_, debug},
-                             hid_,
-                             loop_,
-                             notifications_};
+    fake::FakeLibraryLoader nowhere{hook_library, u"D:\\elsewhere\\uiHook.dll"};
+    const MonitorPorts ports{monitor_ports.data,
+                             windows,
+                             microphone,
+                             tray,
+                             {files, nowhere, message_boxes, keyboard, debug},
+                             hid,
+                             loop,
+                             notifications};
     TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
     monitor.FormCreate();
-    ASSERT_EQ(message_boxes_.shown.size(), 1u);
-    EXPECT_EQ(message_boxes_.shown[0].text, u"uiHook.dll can not be found!");
-    EXPECT_EQ(message_boxes_.shown[0].caption, u"Error");
-    EXPECT_FALSE(tray_.hint.empty());
+    ASSERT_EQ(message_boxes.shown.size(), 1u);
+    EXPECT_EQ(message_boxes.shown[0].text, u"uiHook.dll can not be found!");
+    EXPECT_EQ(message_boxes.shown[0].caption, u"Error");
+    EXPECT_FALSE(tray.hint.empty());
 }
 
 }  // namespace

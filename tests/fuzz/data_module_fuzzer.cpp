@@ -19,14 +19,7 @@
 #include "app/settings_file.h"
 #include "base/ascii_text.h"
 #include "lang/translation_engine.h"
-#include "platform/fake/fake_data_module_ports.h"
-#include "platform/fake/fake_device_notifications.h"
-#include "platform/fake/fake_hid.h"
-#include "platform/fake/fake_hook_library.h"
-#include "platform/fake/fake_hook_services.h"
-#include "platform/fake/fake_main_loop.h"
-#include "platform/fake/fake_tray.h"
-#include "platform/fake/fake_window_system.h"
+#include "platform/fake/fake_monitor_ports.h"
 #include "profile/default_profiles.h"
 #include "profile/text_field.h"
 #include "tests/fuzz/data_module_input.h"
@@ -46,7 +39,7 @@ constexpr std::u16string_view kFixedValueNames[] = {u"allsettings.pfd", u"Profil
 constexpr int kMaxCommands = 48;
 
 // The monitor with every port faked, and what was stored into it from outside.
-class MonitorRig : public fake::FakeDataModulePorts {
+class MonitorRig : public fake::FakeMonitorPorts {
   public:
     explicit MonitorRig(std::span<const std::uint8_t> settings_file) {
         if (!settings_file.empty())
@@ -73,19 +66,6 @@ class MonitorRig : public fake::FakeDataModulePorts {
     TProfileSettingGroup ProfileGroup() const;
     std::u16string ValueName(std::uint8_t which) const;
 
-    fake::FakeWindowSystem windows_;
-    fake::FakeMicrophone microphone_;
-    fake::FakeTray tray_;
-    fake::FakeHookLibrary hook_library_;
-    fake::FakeLibraryLoader loader_{hook_library_, files.ExecutableFolder() + u"uiHook.dll"};
-    fake::RecordingMessageBoxes message_boxes_;
-    fake::FakeKeyboardState keyboard_;
-    fake::FakeHidInterfaces hid_;
-    fake::FakeMainLoop loop_;
-    fake::FakeDeviceNotifications notifications_;
-    MonitorPorts ports_{
-        Ports(), windows_, microphone_,   tray_, {files, loader_, message_boxes_, keyboard_, debug},
-        hid_,    loop_,    notifications_};
     TOptionsFromConfigFile options_;
     std::unique_ptr<TDM> dm_;
     std::unique_ptr<TKORVANTH417MONMAIN> monitor_;
@@ -136,7 +116,7 @@ void MonitorRig::PutFile(const std::u16string& path, std::span<const std::uint8_
 void MonitorRig::Start() {
     dm_ = LoadDataModule(Ports());
     CheckState();
-    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports_, *dm_, kMonitorWindow);
+    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_, kMonitorWindow);
     monitor_->FormCreate();
 }
 
