@@ -36,6 +36,8 @@ struct SimulatedInterfaceList {
     std::vector<std::u16string> rejected;  // "simN=VALUE" of each entry that is not one
 };
 
+// Threads: reads through the file-system port it is given; one thread at a time (the main thread
+// in the monitor, which reads the file at start and on each reload).
 class SettingsFile {
   public:
     explicit SettingsFile(IniFile ini) : ini_(std::move(ini)) {}

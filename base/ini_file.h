@@ -4,6 +4,8 @@
 // the first section of a name and the first key of a name win, a line without '=' is a key
 // without a value, and a value read as a string loses one pair of enclosing quotes and is cut
 // at 2047 characters.
+//
+// Threads: a read file is immutable, so any number of threads may look values up in it.
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,8 @@
 #pragma once
 // A list of strings, each with an object the list owns: entries are appended under a key text,
 // and every object is freed exactly once, by whichever list holds it at the end.
+//
+// Threads: no locks; one thread at a time (the hook component's owner, the main thread).
 
 #include <cstddef>
 #include <memory>

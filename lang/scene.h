@@ -4,6 +4,9 @@
 // auto-translated text controls through TranslateText. A scene keeps only the texts it shows,
 // so switching languages first maps them back to their sources (ResetLanguage), then
 // translates the sources afresh.
+//
+// Threads: the thread of the translation engine only (the main thread); a scene registers and
+// unregisters there.
 
 #include <string>
 

@@ -5,6 +5,9 @@
 // Lists are kept sorted by UTF-16 code unit and hold no duplicate lines. Lookups scan every line
 // and so do not depend on the order; the order only decides which of two lines with the same
 // name comes first.
+//
+// Threads: plain values without locks; a table or list is used by one thread at a time (the
+// language component's, the main thread in the monitor).
 
 #include <cstddef>
 #include <cstdint>

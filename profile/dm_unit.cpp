@@ -527,17 +527,20 @@ void TDM::RestoreToDefaultLightAndReportAdvancedSetting() {
 // ---- Change flags ---------------------------------------------------------------------------
 
 void TDM::SetProfileChanged(std::int32_t AIndex, bool AIsChanged) {
+    owner_.Check();
     if (IsProfileIndexInRange(AIndex))
         FProfileChanged[static_cast<std::size_t>(AIndex)] = AIsChanged;
 }
 
 bool TDM::IsProfileChanged(std::int32_t AIndex) const {
+    owner_.Check();
     return IsProfileIndexInRange(AIndex) && FProfileChanged[static_cast<std::size_t>(AIndex)];
 }
 
 // ---- Paths and lists ------------------------------------------------------------------------
 
 std::u16string TDM::GetPersonalDocumentProfilePath() {
+    owner_.Check();
     const std::u16string path = WithTrailingBackslash(ports_.shell.DocumentsFolder()) +
                                 FOptionsFromConfigFile.ProfileFolder + u"\\";
     if (!ports_.files.FolderExists(path) && !ports_.files.CreateFolder(path)) {
@@ -547,6 +550,7 @@ std::u16string TDM::GetPersonalDocumentProfilePath() {
 }
 
 std::u16string TDM::GetPersonalDocumentMacroDatabasePath() {
+    owner_.Check();
     const std::u16string folder =
         GetPersonalDocumentProfilePath() + FOptionsFromConfigFile.ProfileMacroFolder;
     if (!ports_.files.FolderExists(folder) && !ports_.files.CreateFolder(folder)) {
@@ -558,6 +562,7 @@ std::u16string TDM::GetPersonalDocumentMacroDatabasePath() {
 // Reads the fields straight from the stores' images, so that nothing is copied and a short
 // image yields only the buttons it holds.
 std::vector<std::int32_t> TDM::GetAllProfilesMacroIndexList() const {
+    owner_.Check();
     constexpr std::size_t kConfig = offsetof(TMouseProfileInfo, ConfigInfo);
     constexpr std::size_t kButtons = kConfig + offsetof(TMOUSECONFIGINFO, ButtonFuncInfo);
     std::vector<std::int32_t> list;

@@ -2,6 +2,8 @@
 // The notification-area icon of a window, with its popup menu, and the application's title
 // (the caption of the window). The owning window forwards the icon's callback message, the
 // menu's commands and the shell's "TaskbarCreated" message.
+//
+// Threads: the thread of the owning window only (the main thread), where its menu opens.
 
 // clang-format off
 #include <windows.h>

@@ -3,6 +3,9 @@
 // that is never shown and has no task-bar button, yet receives every message sent to its class
 // from the moment it exists. It owns the tray icon and hands messages, tray clicks and menu
 // commands to the portable monitor.
+//
+// Threads: the thread that creates it, which runs the message loop (the main thread): its window
+// procedure, timers and tray run there, and it must be destroyed there.
 
 #include <windows.h>
 
