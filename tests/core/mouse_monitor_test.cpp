@@ -7,7 +7,7 @@
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
-#include "platform/fake/fake_monitor_ports.h"
+#include "tests/core/fake_monitor_ports.h"
 #include "tests/core/test_support.h"
 
 namespace korv {

@@ -19,9 +19,9 @@
 #include "app/settings_file.h"
 #include "base/ascii_text.h"
 #include "lang/translation_engine.h"
-#include "platform/fake/fake_monitor_ports.h"
 #include "profile/default_profiles.h"
 #include "profile/text_field.h"
+#include "tests/core/fake_monitor_ports.h"
 #include "tests/fuzz/data_module_input.h"
 
 namespace korv {

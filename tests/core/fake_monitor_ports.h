@@ -1,6 +1,7 @@
 #pragma once
 // The fakes of every port the monitor window works through, on top of the data module's, and the
-// monitor's ports made of them: for the core's tests and fuzzers of the monitor.
+// monitor's ports made of them, for the monitor's tests and fuzzers. It lives with the tests: the
+// fakes themselves may not see the monitor.
 
 #include "app/mouse_monitor.h"
 #include "platform/fake/fake_data_module_ports.h"
