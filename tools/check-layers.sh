@@ -2,6 +2,8 @@
 # Fails when a file includes a project header from a folder it may not use. Dependencies point
 # down: ports <- base <- keys, lang, hid <- hook, profile <- app <- the programs' wiring <-
 # programs. Backends see only ports and base; the fakes see the core below app.
+# Every folder with C++ sources is either in the table below or one of the top layers that may
+# use everything (programs, tests, bench): a new folder must be given its place.
 #   check-layers.sh ROOT          check the tree at ROOT
 #   check-layers.sh --self-test   show that an include against the direction is caught
 set -uo pipefail
@@ -20,10 +22,35 @@ platform/win32: base ports
 platform/fake: profile hook lang keys hid base ports
 programs/common: platform/win32 app profile hook lang keys hid base ports
 TABLE
+top_layers="programs tests bench"
+
+has_sources() { [ -n "$(find "$1" -type f \( -name '*.h' -o -name '*.cpp' \) -print -quit)" ]; }
+
+# Prints every folder with sources that has no place: neither in the table (or holding table
+# folders only, as platform/ does) nor a top layer.
+check_places() {
+    local top=$1 status=0 dir name
+    local places=" $(sed 's/:.*//' <<<"$allowed" | tr '\n' ' ') $top_layers "
+    for dir in "$top"/*/ "$top"/platform/*/; do
+        dir=${dir%/}
+        name=${dir#"$top/"}
+        [ -d "$dir" ] || continue
+        case "$name" in build* | dist | .* | platform) continue ;; esac
+        case "$places" in *" $name "*) continue ;; esac
+        if has_sources "$dir"; then
+            echo "$name/: a folder with C++ sources that has no place in the layer table"
+            status=1
+        fi
+    done
+    return "$status"
+}
 
 # Prints every include of a project folder that its folder may not use.
 check_tree() {
     local top=$1 status=0 line folder others file target
+    # Includes of project folders only: <gtest/gtest.h> and the like are not the project's.
+    local folders_pattern
+    folders_pattern=$( (sed 's/:.*//' <<<"$allowed"; tr ' ' '\n' <<<"$top_layers") | paste -sd'|')
     while IFS= read -r line; do
         folder=${line%%:*}
         others=" ${line#*:} "
@@ -35,9 +62,11 @@ check_tree() {
                 case "$others" in *" $target "*) continue ;; esac
                 echo "${file#"$top/"}: includes $target/, which $folder/ may not use"
                 status=1
-            done < <(sed -nE 's@^[[:space:]]*#[[:space:]]*include[[:space:]]*"([a-z_]+(/[a-z0-9_]+)*/[^/"]+)".*@\1@p' "$file")
-        done < <(find "$top/$folder" -maxdepth 1 -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
+            done < <(sed -nE 's@^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]([a-z_]+(/[a-z0-9_]+)*/[^/">]+)[">].*@\1@p' "$file" |
+                     grep -E "^($folders_pattern)/")
+        done < <(find "$top/$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
     done <<<"$allowed"
+    check_places "$top" || status=1
     [ "$status" -eq 0 ] && echo "every include follows the allowed direction"
     return "$status"
 }
@@ -53,13 +82,18 @@ self_test() {
     local planted
     for planted in 'keys/up.h:#include "profile/records.h"' \
                    'profile/up.cpp:  #  include "app/settings_file.h"' \
-                   'platform/win32/up.cpp:#include "app/mouse_monitor.h"'; do
+                   'platform/win32/up.cpp:#include "app/mouse_monitor.h"' \
+                   'profile/inner/up.h:#include "app/settings_file.h"' \
+                   'hid/up.h:#include <profile/records.h>' \
+                   'audio/new.cpp:#include "base/ascii_text.h"'; do
+        mkdir -p "$(dirname "$tmp/${planted%%:*}")"
         printf '%s\n' "${planted#*:}" >"$tmp/${planted%%:*}"
         if check_tree "$tmp" >/dev/null; then
             echo "self-test: '${planted#*:}' in ${planted%%:*} went unnoticed"
             return 1
         fi
         rm "$tmp/${planted%%:*}"
+        rmdir "$tmp/audio" 2>/dev/null
     done
     echo "self-test: includes against the direction are caught"
 }
