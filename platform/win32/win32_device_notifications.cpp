@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "platform/win32/hidden_window.h"
+
 namespace korv::win32 {
 namespace {
 
@@ -124,17 +126,9 @@ LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wparam
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// A hidden top-level tool window, never shown.
+// Top-level: a message-only window receives no broadcasts.
 HWND CreateNotificationWindow() {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = NotificationWindowProc;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = kWindowClass;
-    // A second registration finds the class registered already.
-    RegisterClassW(&window_class);
-    return CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                           nullptr, instance, nullptr);
+    return CreateHiddenWindow(kWindowClass, NotificationWindowProc, HiddenWindowKind::kTopLevel);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/win32/hidden_window.h"
+
 namespace korv::win32 {
 namespace {
 
@@ -120,15 +122,7 @@ LRESULT CALLBACK MainLoopWindowProc(HWND window, UINT message, WPARAM wparam, LP
 }
 
 HWND CreateLoopWindow() {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = MainLoopWindowProc;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = kWindowClass;
-    // A second loop finds the class registered already.
-    RegisterClassW(&window_class);
-    return CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
-                           nullptr);
+    return CreateHiddenWindow(kWindowClass, MainLoopWindowProc, HiddenWindowKind::kMessageOnly);
 }
 
 }  // namespace

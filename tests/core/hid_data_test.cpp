@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "hid/usage_and_page.h"
 #include "platform/fake/fake_hid.h"
 #include "platform/fake/fake_main_loop.h"
 
@@ -15,7 +16,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using fake::HidTransfer;
 
-constexpr USAGE_AND_PAGE kMouse{0x0001, 0xFFA0};
 constexpr HidCapabilities kMouseCaps{0x0001, 0xFFA0, 8, 8, 16};
 const std::u16string kMouseId = u"HID\\VID_1234&PID_5678&MI_01";
 
@@ -29,7 +29,7 @@ class HidDataTest : public ::testing::Test {
     static std::unique_ptr<THIDDataParam> Param(std::uint32_t data_size, std::uint8_t report_id,
                                                 std::u16string device_id = u"*") {
         auto param = std::make_unique<THIDDataParam>();
-        param->UsageAndPage = kMouse;
+        param->UsageAndPage = kMouseVendorCollection;
         param->DeviceID = std::move(device_id);
         param->Data.ReportID = report_id;
         for (std::size_t i = 0; i < sizeof param->Data.DATAReally; ++i) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hid/ui_hid_data.h"
+#include "hid/usage_and_page.h"
 #include "platform/fake/fake_hid.h"
 #include "platform/fake/fake_main_loop.h"
 
@@ -25,7 +26,6 @@ using Usages = std::vector<std::uint16_t>;
 using Status = HidReadResult::Status;
 
 constexpr auto kWait = 10s;  // for events of other threads; never reached when all is well
-constexpr USAGE_AND_PAGE kMouse{0x0001, 0xFFA0};
 constexpr HidCapabilities kMouseCaps{0x0001, 0xFFA0, 8, 8, 0};
 
 TEST(HidReaderDecision, WhatFollowsARead) {
@@ -180,7 +180,7 @@ TEST_F(HidReaderTest, OneReaderPerMatchingInterfaceWithItsOwnPathAndFirstId) {
     AddMouse(u"b", {});
     interfaces_.Add(u"keyboard", {u"HID\\KBD"}, HidCapabilities{6, 1, 9, 2, 0});
     AddMouse(u"locked").open_fails = true;
-    hid_->HidFindAndReadDevice(kMouse, u"HID\\NOT_CONSULTED");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"HID\\NOT_CONSULTED");
     EXPECT_EQ(hid_->ReaderCount(), 2u);
     interfaces_.PushReport(u"a", {7, 0xA});
     RunNextDelivery();
@@ -195,7 +195,7 @@ TEST_F(HidReaderTest, OneReaderPerMatchingInterfaceWithItsOwnPathAndFirstId) {
 
 TEST_F(HidReaderTest, ReportsQueuedMeanwhileReachTheMainThreadInOrderInOneTask) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     for (const Bytes& report :
          {Bytes{}, Bytes{7, 1, 2, 3, 4, 5, 6, 7}, Bytes{8, 2, 9}, Bytes{}, Bytes{0, 4}}) {
         interfaces_.PushReport(u"mouse", report);
@@ -215,7 +215,7 @@ TEST_F(HidReaderTest, ReportsQueuedMeanwhileReachTheMainThreadInOrderInOneTask) 
 
 TEST_F(HidReaderTest, ShortAndLongReportsStayInsideTheBuffer) {
     AddMouse(u"mouse");  // input reports of 8 bytes
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     Bytes too_long(40);
     std::iota(too_long.begin(), too_long.end(), std::uint8_t{0});
     interfaces_.PushRead(u"mouse", {{Status::Report, 40, {}}, too_long, {}});
@@ -236,7 +236,7 @@ TEST_F(HidReaderTest, ParsedButtonDataFromTheReportsUsages) {
         seen_.Parsed(button_data);
     };
     AddMouse(u"mouse").max_button_usages = 150;
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     Usages many(150);
     std::iota(many.begin(), many.end(), std::uint16_t{1});
     for (const Usages& down : {Usages{3}, Usages{}, Usages{2}, Usages{5}, many}) {
@@ -249,7 +249,7 @@ TEST_F(HidReaderTest, ParsedButtonDataFromTheReportsUsages) {
 
 TEST_F(HidReaderTest, UnplugTracesOnceAndRaisesNotConnectedOnTheReaderThread) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     interfaces_.Unplug(u"mouse");
     ASSERT_TRUE(seen_.WaitForNotConnected(1));
     const auto gone = seen_.NotConnected();
@@ -264,7 +264,7 @@ TEST_F(HidReaderTest, UnplugTracesOnceAndRaisesNotConnectedOnTheReaderThread) {
 
 TEST_F(HidReaderTest, AReaderThatEndedByItselfIsFreedByTheNextSearch) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     interfaces_.Unplug(u"mouse");
     ASSERT_TRUE(Eventually([&] { return hid_->RunningReaderCount() == 0; }));
     EXPECT_EQ(hid_->ReaderCount(), 1u);
@@ -275,7 +275,7 @@ TEST_F(HidReaderTest, AReaderThatEndedByItselfIsFreedByTheNextSearch) {
 TEST_F(HidReaderTest, HidStopReadEndsReadersWaitingForReports) {
     AddMouse(u"first");
     AddMouse(u"second");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     ASSERT_TRUE(interfaces_.WaitForWaitingReads(u"first", 1, kWait));
     ASSERT_TRUE(interfaces_.WaitForWaitingReads(u"second", 1, kWait));
     hid_->HidStopRead();
@@ -289,7 +289,7 @@ TEST_F(HidReaderTest, HidStopReadEndsReadersWaitingForReports) {
 
 TEST_F(HidReaderTest, HidStopReadAbandonsADeliveryThatTheMainThreadHasNotRun) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     interfaces_.PushReport(u"mouse", {7, 1});
     ASSERT_TRUE(loop_.WaitForTasks(1, kWait));  // the reader now waits for the main thread
     hid_->HidStopRead();
@@ -306,7 +306,7 @@ TEST_F(HidReaderTest, HidStopReadFromInsideOnDataDropsTheRestOfTheQueue) {
     };
     hid_->OnParsedData = [this](auto, auto, auto, std::uint32_t data) { seen_.Parsed(data); };
     AddMouse(u"mouse").max_button_usages = 4;
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     for (std::uint8_t i = 1; i <= 3; ++i) {
         interfaces_.PushReport(u"mouse", {7, i}, Usages{3});
     }
@@ -330,7 +330,7 @@ TEST_F(HidReaderTest, AHandlerThatRunsTheMainLoopKeepsTheOrder) {
         }
     };
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     interfaces_.PushReport(u"mouse", {7, 1});
     interfaces_.PushReport(u"mouse", {7, 2});
     WaitUntilRead(u"mouse", 2);
@@ -359,7 +359,7 @@ TEST_P(HidReaderFullQueueTest, TheReaderWaitsForRoomAndLosesNothing) {
     const auto [length, capacity] = GetParam();
     EXPECT_EQ(QueuedReportCapacity(length), capacity);
     interfaces_.Add(u"mouse", {u"HID\\MOUSE"}, HidCapabilities{1, 0xFFA0, length, 8, 0});
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     const std::size_t total = capacity + 3;
     const auto numbered = [](std::size_t i) {  // the report's number, in two bytes
         return Bytes{static_cast<std::uint8_t>(i & 0xFF), static_cast<std::uint8_t>(i >> 8)};
@@ -389,7 +389,7 @@ INSTANTIATE_TEST_SUITE_P(ByReportLength, HidReaderFullQueueTest,
 
 TEST_F(HidReaderTest, HidStopReadEndsAReaderThatWaitsForRoom) {
     interfaces_.Add(u"mouse", {}, HidCapabilities{1, 0xFFA0, 65535, 8, 0});  // room for one
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     for (std::uint8_t i = 0; i < 3; ++i) {
         interfaces_.PushReport(u"mouse", {7, i});
     }
@@ -404,7 +404,7 @@ TEST_F(HidReaderTest, HidStopReadEndsAReaderThatWaitsForRoom) {
 TEST_F(HidReaderTest, FastOnDataDeliversOnTheReaderThread) {
     hid_->FastOnData = true;
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     interfaces_.PushReport(u"mouse", {7, 1, 2});
     interfaces_.PushReport(u"mouse", {8, 3});
     ASSERT_TRUE(seen_.WaitForDeliveries(2));
@@ -417,7 +417,7 @@ TEST_F(HidReaderTest, FastOnDataDeliversOnTheReaderThread) {
 
 TEST_F(HidReaderTest, ARefusedReadDeliversNothingUntilStopped) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     interfaces_.PushRead(u"mouse", {{Status::Refused, 0, {"ReadFile", 87}}, {}, {}});
     interfaces_.PushReport(u"mouse", {7, 1});
     EXPECT_FALSE(loop_.WaitForTasks(1, 300ms));
@@ -428,7 +428,7 @@ TEST_F(HidReaderTest, ARefusedReadDeliversNothingUntilStopped) {
 
 TEST_F(HidReaderTest, ADeviceThatFailsEveryReadRestsUntilStopped) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     for (int i = 0; i < 1000; ++i)
         interfaces_.PushRead(u"mouse", {{Status::Failed, 0, {"ReadFile", 31}}, {}, {}});
     interfaces_.PushReport(u"mouse", {7, 1});
@@ -443,7 +443,7 @@ TEST_F(HidReaderTest, ADeviceThatFailsEveryReadRestsUntilStopped) {
 
 TEST_F(HidReaderTest, ReadersEndQuietlyWhenTheMainLoopTakesNoMoreWork) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     loop_.RefuseTasks(true);
     interfaces_.PushReport(u"mouse", {7, 1});
     ASSERT_TRUE(Eventually([&] { return hid_->RunningReaderCount() == 0; }));
@@ -453,7 +453,7 @@ TEST_F(HidReaderTest, ReadersEndQuietlyWhenTheMainLoopTakesNoMoreWork) {
 
 TEST_F(HidReaderTest, AReaderWithoutAnInputReportLengthReadsNothing) {
     interfaces_.Add(u"mouse", {}, HidCapabilities{1, 0xFFA0, 0, 8, 0});
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     EXPECT_EQ(hid_->RunningReaderCount(), 1u);
     hid_->HidStopRead();
     ExpectNothingLeft();
@@ -462,11 +462,11 @@ TEST_F(HidReaderTest, AReaderWithoutAnInputReportLengthReadsNothing) {
 
 TEST_F(HidReaderTest, ASecondSearchWithoutStopAddsASecondReader) {
     AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     EXPECT_EQ(hid_->ReaderCount(), 2u);
     hid_->HidStopRead();
-    hid_->HidFindAndReadDevice(kMouse, u"*");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     EXPECT_EQ(hid_->ReaderCount(), 1u);
 }
 
