@@ -40,6 +40,7 @@
 #include "app/settings_file.h"
 #include "bench/bench_figures.h"
 #include "hid/ui_hid_data.h"
+#include "platform/win32/hidden_window.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_hid.h"
@@ -271,16 +272,9 @@ Series MeasureFloor(int samples) {
 // what it serves attached to it.
 class HiddenWindow {
   public:
-    HiddenWindow(const wchar_t* class_name, WNDPROC procedure) {
-        const HINSTANCE instance = GetModuleHandleW(nullptr);
-        WNDCLASSW window_class{};
-        window_class.lpfnWndProc = procedure;
-        window_class.hInstance = instance;
-        window_class.lpszClassName = class_name;
-        RegisterClassW(&window_class);
-        window_ = CreateWindowExW(WS_EX_TOOLWINDOW, class_name, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, instance, nullptr);
-    }
+    HiddenWindow(const wchar_t* class_name, WNDPROC procedure)
+        : window_(win32::CreateHiddenWindow(class_name, procedure,
+                                            win32::HiddenWindowKind::kTopLevel)) {}
     ~HiddenWindow() {
         if (window_ != nullptr)
             DestroyWindow(window_);
