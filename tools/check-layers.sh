@@ -45,19 +45,31 @@ check_places() {
     return "$status"
 }
 
+# The folder of the table or top layer that holds an included file: the longest one its path
+# starts with, so that "profile/inner/x.h" belongs to profile/ and "programs/common/x.h" to
+# programs/common/.
+owning_folder() {
+    local path=$1 best="" name
+    for name in $2; do
+        case "$path" in "$name"/*) [ "${#name}" -gt "${#best}" ] && best=$name ;; esac
+    done
+    echo "$best"
+}
+
 # Prints every include of a project folder that its folder may not use.
 check_tree() {
     local top=$1 status=0 line folder others file target
     # Includes of project folders only: <gtest/gtest.h> and the like are not the project's.
-    local folders_pattern
-    folders_pattern=$( (sed 's/:.*//' <<<"$allowed"; tr ' ' '\n' <<<"$top_layers") | paste -sd'|')
+    local folder_names folders_pattern
+    folder_names=$(sed 's/:.*//' <<<"$allowed"; tr ' ' '\n' <<<"$top_layers")
+    folders_pattern=$(paste -sd'|' <<<"$folder_names")
     while IFS= read -r line; do
         folder=${line%%:*}
         others=" ${line#*:} "
         [ -d "$top/$folder" ] || continue
         while IFS= read -r -d '' file; do
             while IFS= read -r target; do
-                target=${target%/*}
+                target=$(owning_folder "$target" "$folder_names")
                 [ "$target" = "$folder" ] && continue
                 case "$others" in *" $target "*) continue ;; esac
                 echo "${file#"$top/"}: includes $target/, which $folder/ may not use"
@@ -77,7 +89,9 @@ self_test() {
     trap 'rm -rf "$tmp"' RETURN
     mkdir -p "$tmp/profile" "$tmp/app" "$tmp/keys" "$tmp/platform/win32"
     printf '#include "keys/key_records.h"\n#include "profile/records.h"\n' >"$tmp/profile/ok.h"
-    printf '#include "profile/dm_unit.h"\n' >"$tmp/app/ok.cpp"
+    printf '#include "profile/dm_unit.h"\n#include "profile/inner/ok.h"\n' >"$tmp/app/ok.cpp"
+    mkdir -p "$tmp/profile/inner"
+    printf '#include "profile/records.h"\n#include <keys/key_records.h>\n' >"$tmp/profile/inner/ok.h"
     check_tree "$tmp" >/dev/null || { echo "self-test: a clean tree was rejected"; return 1; }
     local planted
     for planted in 'keys/up.h:#include "profile/records.h"' \
@@ -85,6 +99,8 @@ self_test() {
                    'platform/win32/up.cpp:#include "app/mouse_monitor.h"' \
                    'profile/inner/up.h:#include "app/settings_file.h"' \
                    'hid/up.h:#include <profile/records.h>' \
+                   'keys/up.h:#include "profile/inner/ok.h"' \
+                   'platform/fake/up.h:#include "programs/common/win32_platform.h"' \
                    'audio/new.cpp:#include "base/ascii_text.h"'; do
         mkdir -p "$(dirname "$tmp/${planted%%:*}")"
         printf '%s\n' "${planted#*:}" >"$tmp/${planted%%:*}"
