@@ -331,7 +331,8 @@ void TuiLanguage::TranslateProperties(Component& C, std::vector<std::u16string>&
         ATextList.push_back(*S);
         const std::u16string T = TranslateText(*S);
         if (ATranslate && !T.empty())
-            C.SetTextProperty(P, T);  // a property that cannot be written is left as it is
+            // A property that cannot be written is left as it is.
+            static_cast<void>(C.SetTextProperty(P, T));
     }
 }
 

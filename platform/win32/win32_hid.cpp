@@ -586,8 +586,8 @@ bool Win32HidInterfaces::HidBound() const {
 
 std::vector<HidInterfaceInfo> Win32HidInterfaces::Enumerate() const {
     std::vector<HidInterfaceInfo> found;
-    if (Libraries()->device_setup_bound)
-        AppendPlatformInterfaces(*Libraries(), found);
+    if (const auto& libraries = Libraries(); libraries->device_setup_bound)
+        AppendPlatformInterfaces(*libraries, found);
     for (const SimulatedHidInterface& simulated : simulated_) {
         std::u16string path = SimulatedInterfacePath(simulated.pipe_name);
         if (PipeExists(ToWide(path)))
