@@ -178,8 +178,10 @@ TEST(HidReopenOnWindows, ThousandUnplugsAndReopensLeaveNoThreadOrHandle) {
         cycle();
     hid.HidStopRead();
     EXPECT_EQ(hid.ReaderCount(), 0u);
-    EXPECT_EQ(ThreadsOfThisProcess(), threads);
-    EXPECT_EQ(HandlesOfThisProcess(), handles);
+    // A leak adds a thread or handle on every round. The counts may also fall: an idle
+    // worker of the platform's thread pool ends on its own during the thousand rounds.
+    EXPECT_LE(ThreadsOfThisProcess(), threads);
+    EXPECT_LE(HandlesOfThisProcess(), handles);
 }
 
 }  // namespace
