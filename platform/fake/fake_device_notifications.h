@@ -67,7 +67,7 @@ class FakeDeviceNotifications : public DeviceNotifications {
             std::erase(owner_.registrations_, this);
             ++owner_.unregistrations;
         }
-        bool Registered() const override { return accepted_; }
+        [[nodiscard]] bool Registered() const override { return accepted_; }
         [[nodiscard]] bool PostNodesChanged() override {
             ++owner_.nodes_changed_posts;
             ++posted;

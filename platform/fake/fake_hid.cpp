@@ -37,14 +37,14 @@ class FakeHidInterfaces::Device : public HidDevice {
         --state_->open_devices;
     }
 
-    CapabilitiesResult Capabilities() const override {
+    [[nodiscard]] CapabilitiesResult Capabilities() const override {
         if (!script_.capabilities) {
             return {std::nullopt, {"HidP_GetCaps", 0}};
         }
         return {script_.capabilities, {}};
     }
 
-    HidReadResult Read(std::span<std::uint8_t> buffer) override {
+    [[nodiscard]] HidReadResult Read(std::span<std::uint8_t> buffer) override {
         const std::u16string& path = script_.info.path;
         std::unique_lock lock(state_->mutex);
         ++state_->started[path];
@@ -77,12 +77,12 @@ class FakeHidInterfaces::Device : public HidDevice {
         state_->changed.notify_all();
     }
 
-    std::optional<HidFailure> Write(std::span<const std::uint8_t> report) override {
+    [[nodiscard]] std::optional<HidFailure> Write(std::span<const std::uint8_t> report) override {
         state_->Record(script_, HidTransfer::Kind::Write, report);
         return script_.write_failure;
     }
 
-    std::optional<HidFailure> GetFeature(std::span<std::uint8_t> buffer) override {
+    [[nodiscard]] std::optional<HidFailure> GetFeature(std::span<std::uint8_t> buffer) override {
         state_->Record(script_, HidTransfer::Kind::GetFeature, buffer);
         if (script_.feature_failure) {
             return script_.feature_failure;
@@ -95,16 +95,17 @@ class FakeHidInterfaces::Device : public HidDevice {
         return std::nullopt;
     }
 
-    std::optional<HidFailure> SetFeature(std::span<const std::uint8_t> report) override {
+    [[nodiscard]] std::optional<HidFailure> SetFeature(
+        std::span<const std::uint8_t> report) override {
         state_->Record(script_, HidTransfer::Kind::SetFeature, report);
         return script_.feature_failure;
     }
 
-    std::size_t MaxButtonUsages() const override { return script_.max_button_usages; }
+    [[nodiscard]] std::size_t MaxButtonUsages() const override { return script_.max_button_usages; }
 
     // The usages scripted with the report that the last Read returned; called by the reader's
     // thread after that read.
-    std::optional<std::vector<std::uint16_t>> ButtonUsages(
+    [[nodiscard]] std::optional<std::vector<std::uint16_t>> ButtonUsages(
         std::span<const std::uint8_t>) const override {
         return usages_;
     }

@@ -26,7 +26,9 @@ class RecordingMessageBoxes : public MessageBoxes {
 // The keys a test holds down.
 class FakeKeyboardState : public KeyboardState {
   public:
-    bool IsKeyDown(std::uint8_t virtual_key) const override { return held.contains(virtual_key); }
+    [[nodiscard]] bool IsKeyDown(std::uint8_t virtual_key) const override {
+        return held.contains(virtual_key);
+    }
     std::set<std::uint8_t> held;
 };
 

@@ -17,7 +17,7 @@ class FakeMainLoop::Timer : public OneShotTimer {
         due_ = loop_.now_ + delay;
     }
     void Stop() override { running_ = false; }
-    bool Running() const override { return running_; }
+    [[nodiscard]] bool Running() const override { return running_; }
 
     [[nodiscard]] std::chrono::milliseconds Due() const { return due_; }
     // One-shot: stopped before its callback runs, which may start it again or destroy it.

@@ -45,7 +45,9 @@ class FakeMicrophone : public Microphone {
         ++toggles;
         muted = !muted;
     }
-    std::optional<bool> Muted() override { return readable ? std::optional(muted) : std::nullopt; }
+    [[nodiscard]] std::optional<bool> Muted() override {
+        return readable ? std::optional(muted) : std::nullopt;
+    }
     bool readable = true;
     int toggles = 0;
     int prepared = 0;

@@ -95,11 +95,11 @@ class Win32DeviceNotificationRegistration : public DeviceNotificationRegistratio
             RegisterDeviceNotificationW(window_.Get(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
     }
 
-    bool Registered() const override {
+    [[nodiscard]] bool Registered() const override {
         return notification_ != nullptr && notification_->Get() != nullptr;
     }
 
-    bool PostNodesChanged() override {
+    [[nodiscard]] bool PostNodesChanged() override {
         return PostMessageW(window_.Get(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, -1) != FALSE;
     }
 

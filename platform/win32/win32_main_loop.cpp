@@ -93,7 +93,7 @@ class Win32OneShotTimer : public OneShotTimer {
         id_ = 0;
     }
 
-    bool Running() const override { return id_ != 0 && core_->window != nullptr; }
+    [[nodiscard]] bool Running() const override { return id_ != 0 && core_->window != nullptr; }
 
     // The callback may destroy the timer, so it runs on a copy.
     void Fire() {

@@ -9,14 +9,15 @@
 #include "hid/usage_and_page.h"
 #include "platform/fake/fake_hid.h"
 #include "platform/fake/fake_main_loop.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using fake::HidTransfer;
+using test::Bytes;
+using test::kMouseCaps;
 
-constexpr HidCapabilities kMouseCaps{0x0001, 0xFFA0, 8, 8, 16};
 const std::u16string kMouseId = u"HID\\VID_1234&PID_5678&MI_01";
 
 class HidDataTest : public ::testing::Test {

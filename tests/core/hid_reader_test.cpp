@@ -16,17 +16,18 @@
 #include "hid/usage_and_page.h"
 #include "platform/fake/fake_hid.h"
 #include "platform/fake/fake_main_loop.h"
+#include "tests/core/test_support.h"
 
 namespace korv {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::kMouseCaps;
 using Usages = std::vector<std::uint16_t>;
 using Status = HidReadResult::Status;
 
 constexpr auto kWait = 10s;  // for events of other threads; never reached when all is well
-constexpr HidCapabilities kMouseCaps{0x0001, 0xFFA0, 8, 8, 0};
 
 TEST(HidReaderDecision, WhatFollowsARead) {
     struct Case {

@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "hid/usage_and_page.h"
 #include "lang/translation_table.h"
+#include "ports/hid_interfaces.h"
 #include "ports/window_system.h"
 
 namespace korv::test {
@@ -20,6 +22,11 @@ inline constexpr std::u16string_view kDefaultRegFolder = u"software\\software\\K
 // The windows of the monitor and of the configuration program in the fake window system.
 inline constexpr WindowRef kMonitorWindow = 0x100;
 inline constexpr WindowRef kConfigWindow = 0x200;
+
+// The mouse's vendor interface as the fake HID port reports it: input and output reports of 8
+// bytes, feature reports of 16.
+inline constexpr HidCapabilities kMouseCaps{kMouseVendorCollection.Usage,
+                                            kMouseVendorCollection.UsagePage, 8, 8, 16};
 
 // A translation list holding these "source=translation" lines.
 inline TranslationList ListOf(const Texts& lines) {
