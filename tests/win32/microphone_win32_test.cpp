@@ -10,6 +10,7 @@
 #include "platform/fake/fake_system.h"
 #include "platform/win32/wide_string.h"
 #include "platform/win32/win32_microphone.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
 namespace {
@@ -57,9 +58,7 @@ TEST(Win32Microphone, LegacyMixerPathWithoutAMicrophoneLineShowsNothing) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    std::wstring command = L"\"" + probe + L"\"";
-    ASSERT_TRUE(CreateProcessW(probe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
+    ASSERT_EQ(test::StartProcess(L"\"" + probe + L"\"", FALSE, nullptr, startup, process), 0u);
     const DWORD waited = WaitForSingleObject(process.hProcess, 20000);
     DWORD exit_code = 0;
     GetExitCodeProcess(process.hProcess, &exit_code);

@@ -87,7 +87,7 @@ TEST_F(MonitorWithoutHookLibrary, MessagesThatArriveWhileTheBoxIsOpenAreActedOn)
     ASSERT_EQ(StandIn(L"set-button 1 4 28"), 2u);
     monitor_ = std::make_unique<TracedProcess>(
         L"\"" + (folder_ / L"KORVANTH417MON.exe").wstring() + L"\"", folder_.wstring());
-    ASSERT_TRUE(monitor_->Started());
+    ASSERT_TRUE(monitor_->Started()) << "CreateProcessW error " << monitor_->StartError();
 
     HWND window = nullptr, box = nullptr;
     ASSERT_TRUE(PumpUntil([&] {

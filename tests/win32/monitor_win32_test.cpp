@@ -35,6 +35,7 @@ using test::BinFolder;
 using test::Process;
 using test::PumpUntil;
 using test::ReadText;
+using test::StartProcess;
 
 using namespace std::chrono_literals;
 
@@ -80,8 +81,8 @@ class SuspendedProcess {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                           nullptr, BinFolder().c_str(), &startup, &info)) {
+        if (StartProcess(std::move(command_line), FALSE, BinFolder().c_str(), startup, info,
+                         CREATE_SUSPENDED) == 0) {
             process_.Reset(info.hProcess);
             thread_.Reset(info.hThread);
         }

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/win32/win32_test_support.h"
+
 namespace korv::win32::test {
 
 class TracedProcess {
@@ -39,6 +41,8 @@ class TracedProcess {
     TracedProcess& operator=(const TracedProcess&) = delete;
 
     bool Started() const { return started_; }
+    // Why the start failed (GetLastError of CreateProcessW), 0 when it started.
+    DWORD StartError() const { return start_error_; }
     std::chrono::steady_clock::time_point StartTime() const { return start_; }
 
     std::vector<Line> Lines() const {
@@ -79,9 +83,9 @@ class TracedProcess {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        started_ =
-            CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                           nullptr, folder.c_str(), &startup, &info) != FALSE;
+        start_error_ = StartProcess(std::move(line), FALSE, folder.c_str(), startup, info,
+                                    DEBUG_ONLY_THIS_PROCESS);
+        started_ = start_error_ == 0;
         start_ = std::chrono::steady_clock::now();
         {
             std::lock_guard lock(mutex_);
@@ -158,6 +162,7 @@ class TracedProcess {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool launched_ = false;
+    DWORD start_error_ = 0;
     bool started_ = false;
     bool stop_ = false;
     bool exited_ = false;

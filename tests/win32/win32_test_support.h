@@ -54,12 +54,13 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
 
 // CreateProcessW for the tests' child programs. Under a loaded Wine session a start has been
 // seen to fail once out of hundreds with no output at all; one retry keeps such a start from
-// passing for the program's own failure. Returns 0 or the last start's error code.
+// passing for the program's own failure. Every child of the tests starts here. Returns 0 or the
+// last start's error code.
 inline DWORD StartProcess(std::wstring command_line, BOOL inherit_handles, const wchar_t* folder,
-                          STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+                          STARTUPINFOW& startup, PROCESS_INFORMATION& info, DWORD flags = 0) {
     DWORD error = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, inherit_handles, 0,
+        if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, inherit_handles, flags,
                            nullptr, folder, &startup, &info)) {
             return 0;
         }
