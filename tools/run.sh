@@ -71,6 +71,7 @@ stop_all() {
         wait "$xvfb_pid" 2>/dev/null
     fi
     [ "$pulse_session" = 1 ] && pulse_stop
+    [ "$running" = 1 ] && echo "Stopped the monitor, the mouse, the display and the sound server."
     return 0
 }
 trap stop_all EXIT
@@ -176,7 +177,8 @@ Drive them from another terminal (the monitor opens the mouse about 3 s after it
   $standin set-button 1 4 28     # button 4 of profile 1: microphone mute
   wine "$dist/KORVANTH417SIM.exe" click 4            # press it: monitor.log shows the toggle
   wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to its third profile (0-based)
-  wine "$dist/KORVANTH417SIM.exe" unplug             # and replug: the monitor re-opens it
+  wine "$dist/KORVANTH417SIM.exe" unplug             # the mouse is gone: its reader ends
+  wine "$dist/KORVANTH417SIM.exe" replug             # back: the monitor re-opens it 1.5 s later
   $standin set-language 1        # Simplified Chinese (or a code: 0804)
 Press Ctrl+C to stop the monitor, the mouse, the display and the sound server.
 MSG
