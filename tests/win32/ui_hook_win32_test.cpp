@@ -318,23 +318,30 @@ class FolderFileSystem : public Win32FileSystem {
     std::u16string folder_;
 };
 
-// Closes the first message box that appears and keeps its caption and text.
+// Closes every message box of this desktop that appears, each once, and keeps the caption and
+// text of the last. Read what it found after Stop(): the box may end before the count is up.
 class MessageBoxCloser {
   public:
     MessageBoxCloser()
         : thread_([this] {
               const ULONGLONG end = GetTickCount64() + kTimeoutMs;
+              HWND last = nullptr;  // posted its OK, perhaps not yet gone
               while (!stop_ && GetTickCount64() < end) {
-                  if (HWND box = FindWindowW(L"#32770", nullptr)) {
-                      Close(box);
+                  HWND box = FindWindowW(L"#32770", nullptr);
+                  if (box != nullptr && box != last) {
                       ++closed;
+                      Close(box);
+                      last = box;
                   }
                   Sleep(10);
               }
           }) {}
-    ~MessageBoxCloser() {
+    ~MessageBoxCloser() { Stop(); }
+
+    void Stop() {
         stop_ = true;
-        thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
     std::atomic<int> closed = 0;
@@ -426,6 +433,7 @@ TEST(UiHookWin32, UnusableLibraryIsTracedWithItsReason) {
             MessageBoxCloser closer;
             TuiHook hook({files, libraries, message_boxes, keyboard, debug});
             loaded = hook.DLLLoaded();
+            closer.Stop();
             closed = closer.closed;
             caption = closer.caption;
             text = closer.text;
