@@ -223,7 +223,9 @@ class PipeInstance {
 
 // Tells every top-level window that the HID interface named by the pipe's path arrived or left,
 // as the system does for a real device. A broadcast reaches other processes' windows under Wine
-// only with BSF_QUERY (one sent message per window, the device header marshalled with it).
+// only with BSF_QUERY (one sent message per window, the device header marshalled with it);
+// BSF_FORCEIFHUNG goes on past a window that does not answer in time, as the system's own
+// device broadcast does, instead of leaving every window after it without the news.
 bool Announce(WPARAM event, const std::wstring& path) {
     const std::size_t name_offset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
     const std::size_t size = name_offset + (path.size() + 1) * sizeof(wchar_t);
@@ -235,7 +237,7 @@ bool Announce(WPARAM event, const std::wstring& path) {
     std::memcpy(reinterpret_cast<std::byte*>(storage.data()) + name_offset, path.c_str(),
                 (path.size() + 1) * sizeof(wchar_t));
     DWORD recipients = BSM_APPLICATIONS;
-    return BroadcastSystemMessageW(BSF_QUERY, &recipients, WM_DEVICECHANGE, event,
+    return BroadcastSystemMessageW(BSF_QUERY | BSF_FORCEIFHUNG, &recipients, WM_DEVICECHANGE, event,
                                    reinterpret_cast<LPARAM>(header)) > 0;
 }
 

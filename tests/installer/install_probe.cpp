@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "platform/win32/unique_handle.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace {
 
@@ -127,10 +128,9 @@ std::optional<Started> Start(std::wstring command_line, DWORD flags = 0) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                        nullptr, &startup, &info)) {
+    if (korv::win32::test::StartProcess(std::move(command_line), FALSE, nullptr, startup, info,
+                                        flags) != 0)
         return std::nullopt;
-    }
     return Started{UniqueHandle(info.hProcess), UniqueHandle(info.hThread)};
 }
 
@@ -180,10 +180,18 @@ bool WaitMonitorGone(std::chrono::seconds timeout) {
     return WaitFor(timeout, [] { return FindWindowW(kMonitorClass, nullptr) == nullptr; });
 }
 
+// The monitor's window exists before its message loop runs (the tray, the hook library, the
+// mouse and the microphone come first): "up" means it also answers.
+bool MonitorAnswers() {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(FindWindowW(kMonitorClass, nullptr), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                               30000, &ignored) != 0;
+}
+
 int WaitMonitor(const std::wstring& state, std::chrono::seconds timeout) {
     bool reached = false;
     if (state == L"up")
-        reached = WaitFor(timeout, [] { return MonitorProcessId() != 0; });
+        reached = WaitFor(timeout, [] { return MonitorProcessId() != 0; }) && MonitorAnswers();
     else if (state == L"gone")
         reached = WaitMonitorGone(timeout);
     else

@@ -44,15 +44,15 @@ class RecordingListener : public DeviceChangeListener {
 using test::PumpUntil;
 
 // A query broadcast of WM_DEVICECHANGE to every top-level window, sent from a thread of its own
-// while this thread handles the messages; BroadcastSystemMessageW's result (positive when every
-// recipient granted it).
+// while this thread handles the messages, past any window of the session that answers late;
+// BroadcastSystemMessageW's result (positive when every recipient granted it).
 long Broadcast(WPARAM event, const void* header) {
     std::atomic<bool> done = false;
     long result = 0;
     std::thread sender([&] {
         DWORD recipients = BSM_APPLICATIONS;
-        result = BroadcastSystemMessageW(BSF_QUERY, &recipients, WM_DEVICECHANGE, event,
-                                         reinterpret_cast<LPARAM>(header));
+        result = BroadcastSystemMessageW(BSF_QUERY | BSF_FORCEIFHUNG, &recipients, WM_DEVICECHANGE,
+                                         event, reinterpret_cast<LPARAM>(header));
         done = true;
     });
     EXPECT_TRUE(PumpUntil([&] { return done.load(); }));

@@ -178,10 +178,10 @@ TEST(HidReopenOnWindows, ThousandUnplugsAndReopensLeaveNoThreadOrHandle) {
         cycle();
     hid.HidStopRead();
     EXPECT_EQ(hid.ReaderCount(), 0u);
-    // A leak adds a thread or handle on every round. The counts may also fall: an idle
-    // worker of the platform's thread pool ends on its own during the thousand rounds.
-    EXPECT_LE(ThreadsOfThisProcess(), threads);
-    EXPECT_LE(HandlesOfThisProcess(), handles);
+    // A leak adds a thread or handle on every round, a thousand in all. The platform's thread
+    // pool may end an idle worker or start one more on its own during the rounds.
+    EXPECT_LE(ThreadsOfThisProcess(), threads + 2);
+    EXPECT_LE(HandlesOfThisProcess(), handles + 2);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -79,9 +80,10 @@ const ExaminedInterface* FindByUsage(const std::vector<ExaminedInterface>& exami
 class PendingRead {
   public:
     PendingRead(HidDevice& device, std::span<std::uint8_t> buffer)
-        : device_(device),
-          result_(
-              std::async(std::launch::async, [&device, buffer] { return device.Read(buffer); })) {}
+        : device_(device), result_(std::async(std::launch::async, [this, &device, buffer] {
+              entered_ = true;
+              return device.Read(buffer);
+          })) {}
     PendingRead(const PendingRead&) = delete;
     PendingRead& operator=(const PendingRead&) = delete;
     ~PendingRead() {
@@ -91,7 +93,12 @@ class PendingRead {
         }
     }
 
+    // Still waiting `time` after the reading thread got to the read (a loaded machine may start
+    // that thread late, and a read that has not begun proves nothing).
     bool StillWaitingAfter(std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!entered_ && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(1ms);
         return result_.wait_for(time) == std::future_status::timeout;
     }
     // The outcome, once the read has returned (nothing when it has not within a generous time).
@@ -103,6 +110,7 @@ class PendingRead {
 
   private:
     HidDevice& device_;
+    std::atomic<bool> entered_ = false;
     std::future<HidReadResult> result_;
 };
 

@@ -18,6 +18,7 @@ namespace korv::win32 {
 namespace {
 
 using test::BinFolder;
+using test::BoxOf;
 using test::Process;
 using test::PumpUntil;
 using test::TracedProcess;
@@ -29,17 +30,6 @@ using test::kRegFolder;
 using test::ProfileID;
 constexpr UINT kReloadProfiles = 7035;
 constexpr UINT kMonitorEvent = 7524;
-
-// The box of the given process with that caption, if one is open.
-HWND BoxOf(DWORD process_id, const wchar_t* caption) {
-    for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", caption)) != nullptr;) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(box, &owner);
-        if (owner == process_id)
-            return box;
-    }
-    return nullptr;
-}
 
 DWORD ProcessOf(HWND window) {
     DWORD id = 0;

@@ -215,8 +215,13 @@ class MonitorOnWindows : public ::testing::Test {
             PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) != nullptr; }));
         return process;
     }
-    std::string Log() {
-        PumpUntil([] { return false; }, 300ms);  // let posted messages arrive
+    // The stand-in's log once `count` of its lines begin with `start`: the monitor's messages
+    // reach another process, which writes when it gets to run. Then a moment more, in which a
+    // line that should not come would come.
+    std::string LogWith(const std::string& start, int count) {
+        EXPECT_TRUE(PumpUntil([&] { return CountLines(ReadText(log_), start) >= count; }))
+            << ReadText(log_);
+        PumpUntil([] { return false; }, 300ms);
         return ReadText(log_);
     }
 
@@ -277,7 +282,7 @@ TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst)
     ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"TKORVANTH417MONMAIN", nullptr) != nullptr; }));
 
     Process second(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
-    ASSERT_TRUE(PumpUntil([&] { return second.Ended(); }, 5s));
+    ASSERT_TRUE(PumpUntil([&] { return second.Ended(); }));
     EXPECT_EQ(second.ExitCode(), 0u);
     EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
 
@@ -288,7 +293,7 @@ TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst)
     PostMessageW(monitor, WM_KEYDOWN, VK_UP, 0);
     PostMessageW(monitor, WM_KEYDOWN, VK_RETURN, 0);
     ASSERT_TRUE(PumpUntil([&] { return first.Ended(); }));
-    EXPECT_EQ(CountLines(Log(), "7036 UM_MONITOR_EXIT"), 1);
+    EXPECT_EQ(CountLines(LogWith("7036 UM_MONITOR_EXIT", 1), "7036 UM_MONITOR_EXIT"), 1);
 
     // The mutex went with the first monitor.
     HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"TKORVANTH417MONMAIN");
@@ -390,7 +395,7 @@ TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
     EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
     const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::atomic<bool> peer_gave_up = false;  // it hangs for 10 s at most
+    bool peer_gave_up = false;  // it hangs for 10 s at most; read after the join
     std::thread peer([&] {
         HWND window =
             CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
@@ -407,15 +412,15 @@ TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
         DestroyWindow(window);
         UnregisterClassW(L"TKORVANTH417CFGMAIN", nullptr);
     });
-    ASSERT_EQ(WaitForSingleObject(created.Get(), 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(created.Get(), 10000), WAIT_OBJECT_0);
     const std::optional<bool> before = platform_.microphone.EndpointMuted();
     Report(8, {1, 1, 0, 0, 0, 0, 0});  // a profile switch: sent to the hung peer
     PumpUntil([&] { return ProfileID() == 1u; });
     Report(7, {0x10, 0, 0, 0, 0, 0, 0});
     EXPECT_NE(platform_.microphone.EndpointMuted(), before);
-    EXPECT_FALSE(peer_gave_up);  // all this happened while the peer hung
     SetEvent(release.Get());
     peer.join();
+    EXPECT_FALSE(peer_gave_up);           // all this happened while the peer hung
     Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
 }
 
@@ -497,7 +502,7 @@ TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
     Report(8, {6, 3, 0, 0, 0, 0, 0});
     Report(8, {3, 1, 0, 0, 0, 0, 0});  // ignored kind
     Report(8, {1, 5, 0, 0, 0, 0, 0});  // no such slot
-    const std::string log = Log();
+    const std::string log = LogWith("70", 4);
     EXPECT_EQ(CountLines(log, "7040 UM_PROFILE_SWITCHED wParam=3 lParam=0"), 1);
     EXPECT_EQ(CountLines(log, "7040 UM_PROFILE_SWITCHED wParam=0 lParam=0"), 1);
     EXPECT_EQ(CountLines(log, "7042 UM_DEVICE_NOTIFY_2 wParam=127 lParam=0"), 1);

@@ -27,60 +27,59 @@
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_keyboard_state.h"
 #include "platform/win32/win32_message_box.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
 namespace {
 
 constexpr DWORD kTimeoutMs = 10000;
 
-// Serves this thread's messages until `done` holds or the time-out has passed.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = kTimeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        if (done())
-            return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min(end - now, 20ull)),
-                                  QS_ALLINPUT);
-    }
-}
+using test::PumpUntil;
 
-// The keys that get through every hook installed after it. A low-level hook of the test itself,
-// installed before the library's: hooks run newest first, so it is called only for keys the
-// library's hook passed on. It does not depend on which window has the focus, which another
-// program on the same desktop may take at any time.
-class PassedKeys {
+// The input that gets through every hook installed after it. A low-level hook of the test
+// itself, installed before the library's: hooks run newest first, so it is called only for
+// input the library's hook passed on. It does not depend on which window has the focus, which
+// another program on the same desktop may take at any time. Keys: the virtual key of each
+// press. Mouse: each message (WM_RBUTTONUP and so on).
+template <int Kind>
+class PassedInput {
   public:
-    PassedKeys() : hook_(SetWindowsHookExW(WH_KEYBOARD_LL, &Proc, GetModuleHandleW(nullptr), 0)) {
+    PassedInput() : hook_(SetWindowsHookExW(Kind, &Proc, GetModuleHandleW(nullptr), 0)) {
         current_ = this;
     }
-    ~PassedKeys() {
+    ~PassedInput() {
         UnhookWindowsHookEx(hook_);
         current_ = nullptr;
     }
-    PassedKeys(const PassedKeys&) = delete;
-    PassedKeys& operator=(const PassedKeys&) = delete;
+    PassedInput(const PassedInput&) = delete;
+    PassedInput& operator=(const PassedInput&) = delete;
 
     bool Valid() const { return hook_ != nullptr; }
-    bool Saw(WPARAM vk) const { return std::find(down_.begin(), down_.end(), vk) != down_.end(); }
+    bool Saw(WPARAM what) const {
+        return std::find(seen_.begin(), seen_.end(), what) != seen_.end();
+    }
 
   private:
     // Runs on the installing thread, while it serves its messages.
     static LRESULT CALLBACK Proc(int code, WPARAM message, LPARAM data) {
-        if (code == HC_ACTION && message == WM_KEYDOWN && current_ != nullptr)
-            current_->down_.push_back(reinterpret_cast<const KBDLLHOOKSTRUCT*>(data)->vkCode);
+        if (code == HC_ACTION && current_ != nullptr) {
+            if constexpr (Kind == WH_KEYBOARD_LL) {
+                if (message == WM_KEYDOWN)
+                    current_->seen_.push_back(
+                        reinterpret_cast<const KBDLLHOOKSTRUCT*>(data)->vkCode);
+            } else {
+                current_->seen_.push_back(message);
+            }
+        }
         return CallNextHookEx(nullptr, code, message, data);
     }
 
-    static inline PassedKeys* current_ = nullptr;
+    static inline PassedInput* current_ = nullptr;
     HHOOK hook_;
-    std::vector<WPARAM> down_;
+    std::vector<WPARAM> seen_;
 };
+using PassedKeys = PassedInput<WH_KEYBOARD_LL>;
+using PassedMouse = PassedInput<WH_MOUSE_LL>;
 
 INPUT Key(WORD vk, bool up, DWORD time) {
     INPUT input{};
@@ -134,6 +133,10 @@ class InputSender {
 // Sends the inputs and serves this thread until they are all handled and `done` holds.
 bool Send(std::vector<INPUT> inputs, const std::function<bool()>& done,
           SendOne send = &SendWithSendInput) {
+    // This thread has served its queue just now: the system does not take it for hung and skip
+    // its hooks when the first input comes before the pump below has begun.
+    MSG ignored;
+    PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE);
     InputSender sender(std::move(inputs), std::move(send));
     return PumpUntil([&] { return sender.Done() && done(); });
 }
@@ -237,6 +240,8 @@ TEST(UiHookWin32, RecordsAMouseMacroOfHardwareInputOnly) {
     const SendOne send_hardware = [hardware_input](const INPUT& input) {
         hardware_input(nullptr, &input, nullptr);
     };
+    PassedMouse passed;
+    ASSERT_TRUE(passed.Valid());
     RealHook real;
     ASSERT_TRUE(real.hook.DLLLoaded());
     ASSERT_TRUE(SetCursorPos(100, 200));
@@ -256,9 +261,9 @@ TEST(UiHookWin32, RecordsAMouseMacroOfHardwareInputOnly) {
          Mouse(MOUSEEVENTF_XDOWN, t + 130, XBUTTON1), Mouse(MOUSEEVENTF_XUP, t + 150, XBUTTON1)},
         [&] { return real.hook.MouseMacroKeyList().Count() == 9; }, send_hardware))
         << real.hook.MouseMacroKeyList().Count() << " items";
-    // Injected input, as SendInput makes it, is not recorded.
+    // Injected input, as SendInput makes it, passes the library's hook and is not recorded.
     ASSERT_TRUE(Send({Mouse(MOUSEEVENTF_RIGHTDOWN, t + 200), Mouse(MOUSEEVENTF_RIGHTUP, t + 210)},
-                     [] { return true; }));
+                     [&] { return passed.Saw(WM_RBUTTONUP); }));
     real.hook.StopRecordMouseMacro();
     EXPECT_EQ(MouseItems(real.hook.MouseMacroKeyList()),
               (std::vector<std::string>{
@@ -318,7 +323,7 @@ class FolderFileSystem : public Win32FileSystem {
     std::u16string folder_;
 };
 
-// Closes every message box of this desktop that appears, each once, and keeps the caption and
+// Closes every message box of this process that appears, each once, and keeps the caption and
 // text of the last. Read what it found after Stop(): the box may end before the count is up.
 class MessageBoxCloser {
   public:
@@ -327,7 +332,8 @@ class MessageBoxCloser {
               const ULONGLONG end = GetTickCount64() + kTimeoutMs;
               HWND last = nullptr;  // posted its OK, perhaps not yet gone
               while (!stop_ && GetTickCount64() < end) {
-                  HWND box = FindWindowW(L"#32770", nullptr);
+                  // Not a box of another program on the desktop, such as a crash report.
+                  HWND box = test::BoxOf(GetCurrentProcessId(), nullptr);
                   if (box != nullptr && box != last) {
                       ++closed;
                       Close(box);

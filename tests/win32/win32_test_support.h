@@ -37,19 +37,33 @@ inline std::wstring BinFolder() {
 }
 
 // Handles this thread's messages (sent ones included) until the condition holds.
+// What is queued is handled at least once, even when this thread ran late and the limit has
+// already passed: "pump for 100 ms" always serves the messages posted before it.
 inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    for (;;) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
-    return true;
+}
+
+// The message box of the given process with that caption (any caption: null), if one is open.
+inline HWND BoxOf(DWORD process_id, const wchar_t* caption) {
+    for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", caption)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        if (owner == process_id)
+            return box;
+    }
+    return nullptr;
 }
 
 // CreateProcessW for the tests' child programs. Under a loaded Wine session a start has been
