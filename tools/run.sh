@@ -10,11 +10,16 @@
 #                                  run (in that language: a code such as 0804 or US, or an
 #                                  index), open the tray menu, save a screenshot of the display,
 #                                  stop
+#   tools/run.sh --install         build the installer, install the monitor with it (silently,
+#                                  as a user, into the Wine prefix wineprefix-installed), then
+#                                  start it from its logon entry and run until Ctrl+C
+#   tools/run.sh --uninstall       run the installed uninstaller silently in that prefix and
+#                                  show what it removed and what it kept
 #   tools/run.sh --help            this text
 # INT, TERM and HUP stop everything it started, whoever sends them. One run at a time: a second
 # one is refused while the first holds build/run.lock. A fully separate run takes other folders:
-# KORV_BUILD_DIR (default build: the Windows build win64, the Wine prefix wineprefix-desktop and
-# run.lock in it) and KORV_DIST_DIR (default dist).
+# KORV_BUILD_DIR (default build: the Windows build win64, the Wine prefixes wineprefix-desktop
+# and wineprefix-installed, and run.lock in it) and KORV_DIST_DIR (default dist).
 set -euo pipefail
 
 # A shell that starts a script in the background makes it ignore INT, and bash cannot trap a
@@ -45,6 +50,10 @@ case "${1:-}" in
         [ $# -ge 2 ] && [ $# -le 3 ] || fail "usage: run.sh --screenshot FILE [LANGUAGE]"
         mode=screenshot shot=$(realpath -m "$2") language=${3:-}
         ;;
+    --install | --uninstall)
+        [ $# -eq 1 ] || fail "$1 takes no arguments (see --help)"
+        mode=${1#--}
+        ;;
     -h | --help) usage; exit 0 ;;
     *) fail "unknown option '$1' (see --help)" ;;
 esac
@@ -71,7 +80,7 @@ stop_all() {
         wait "$xvfb_pid" 2>/dev/null
     fi
     [ "$pulse_session" = 1 ] && pulse_stop
-    [ "$running" = 1 ] && echo "Stopped the monitor, the mouse, the display and the sound server."
+    [ "$running" = 1 ] && echo "Stopped everything this run started."
     return 0
 }
 trap stop_all EXIT
@@ -98,21 +107,36 @@ run_step() {
     return "$status"
 }
 
+# The Windows folder from the build; with --install, the installer made from it as well.
+build_folder() {
+    echo "== building the Windows folder"
+    win64="$build_dir/win64"
+    run_step cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    run_step cmake --build "$win64" -j "$(nproc)" >/dev/null
+    rm -rf "$dist"
+    run_step cmake --install "$win64" --prefix "$dist" >/dev/null
+    echo "The Windows folder is $dist:"
+    (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
+    [ "$mode" = install ] || return 0
+    setup="$(dirname "$dist")/KORVANTH417-setup.exe"
+    run_step "$root/tools/package.sh" --from-build "$win64" "$setup" >/dev/null ||
+        fail "the installer could not be made (tools/package.sh)"
+    echo "The installer is $setup ($(stat -c %s "$setup") bytes)"
+}
+
 # A package installation is not cut short: bootstrap runs in the foreground.
 "$root/tools/bootstrap.sh" 9>&-
-echo "== building the Windows folder"
-win64="$build_dir/win64"
-run_step cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-run_step cmake --build "$win64" -j "$(nproc)" >/dev/null
-rm -rf "$dist"
-run_step cmake --install "$win64" --prefix "$dist" >/dev/null
-echo "The Windows folder is $dist:"
-(cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
+[ "$mode" = uninstall ] || build_folder
 [ "$mode" = build ] && exit 0
 
-# A prefix with the X11 driver, apart from the tests' headless one.
+# A prefix with the X11 driver, apart from the tests' headless one. The installer gets one of
+# its own: its logon entry would start the installed monitor in every later session of a
+# shared prefix, in place of the folder's.
 export KORV_WINEPREFIX="$build_dir/wineprefix-desktop" KORV_WINE_DESKTOP=1
+case "$mode" in install | uninstall) KORV_WINEPREFIX="$build_dir/wineprefix-installed" ;; esac
+# No menu entries on the Linux desktop for the installer's Start-menu shortcut.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 source "$root/tools/env.sh"
 wine_session=1
 "$root/tools/bootstrap.sh" 9>&-
@@ -130,6 +154,83 @@ export DISPLAY=$display
 pulse_session=1
 pulse_start 9>&-
 
+# The monitor is up once the stand-in configuration program in FOLDER can reach its window.
+wait_for_monitor() {
+    for _ in $(seq 100); do
+        wine "$1/KORVANTH417.EXE" reload-settings >/dev/null 2>&1 9>&- && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# Until a signal: waiting in `wait`, not in `sleep`, so that its trap runs at once.
+run_until_stopped() {
+    running=1
+    while true; do
+        sleep 3600 9>&- &
+        sleeper_pid=$!
+        wait "$sleeper_pid" || true
+    done
+}
+
+# --- the installer, as a user runs it -------------------------------------------------------
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+profile_key='HKCU\software\KORVANTH417GM' # the shipped config.ini's ProfileRegFolder
+# A variable of the Windows environment in this prefix, and the data of a registry value
+# (nothing when it is missing).
+windows_env() { wine cmd /c echo "%$1%" </dev/null 2>/dev/null | tr -d '\r'; }
+reg_data() {
+    wine reg query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
+        sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+has_key() { wine reg query "$1" </dev/null >/dev/null 2>&1; }
+install_win="$(windows_env LOCALAPPDATA)\Programs\KORVANTH417"
+unix_path() { realpath -m "$(winepath -u "$1" 2>/dev/null)"; }
+install=$(unix_path "$install_win")
+shortcut="$(unix_path "$(windows_env APPDATA)")/Microsoft/Windows/Start Menu/Programs/KORVANTH417 Mouse Monitor.lnk"
+
+if [ "$mode" = uninstall ]; then
+    [ -f "$install/uninstall.exe" ] ||
+        fail "the monitor is not installed in $WINEPREFIX (tools/run.sh --install installs it)"
+    echo "== uninstalling silently: \"$install_win\\uninstall.exe\" /S"
+    # The uninstaller runs on from a copy of itself: done once it has removed itself.
+    wine "$install/uninstall.exe" /S </dev/null >/dev/null 2>&1 9>&- ||
+        fail "the uninstaller exited with $?"
+    for _ in $(seq 150); do [ -e "$install/uninstall.exe" ] || break; sleep 0.2; done
+    [ ! -e "$install/uninstall.exe" ] || fail "the uninstaller did not finish within 30 s"
+    [ -z "$(reg_data "$run_key" KORVANTH417MON)" ] || fail "the logon entry is still there"
+    [ ! -e "$shortcut" ] || fail "the Start-menu entry is still there: $shortcut"
+    echo "Removed: the program files in $install_win, the Start-menu entry and the logon entry."
+    left=$(cd "$install" 2>/dev/null && find . -type f -printf '%P ' || true)
+    [ -z "$left" ] || echo "Kept in that folder (yours, not the installer's): $left"
+    if has_key "$profile_key"; then
+        echo "Kept: the profile data ($profile_key and Documents\\Profile)."
+    fi
+    exit 0
+fi
+
+if [ "$mode" = install ]; then
+    echo "== installing silently: KORVANTH417-setup.exe /S"
+    wine "$setup" /S </dev/null >/dev/null 2>&1 9>&- || fail "the installer exited with $?"
+    logon=$(reg_data "$run_key" KORVANTH417MON)
+    [ -n "$logon" ] || fail "the installer left no logon entry ($run_key, KORVANTH417MON)"
+    [ -f "$install/KORVANTH417MON.exe" ] || fail "the installer left no monitor in $install"
+    echo "Installed into $install_win ($install):"
+    (cd "$install" && find . -type f -printf '  %P\n' | sort)
+    echo "Starts at logon: $run_key, KORVANTH417MON = $logon"
+    [ -f "$shortcut" ] && echo "Start-menu entry: KORVANTH417 Mouse Monitor"
+    # Logon: Wine's wineboot starts what the Run key names, as Windows does.
+    wine wineboot </dev/null >/dev/null 2>&1 9>&- &
+    wait_for_monitor "$install" || fail "the installed monitor did not come up within 20 s of logon"
+    cat <<MSG
+
+The installed monitor runs on the virtual display $display, started from its logon entry.
+  export WINEPREFIX=$WINEPREFIX DISPLAY=$display WINEDEBUG=-all
+  wine "$install/KORVANTH417.EXE" set-language 1    # its language, as the configuration program sets it
+Press Ctrl+C to stop it, the display and the sound server; tools/run.sh --uninstall removes it.
+MSG
+    run_until_stopped
+fi
+
 cd "$dist"
 # The simulated mouse: declared in this folder's config.ini, so that the monitor looks for it.
 if ! grep -q '^sim1=' config.ini; then
@@ -142,11 +243,7 @@ wine KORVANTH417.EXE /log "$dist/standin.log" >/dev/null 2>&1 9>&- &
     WINEDEBUG=-all,warn+seh wine KORVANTH417MON.exe 2>&1 |
         sed -un -e 's/^[0-9a-f]*:warn:seh:OutputDebugStringA "\(.*\)"$/\1/' -e 'T' -e 's/\\"/"/g' -e p
 } >"$dist/monitor.log" 9>&- &
-# The monitor is up once the stand-in can reach its window.
-for _ in $(seq 100); do
-    wine KORVANTH417.EXE reload-settings >/dev/null 2>&1 9>&- && break
-    sleep 0.2
-done
+wait_for_monitor "$dist" || echo "run.sh: the monitor has not come up within 20 s; see $dist/monitor.log" >&2
 
 if [ "$mode" = screenshot ]; then
     if [ -n "$language" ]; then
@@ -182,10 +279,4 @@ Drive them from another terminal (the monitor opens the mouse about 3 s after it
   $standin set-language 1        # Simplified Chinese (or a code: 0804)
 Press Ctrl+C to stop the monitor, the mouse, the display and the sound server.
 MSG
-running=1
-# Waiting in `wait`, not in `sleep`, so that a signal's trap runs at once.
-while true; do
-    sleep 3600 9>&- &
-    sleeper_pid=$!
-    wait "$sleeper_pid" || true
-done
+run_until_stopped
