@@ -183,12 +183,16 @@ reg_data() {
         sed -n "s/^    $2    REG_[A-Z_]*    //p"
 }
 has_key() { wine reg query "$1" </dev/null >/dev/null 2>&1; }
-install_win="$(windows_env LOCALAPPDATA)\Programs\KORVANTH417"
 unix_path() { realpath -m "$(winepath -u "$1" 2>/dev/null)"; }
-install=$(unix_path "$install_win")
-shortcut="$(unix_path "$(windows_env APPDATA)")/Microsoft/Windows/Start Menu/Programs/KORVANTH417 Mouse Monitor.lnk"
+# Where the installer puts the monitor and its Start-menu entry in this prefix.
+find_installed() {
+    install_win="$(windows_env LOCALAPPDATA)\Programs\KORVANTH417"
+    install=$(unix_path "$install_win")
+    shortcut="$(unix_path "$(windows_env APPDATA)")/Microsoft/Windows/Start Menu/Programs/KORVANTH417 Mouse Monitor.lnk"
+}
 
-if [ "$mode" = uninstall ]; then
+uninstall_monitor() {
+    find_installed
     [ -f "$install/uninstall.exe" ] ||
         fail "the monitor is not installed in $WINEPREFIX (tools/run.sh --install installs it)"
     echo "== uninstalling silently: \"$install_win\\uninstall.exe\" /S"
@@ -200,17 +204,19 @@ if [ "$mode" = uninstall ]; then
     [ -z "$(reg_data "$run_key" KORVANTH417MON)" ] || fail "the logon entry is still there"
     [ ! -e "$shortcut" ] || fail "the Start-menu entry is still there: $shortcut"
     echo "Removed: the program files in $install_win, the Start-menu entry and the logon entry."
+    local left
     left=$(cd "$install" 2>/dev/null && find . -type f -printf '%P ' || true)
     [ -z "$left" ] || echo "Kept in that folder (yours, not the installer's): $left"
     if has_key "$profile_key"; then
         echo "Kept: the profile data ($profile_key and Documents\\Profile)."
     fi
-    exit 0
-fi
+}
 
-if [ "$mode" = install ]; then
+install_monitor() {
+    find_installed
     echo "== installing silently: KORVANTH417-setup.exe /S"
     wine "$setup" /S </dev/null >/dev/null 2>&1 9>&- || fail "the installer exited with $?"
+    local logon
     logon=$(reg_data "$run_key" KORVANTH417MON)
     [ -n "$logon" ] || fail "the installer left no logon entry ($run_key, KORVANTH417MON)"
     [ -f "$install/KORVANTH417MON.exe" ] || fail "the installer left no monitor in $install"
@@ -228,8 +234,12 @@ The installed monitor runs on the virtual display $display, started from its log
   wine "$install/KORVANTH417.EXE" set-language 1    # its language, as the configuration program sets it
 Press Ctrl+C to stop it, the display and the sound server; tools/run.sh --uninstall removes it.
 MSG
-    run_until_stopped
-fi
+}
+
+case "$mode" in
+    install) install_monitor; run_until_stopped ;;
+    uninstall) uninstall_monitor; exit 0 ;;
+esac
 
 cd "$dist"
 # The simulated mouse: declared in this folder's config.ini, so that the monitor looks for it.
