@@ -10,44 +10,18 @@
 #include <utility>
 
 #include "platform/win32/hidden_window.h"
+#include "platform/win32/unique_handle.h"
 
 namespace korv::win32 {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"KorvDeviceNotificationWindow";
 
-// Owns a window.
-class UniqueWindow {
-  public:
-    explicit UniqueWindow(HWND window) : window_(window) {}
-    UniqueWindow(const UniqueWindow&) = delete;
-    UniqueWindow& operator=(const UniqueWindow&) = delete;
-    ~UniqueWindow() {
-        if (window_ != nullptr)
-            DestroyWindow(window_);
-    }
-    HWND Get() const { return window_; }
-
-  private:
-    HWND window_;
-};
-
 // Owns a notification registration.
-class UniqueDeviceNotification {
-  public:
-    UniqueDeviceNotification() = default;
-    explicit UniqueDeviceNotification(HDEVNOTIFY notification) : notification_(notification) {}
-    UniqueDeviceNotification(const UniqueDeviceNotification&) = delete;
-    UniqueDeviceNotification& operator=(const UniqueDeviceNotification&) = delete;
-    ~UniqueDeviceNotification() {
-        if (notification_ != nullptr)
-            UnregisterDeviceNotification(notification_);
-    }
-    HDEVNOTIFY Get() const { return notification_; }
-
-  private:
-    HDEVNOTIFY notification_ = nullptr;
+struct DeviceNotificationTraits : NullIsEmpty<HDEVNOTIFY> {
+    static void Close(HDEVNOTIFY notification) { UnregisterDeviceNotification(notification); }
 };
+using UniqueDeviceNotification = UniqueResource<DeviceNotificationTraits>;
 
 // The hex digits of `text` from `at`, `count` of them, as a number.
 std::optional<std::uint32_t> HexNumber(std::u16string_view text, std::size_t at,

@@ -18,15 +18,12 @@ extern "C" {
 #include <optional>
 #include <utility>
 
+#include "platform/win32/hid_class.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
 namespace {
-
-// The HID device-interface class, for a system whose HID library cannot be bound.
-constexpr GUID kHidInterfaceClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 // A hardware-identifier list that does not fit counts as empty.
 constexpr DWORD kHardwareIdBufferBytes = 32768;
@@ -35,33 +32,6 @@ constexpr DWORD kHardwareIdBufferBytes = 32768;
 // connected) makes the wait time out. Wine 8 answers GetFileAttributesW on a pipe path with
 // ERROR_BAD_DEV_TYPE whether or not it exists, so only the wait tells.
 constexpr DWORD kPipeProbeMilliseconds = 1;
-
-// Owns a library module.
-class UniqueModule {
-  public:
-    UniqueModule() = default;
-    explicit UniqueModule(HMODULE module) : module_(module) {}
-    UniqueModule(UniqueModule&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
-    UniqueModule& operator=(UniqueModule&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            module_ = std::exchange(other.module_, nullptr);
-        }
-        return *this;
-    }
-    UniqueModule(const UniqueModule&) = delete;
-    UniqueModule& operator=(const UniqueModule&) = delete;
-    ~UniqueModule() { Reset(); }
-
-    HMODULE Get() const { return module_; }
-    void Reset() {
-        if (module_ != nullptr)
-            FreeLibrary(std::exchange(module_, nullptr));
-    }
-
-  private:
-    HMODULE module_ = nullptr;
-};
 
 // Loads a library from the system folder only.
 UniqueModule LoadSystemLibrary(const wchar_t* name) {
@@ -153,7 +123,7 @@ struct HidLibraries {
     HidFunctions hid;
     bool device_setup_bound = false;
     bool hid_bound = false;
-    GUID interface_class = kHidInterfaceClass;
+    GUID interface_class = kHidInterfaceClassGuid;  // when the HID library cannot be bound
 };
 
 namespace {

@@ -4,29 +4,17 @@
 
 #include <utility>
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
 namespace {
 
 // Owns an open registry key.
-class UniqueKey {
-  public:
-    UniqueKey() = default;
-    UniqueKey(UniqueKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-    UniqueKey(const UniqueKey&) = delete;
-    UniqueKey& operator=(const UniqueKey&) = delete;
-    ~UniqueKey() {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    HKEY Get() const { return key_; }
-    HKEY* Receive() { return &key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-  private:
-    HKEY key_ = nullptr;
+struct KeyTraits : NullIsEmpty<HKEY> {
+    static void Close(HKEY key) { RegCloseKey(key); }
 };
+using UniqueKey = UniqueResource<KeyTraits>;
 
 HKEY RootHandle(StoreRoot root) {
     switch (root) {
@@ -47,7 +35,7 @@ UniqueKey OpenOrCreate(StoreRoot root, std::u16string_view key_path, REGSAM acce
         return key;
     if (RegCreateKeyExW(parent, ToWide(key_path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         access, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
-        *key.Receive() = nullptr;
+        static_cast<void>(key.Release());  // a failed call leaves no key to close
     }
     return key;
 }
@@ -126,7 +114,7 @@ bool Win32KeyedStore::WriteInteger32Value(StoreRoot root, std::u16string_view ke
     UniqueKey key;
     if (RegOpenKeyExW(parent, ToWide(key_path).c_str(), 0, KEY_SET_VALUE, key.Receive()) !=
         ERROR_SUCCESS) {
-        *key.Receive() = nullptr;
+        static_cast<void>(key.Release());  // a failed call leaves no key to close
         return false;
     }
     const DWORD number = value;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/hid_class.h"
 #include "platform/win32/unique_handle.h"
 #include "programs/mousesim/sim_protocol.h"
 
@@ -40,10 +41,6 @@ constexpr DWORD kClickMs = 30;
 constexpr DWORD kBusyWaitMs = 5000;
 // A wait takes at most 64 handles: Ctrl+C, the control pipe, the listening instance, clients.
 constexpr std::size_t kMaxClients = MAXIMUM_WAIT_OBJECTS - 3;
-
-// The HID device-interface class.
-constexpr GUID kHidClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 // Signalled by the console's Ctrl+C handler, which runs on a thread of its own.
 HANDLE g_ctrl_c = nullptr;
@@ -233,7 +230,7 @@ bool Announce(WPARAM event, const std::wstring& path) {
     auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(storage.data());
     header->dbcc_size = static_cast<DWORD>(size);
     header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    header->dbcc_classguid = kHidClass;
+    header->dbcc_classguid = win32::kHidInterfaceClassGuid;
     std::memcpy(reinterpret_cast<std::byte*>(storage.data()) + name_offset, path.c_str(),
                 (path.size() + 1) * sizeof(wchar_t));
     DWORD recipients = BSM_APPLICATIONS;

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/hid_class.h"
 #include "platform/win32/win32_device_notifications.h"
 #include "tests/win32/win32_test_support.h"
 
@@ -27,8 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr GUID kHidClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr GUID kHidClass = kHidInterfaceClassGuid;
 constexpr char16_t kHidClassText[] = u"{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
 using Event = std::pair<std::uint32_t, std::optional<std::uint32_t>>;

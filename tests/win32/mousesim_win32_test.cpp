@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32/hid_class.h"
 #include "platform/win32/unique_handle.h"
 #include "programs/mousesim/sim_protocol.h"
 #include "tests/win32/win32_test_support.h"
@@ -437,8 +438,6 @@ class BroadcastWindow {
 
   private:
     static constexpr wchar_t kClass[] = L"KorvSimBroadcastTest";
-    static constexpr GUID kHidClass = {
-        0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         auto* changes =
@@ -449,8 +448,9 @@ class BroadcastWindow {
             return DefWindowProcW(window, message, wparam, lparam);
         }
         const auto* device = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lparam);
-        changes->push_back(
-            {wparam, IsEqualGUID(device->dbcc_classguid, kHidClass) != FALSE, device->dbcc_name});
+        changes->push_back({wparam,
+                            IsEqualGUID(device->dbcc_classguid, kHidInterfaceClassGuid) != FALSE,
+                            device->dbcc_name});
         return TRUE;
     }
 
