@@ -1,27 +1,26 @@
 #include "app/mouse_monitor.h"
 
-#include "app/messages.h"
 #include "app/settings_file.h"
 #include "base/decimal_text.h"
 #include "hid/usage_and_page.h"
 #include "lang/translation_engine.h"
 #include "ports/file_system.h"
 #include "ports/microphone.h"
-#include "ports/shell.h"
 
 namespace korv {
 
 TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports,
-                                         TDM& data_module, WindowRef own_window)
-    : Component(owner, u"KORVANTH417MONMAIN", std::u16string(kMonitorWindowClass),
+                                         TDM& data_module)
+    : Component(owner, u"KORVANTH417MONMAIN", std::u16string(kMonitorClassName),
                 ComponentKind::kWindow),
       ports_(ports),
       dm_(data_module),
       hook_(std::make_unique<TuiHook>(ports.hook)),
       language_(&CreateLanguageComponent(*this,
                                          {ports.data.locale, ports.data.files, &ports.data.debug})),
-      dispatcher_({ports.windows, ports.data.registry, ports.microphone, ports.data.debug},
-                  data_module, own_window),
+      dispatcher_(
+          {ports.peer, ports.main_loop, ports.data.registry, ports.microphone, ports.data.debug},
+          data_module),
       hid_data_(std::make_unique<TuiHIDData>(
           ports.hid, ports.main_loop, ports.data.debug,
           SettingsFile::Load(ports.data.files, ports.data.locale).ReadIncludeList())),
@@ -117,21 +116,17 @@ void TKORVANTH417MONMAIN::ApplyLanguage() {
     ports_.tray.SetMenuCaptions(captions);
 }
 
+// Brings a running configuration program forward, or starts it.
 void TKORVANTH417MONMAIN::ShowConfigProgram() {
-    const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
-    if (config != 0) {
-        ports_.windows.ShowAndBringForward(config);
-    } else {
-        if (!ports_.data.shell.OpenFile(kConfigProgramFile, ports_.data.files.ExecutableFolder()))
-            ports_.data.debug.Trace(std::u16string(kConfigProgramFile) + u" cannot be started");
-    }
+    if (ports_.peer.Show())
+        return;
+    if (!ports_.peer.Start())
+        ports_.data.debug.Trace(std::u16string(ports_.peer.ProgramName()) + u" cannot be started");
 }
 
 void TKORVANTH417MONMAIN::Exit1Click() {
-    const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
-    // The monitor ends whether or not the notice could be posted.
-    if (config != 0)
-        static_cast<void>(ports_.windows.Post(config, UM_MONITOR_EXIT, 0, 0));
+    // The monitor ends whether or not the notice reached the configuration program.
+    static_cast<void>(ports_.peer.NotifyMonitorExit());
     ports_.tray.Terminate();
 }
 

@@ -19,9 +19,9 @@
 #include "hook/ui_hook.h"
 #include "lang/component.h"
 #include "lang/ui_language.h"
+#include "ports/config_peer.h"
 #include "ports/main_loop.h"
 #include "ports/tray.h"
-#include "ports/window_system.h"
 #include "profile/dm_unit.h"
 
 namespace korv {
@@ -31,7 +31,7 @@ class Microphone;
 // Everything the monitor window works through.
 struct MonitorPorts {
     DataModulePorts data;
-    const WindowSystem& windows;
+    ConfigPeer& peer;
     Microphone& microphone;
     Tray& tray;
     HookServices hook;
@@ -39,6 +39,9 @@ struct MonitorPorts {
     MainLoop& main_loop;
     DeviceNotifications& device_notifications;
 };
+
+// The class name of the monitor's component (and of its window on Windows).
+inline constexpr std::u16string_view kMonitorClassName = u"TKORVANTH417MONMAIN";
 
 // The re-open timer: a burst of device arrivals less than this apart causes one re-open, this
 // long after the last of them.
@@ -63,10 +66,8 @@ class TKORVANTH417MONMAIN : public Component {
   public:
     // Creates the components in the window's order: the hook component (which loads the hook
     // library), the language component, the tray, the HID data component (with the include list
-    // of the settings file), the re-open timer and the device-event component. `own_window` is
-    // the platform window the monitor posts its private events to.
-    TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports, TDM& data_module,
-                        WindowRef own_window);
+    // of the settings file), the re-open timer and the device-event component.
+    TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports, TDM& data_module);
 
     void FormCreate();
     void FormDestroy();
@@ -82,7 +83,8 @@ class TKORVANTH417MONMAIN : public Component {
     void Exit1Click();
     void ShowConfigProgram();
 
-    // Messages.
+    // What the configuration program asks: reload the profiles (with the identifier of the
+    // profile it changed, stored as ProfileID), reload the settings.
     void WMReloadProfiles(std::intptr_t lParam);
     void WMReloadSettings();
     void WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
-#include "app/messages.h"
 #include "base/decimal_text.h"
 #include "ports/debug_output.h"
 #include "ports/keyed_store.h"
@@ -13,12 +13,26 @@
 namespace korv {
 namespace {
 
-constexpr std::uintptr_t kFirstProfileEvent = 21;  // slot 0; slots 1..4 follow
 constexpr std::uint8_t kEventProfileSwitch = 1;
 constexpr std::uint8_t kEventNotify2 = 2;
 constexpr std::uint8_t kEventNotify6 = 6;
 
 }  // namespace
+
+ReportDispatcher::ReportDispatcher(const Ports& ports, TDM& data_module)
+    : ports_(ports), dm_(data_module), self_(std::make_shared<ReportDispatcher*>(this)) {}
+
+ReportDispatcher::~ReportDispatcher() {
+    *self_ = nullptr;
+}
+
+bool ReportDispatcher::Defer(void (*action)(ReportDispatcher&, std::uintptr_t),
+                             std::uintptr_t argument) {
+    return ports_.main_loop.PostTask([self = self_, action, argument] {
+        if (*self != nullptr)
+            action(**self, argument);
+    });
+}
 
 // Only 7-byte reports are decoded; anything else, longer reports included, is ignored.
 void ReportDispatcher::uiHIDData1Data(std::u16string_view, std::u16string_view,
@@ -41,7 +55,11 @@ void ReportDispatcher::DecodeKeyReport(std::span<const std::uint8_t> data) {
         if (std::equal(KeyReportTable[j].begin() + 1, KeyReportTable[j].end(), data.begin())) {
             ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(j)) +
                                u" postmessage record!");
-            PostOrTrace(monitor_window_, UM_MONITOR_EVENT, j, 1);
+            const bool deferred = Defer(
+                [](ReportDispatcher& self, std::uintptr_t key) { self.WMMonitorEvent(key, 1); }, j);
+            if (!deferred)
+                ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(j)) +
+                                   u" is lost: the main loop takes no more work");
             return;
         }
     }
@@ -51,21 +69,34 @@ void ReportDispatcher::DecodeDeviceEvent(std::span<const std::uint8_t> data) {
     const std::uint8_t kind = data[0];
     const std::uint8_t value = data[1];
     if (kind == kEventNotify2 || kind == kEventNotify6) {
-        const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
-        if (config != 0)
-            PostOrTrace(config, kind == kEventNotify2 ? UM_DEVICE_NOTIFY_2 : UM_DEVICE_NOTIFY_6,
-                        value, 0);
+        // The peer's backend traces a notice it could not queue; no peer is no one to tell.
+        static_cast<void>(ports_.peer.NotifyDeviceEvent(
+            kind == kEventNotify2 ? PeerDeviceEvent::Kind2 : PeerDeviceEvent::Kind6, value));
     } else if (kind == kEventProfileSwitch && value <= 4) {
-        PostOrTrace(monitor_window_, UM_MONITOR_EVENT, kFirstProfileEvent + value, 0);
+        DeferProfileSwitch(value);
     }
 }
 
-// A post fails when the window went away or its queue is full; the event is lost then, and
-// the trace says so.
-void ReportDispatcher::PostOrTrace(WindowRef window, std::uint32_t message, std::uintptr_t wparam,
-                                   std::intptr_t lparam) {
-    if (!ports_.windows.Post(window, message, wparam, lparam))
-        ports_.debug.Trace(u"Message " + DecimalText(message) + u" could not be posted");
+// One task tells the peer of the latest slot; switches that arrive before it runs replace the
+// slot instead of queueing a task each.
+void ReportDispatcher::DeferProfileSwitch(std::uint8_t slot) {
+    const bool task_queued = pending_profile_slot_.has_value();
+    pending_profile_slot_ = slot;
+    if (task_queued)
+        return;
+    const bool deferred =
+        Defer([](ReportDispatcher& self, std::uintptr_t) { self.TellPendingProfileSwitch(); }, 0);
+    if (!deferred) {
+        pending_profile_slot_.reset();
+        ports_.debug.Trace(u"Profile switch to slot " + DecimalText(slot) +
+                           u" is lost: the main loop takes no more work");
+    }
+}
+
+void ReportDispatcher::TellPendingProfileSwitch() {
+    const std::optional<std::uint8_t> slot = std::exchange(pending_profile_slot_, std::nullopt);
+    if (slot)
+        WMMonitorEvent(kFirstProfileEvent + *slot, 0);
 }
 
 // 0..11 are buttons of the active profile; 21..25 are profile slots 0..4 (key indexes 21..23
@@ -93,8 +124,7 @@ void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, 
 // The registry value is 0 for slot 0 and 1 for every other slot; the message carries the slot.
 void ReportDispatcher::ProfileSwitched(std::uintptr_t slot) {
     static_cast<void>(WriteProfileID(slot == 0 ? 0 : 1));  // a failure is traced
-    const WindowRef config = ports_.windows.FindWindowByClass(kConfigWindowClass);
-    if (config != 0 && !ports_.windows.Send(config, UM_PROFILE_SWITCHED, slot, 0))
+    if (ports_.peer.AskProfileSwitched(static_cast<std::uint8_t>(slot)) == PeerDelivery::Failed)
         ports_.debug.Trace(u"The configuration program did not answer UM_PROFILE_SWITCHED");
 }
 

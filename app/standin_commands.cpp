@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/messages.h"
 #include "app/settings_file.h"
 #include "base/decimal_text.h"
 #include "lang/component.h"
@@ -161,21 +160,23 @@ std::u16string DescribeStandInCommand(const StandInCommand& command) {
 
 ReloadRequest ApplyStandInCommand(const StandInCommand& command, TDM& dm) {
     using Kind = StandInCommand::Kind;
+    constexpr auto kReloadProfiles = ReloadRequest::Kind::ReloadProfiles;
+    constexpr auto kReloadSettings = ReloadRequest::Kind::ReloadSettings;
     switch (command.kind) {
         case Kind::SetButton:
-            return {UM_RELOAD_PROFILES, command.profile,
+            return {kReloadProfiles, command.profile,
                     SetButton(dm, command.profile, command.button, command.value)};
         case Kind::SetProfile:
-            return {UM_RELOAD_PROFILES, command.profile, SetProfile(dm, command.profile)};
+            return {kReloadProfiles, command.profile, SetProfile(dm, command.profile)};
         case Kind::SetLanguage:
             dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<std::uint8_t>(command.value);
-            return {UM_RELOAD_SETTINGS, 0, dm.SaveBackAllProfileSettingInfo()};
+            return {kReloadSettings, 0, dm.SaveBackAllProfileSettingInfo()};
         case Kind::ReloadProfiles:
-            return {UM_RELOAD_PROFILES, command.value};
+            return {kReloadProfiles, command.value};
         case Kind::ReloadSettings:
             break;
     }
-    return {UM_RELOAD_SETTINGS, 0};
+    return {kReloadSettings, 0};
 }
 
 }  // namespace korv

@@ -31,10 +31,12 @@ struct StandInCommand {
                               // sets `value` and puts the language's own code here
 };
 
-// The request the monitor gets afterwards: message number and lParam.
+// The request the monitor gets afterwards: reload the profiles (recording `profile_id`) or the
+// settings.
 struct ReloadRequest {
-    std::uint32_t message;
-    std::intptr_t lparam;
+    enum class Kind : std::uint8_t { ReloadProfiles, ReloadSettings };
+    Kind kind;
+    std::int32_t profile_id = 0;
     bool stored = true;  // false when an edited record could not be written
 };
 

@@ -35,20 +35,19 @@
 #include <thread>
 #include <vector>
 
-#include "app/messages.h"
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
 #include "bench/bench_figures.h"
 #include "hid/ui_hid_data.h"
 #include "platform/win32/hidden_window.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_config_peer.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_keyed_store.h"
 #include "platform/win32/win32_locale.h"
 #include "platform/win32/win32_main_loop.h"
 #include "platform/win32/win32_system.h"
-#include "platform/win32/win32_window_system.h"
 #include "ports/microphone.h"
 #include "profile/dm_unit.h"
 
@@ -414,14 +413,8 @@ class TimedMicrophone : public Microphone {
     UniqueHandle toggled = NewEvent(false);
 };
 
-// A hidden top-level window that hands UM_MONITOR_EVENT to the dispatcher, as the monitor's
-// window does; WM_CLOSE ends the thread's message loop.
+// A hidden top-level window whose WM_CLOSE ends the thread's message loop.
 LRESULT CALLBACK DispatchWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* dispatcher = AttachedTo<ReportDispatcher>(window);
-    if (message == UM_MONITOR_EVENT && dispatcher != nullptr) {
-        dispatcher->WMMonitorEvent(wparam, lparam);
-        return 0;
-    }
     if (message == WM_CLOSE) {
         PostQuitMessage(0);
         return 0;
@@ -449,9 +442,7 @@ class MonitorSide {
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[kMicMuteButton].FunctionCode =
             kFunctionCodeMicrophoneMute;
         dispatcher_ = std::make_unique<ReportDispatcher>(
-            ReportDispatcher::Ports{windows_, registry_, microphone, debug_}, *dm_,
-            reinterpret_cast<WindowRef>(window_.Get()));
-        window_.Attach(dispatcher_.get());
+            ReportDispatcher::Ports{peer_, main_loop_, registry_, microphone, debug_}, *dm_);
         hid_ = std::make_unique<TuiHIDData>(interfaces_, main_loop_, debug_,
                                             std::vector<std::u16string>{});
         hid_->OnData = [this](std::u16string_view id, std::u16string_view path,
@@ -463,7 +454,7 @@ class MonitorSide {
             dispatcher_->uiHIDData1Data(id, path, report_id, std::span(data, size), size);
         };
     }
-    ~MonitorSide() { window_.Attach(nullptr); }
+    ~MonitorSide() = default;
     MonitorSide(const MonitorSide&) = delete;
     MonitorSide& operator=(const MonitorSide&) = delete;
 
@@ -499,7 +490,7 @@ class MonitorSide {
     win32::Win32Locale locale_;
     win32::Win32Clock clock_;
     win32::Win32DebugOutput debug_;
-    win32::Win32WindowSystem windows_;
+    win32::Win32ConfigPeer peer_{shell_, files_, debug_};
     win32::Win32MainLoop main_loop_;
     win32::Win32HidInterfaces interfaces_;
     std::unique_ptr<TDM> dm_;

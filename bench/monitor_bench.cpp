@@ -25,7 +25,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/messages.h"
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
 #include "bench/bench_figures.h"
@@ -38,12 +37,14 @@
 #include <shellapi.h>
 // clang-format on
 
+#include "platform/win32/peer_messages.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "programs/monitor/monitor_window.h"
 #else
+#include "platform/fake/fake_config_peer.h"
 #include "platform/fake/fake_data_module_ports.h"
-#include "platform/fake/fake_window_system.h"
+#include "platform/fake/fake_main_loop.h"
 #endif
 
 namespace korv {
@@ -270,7 +271,7 @@ int Run(int runs, const std::wstring& monitor_folder) {
     const Medians platform = MeasureStarts(
         runs, {"trivial program with the microphone, a tray icon and device notices", bin,
                L"trivial_microphone.exe", L"KorvTrivialPlatform", L"--platform"});
-    const std::wstring monitor_class = win32::ToWide(kMonitorWindowClass);
+    const std::wstring monitor_class = win32::ToWide(win32::kMonitorWindowClass);
     const Medians monitor = MeasureStarts(
         runs, {"monitor", monitor_folder, L"KORVANTH417MON.exe", monitor_class.c_str()});
     const double first_toggle_ms = MeasureReportToToggle(runs * 10);
@@ -339,25 +340,22 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 #else
-// Natively: the decoder, the posted event handed straight to its handler as the message loop
-// would, and a microphone that only counts.
+// Natively: the decoder, the task it leaves run at once as the main loop would, and a
+// microphone that only counts.
 int Run(int runs) {
     fake::FakeDataModulePorts data;
-    fake::FakeWindowSystem windows;
+    fake::FakeConfigPeer peer;
+    fake::FakeMainLoop loop;
     fake::FakeMicrophone microphone;
     const auto dm = LoadDataModule(data.Ports());
     dm->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode = kFunctionCodeMicrophoneMute;
-    ReportDispatcher dispatcher({windows, data.registry, microphone, data.debug}, *dm, 1);
+    ReportDispatcher dispatcher({peer, loop, data.registry, microphone, data.debug}, *dm);
     bench::Measure(
         "key report to mute toggle (portable path, fakes)", runs * 1000,
-        [&] {
-            windows.messages.clear();
-            data.debug.lines.clear();
-        },
+        [&] { data.debug.lines.clear(); },
         [&] {
             dispatcher.uiHIDData1Data(u"", u"", 7, kButton4, 7);
-            const fake::WindowMessage& posted = windows.messages.back();
-            dispatcher.WMMonitorEvent(posted.wparam, posted.lparam);
+            loop.RunPending();
         });
     return microphone.toggles == runs * 1000 ? 0 : 1;
 }

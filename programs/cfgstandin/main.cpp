@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "app/settings_file.h"
 #include "app/standin_commands.h"
+#include "platform/win32/peer_messages.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
@@ -183,6 +183,11 @@ std::wstring JoinArguments(const std::vector<std::u16string>& args) {
     return line;
 }
 
+UINT MessageOf(const ReloadRequest& request) {
+    return request.kind == ReloadRequest::Kind::ReloadProfiles ? UM_RELOAD_PROFILES
+                                                               : UM_RELOAD_SETTINGS;
+}
+
 int RunCommand(StandInCommand command) {
     Win32Platform platform;
     if (const auto problem = ResolveLanguage(command, {platform.locale, platform.files}))
@@ -204,7 +209,7 @@ int RunCommand(StandInCommand command) {
     // Sent, so that the monitor has reloaded when this command ends; a monitor that does not
     // answer within a few seconds is reported.
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutW(monitor, request.message, 0, request.lparam, SMTO_ABORTIFHUNG,
+    if (!SendMessageTimeoutW(monitor, MessageOf(request), 0, request.profile_id, SMTO_ABORTIFHUNG,
                              kMonitorAnswerMs, &ignored)) {
         return Report(what + L"; the monitor did not answer the reload request", kExitNoAnswer);
     }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/mouse_monitor.h"
+#include "platform/win32/win32_config_peer.h"
 #include "platform/win32/win32_device_notifications.h"
 #include "platform/win32/win32_dynamic_library.h"
 #include "platform/win32/win32_file_system.h"
@@ -15,7 +16,6 @@
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_microphone.h"
 #include "platform/win32/win32_system.h"
-#include "platform/win32/win32_window_system.h"
 #include "profile/dm_unit.h"
 
 namespace korv::win32 {
@@ -31,7 +31,7 @@ class Win32Platform {
     Win32Locale locale;
     Win32Clock clock;
     Win32DebugOutput debug;
-    Win32WindowSystem windows;
+    Win32ConfigPeer peer{shell, files, debug};
     Win32DynamicLibraryLoader libraries;
     Win32MessageBoxes message_boxes;
     Win32KeyboardState keyboard;

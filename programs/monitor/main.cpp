@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/messages.h"
 #include "app/settings_file.h"
+#include "platform/win32/peer_messages.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"

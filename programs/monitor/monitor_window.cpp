@@ -1,7 +1,7 @@
 #include "programs/monitor/monitor_window.h"
 
-#include "app/messages.h"
 #include "base/decimal_text.h"
+#include "platform/win32/peer_messages.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
@@ -63,15 +63,14 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
     tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, program_icon);
     const MonitorPorts ports{
         platform.DataPorts(),
-        platform.windows,
+        platform.peer,
         platform.microphone,
         *tray_,
         {platform.files, platform.libraries, message_boxes_, platform.keyboard, platform.debug},
         platform.hid,
         platform.main_loop,
         platform.device_notifications};
-    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module,
-                                                     reinterpret_cast<WindowRef>(window_));
+    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module);
     ShowTrayIcon();
     monitor_->FormCreate();
     platform_.title = monitor_->Title();
@@ -119,7 +118,7 @@ LRESULT CALLBACK MonitorWindow::WindowProc(HWND window, UINT message, WPARAM wpa
 LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     TKORVANTH417MONMAIN& monitor = *monitor_;
     switch (message) {
-        case UM_MONITOR_EVENT:
+        case UM_MONITOR_EVENT:  // the mouse's events as another program may still post them
             monitor.WMMonitorEvent(wparam, lparam);
             return 0;
         case UM_RELOAD_PROFILES:

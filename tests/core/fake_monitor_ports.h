@@ -4,6 +4,7 @@
 // fakes themselves may not see the monitor.
 
 #include "app/mouse_monitor.h"
+#include "platform/fake/fake_config_peer.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_device_notifications.h"
 #include "platform/fake/fake_hid.h"
@@ -11,12 +12,11 @@
 #include "platform/fake/fake_hook_services.h"
 #include "platform/fake/fake_main_loop.h"
 #include "platform/fake/fake_tray.h"
-#include "platform/fake/fake_window_system.h"
 
 namespace korv::fake {
 
 struct FakeMonitorPorts : FakeDataModulePorts {
-    FakeWindowSystem windows;
+    FakeConfigPeer peer;
     FakeMicrophone microphone;
     FakeTray tray;
     FakeHookLibrary hook_library;
@@ -27,8 +27,8 @@ struct FakeMonitorPorts : FakeDataModulePorts {
     FakeMainLoop loop;
     FakeDeviceNotifications notifications;
     MonitorPorts monitor_ports{
-        Ports(), windows, microphone,   tray, {files, loader, message_boxes, keyboard, debug},
-        hid,     loop,    notifications};
+        Ports(), peer, microphone,   tray, {files, loader, message_boxes, keyboard, debug},
+        hid,     loop, notifications};
 };
 
 }  // namespace korv::fake

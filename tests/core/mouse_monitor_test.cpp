@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
-#include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
 #include "tests/core/fake_monitor_ports.h"
@@ -13,10 +13,7 @@
 namespace korv {
 namespace {
 
-using fake::WindowMessage;
-
-using test::kConfigWindow;
-using test::kMonitorWindow;
+using fake::PeerCall;
 constexpr std::u16string_view kRegFolder = test::kDefaultRegFolder;
 
 class MonitorTest : public ::testing::Test, protected fake::FakeMonitorPorts {
@@ -25,8 +22,7 @@ class MonitorTest : public ::testing::Test, protected fake::FakeMonitorPorts {
     // The translation engine is process-wide: leave it showing the source texts.
     ~MonitorTest() override { ResetLanguage(); }
     std::unique_ptr<TKORVANTH417MONMAIN> Create() {
-        auto monitor =
-            std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_, kMonitorWindow);
+        auto monitor = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_);
         monitor->FormCreate();
         return monitor;
     }
@@ -80,30 +76,35 @@ TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
 
 TEST_F(MonitorTest, ConfigRaisesTheRunningProgramOrStartsIt) {
     const auto monitor = Create();
+    const auto cannot_start = [this] {
+        return std::ranges::count(debug.lines, u"KORVANTH417.EXE cannot be started");
+    };
+    peer.running = false;
     monitor->TrayIconDblClick();
-    EXPECT_EQ(shell.opened,
-              (std::vector<std::u16string>{files.ExecutableFolder() + u"KORVANTH417.EXE"}));
-    windows.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
+    EXPECT_EQ(peer.started, 1);
+    EXPECT_EQ(cannot_start(), 0);
+    peer.startable = false;
     monitor->Config1Click();
-    EXPECT_EQ(windows.raised, (std::vector<WindowRef>{kConfigWindow}));
-    EXPECT_EQ(shell.opened.size(), 1u);
+    EXPECT_EQ(cannot_start(), 1);
+    peer.running = true;
+    monitor->Config1Click();
+    EXPECT_EQ(peer.shown, 1);
+    EXPECT_EQ(peer.started, 2);
 }
 
 TEST_F(MonitorTest, ExitTellsTheConfigurationProgramOnceAndEnds) {
     const auto monitor = Create();
-    windows.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
     monitor->Exit1Click();
-    EXPECT_EQ(windows.messages,
-              (std::vector<WindowMessage>{{kConfigWindow, UM_MONITOR_EXIT, 0, 0, false}}));
+    EXPECT_EQ(peer.calls, (std::vector<PeerCall>{{PeerCall::Kind::MonitorExit}}));
     EXPECT_EQ(tray.terminated, 1);
 }
 
-// Without a configuration program there is nobody to tell: nothing is posted (a message to
-// window 0 would land in the monitor's own queue), and the monitor still ends.
-TEST_F(MonitorTest, ExitWithoutTheConfigurationProgramPostsNothingAndEnds) {
+// Without a configuration program there is nobody to tell, and the monitor still ends.
+TEST_F(MonitorTest, ExitWithoutTheConfigurationProgramStillEnds) {
     const auto monitor = Create();
+    peer.running = false;
     monitor->Exit1Click();
-    EXPECT_TRUE(windows.messages.empty());
+    EXPECT_TRUE(peer.calls.empty());
     EXPECT_EQ(tray.terminated, 1);
 }
 
@@ -248,10 +249,8 @@ TEST_F(ReopenTest, AButtonPressOnTheMouseTogglesTheMicrophone) {
     hid.PushReport(u"mouse", kButton4Report);
     ASSERT_TRUE(loop.WaitForTasks(1, std::chrono::seconds(5)));
     EXPECT_EQ(loop.RunPending(), 1u);  // the delivery, on this thread
-    ASSERT_EQ(windows.messages.size(), 1u);
-    const WindowMessage posted = windows.messages[0];
-    EXPECT_EQ(posted, (WindowMessage{kMonitorWindow, UM_MONITOR_EVENT, 4, 1, false}));
-    monitor->WMMonitorEvent(posted.wparam, posted.lparam);
+    EXPECT_EQ(microphone.toggles, 0);  // the decoder only hands the key event on
+    EXPECT_EQ(loop.RunPending(), 1u);
     EXPECT_EQ(microphone.toggles, 1);
 }
 
@@ -281,14 +280,14 @@ TEST_F(ReopenTest, DestroyingTheWindowStopsTheReaders) {
 TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
     fake::FakeLibraryLoader nowhere{hook_library, u"D:\\elsewhere\\uiHook.dll"};
     const MonitorPorts ports{monitor_ports.data,
-                             windows,
+                             peer,
                              microphone,
                              tray,
                              {files, nowhere, message_boxes, keyboard, debug},
                              hid,
                              loop,
                              notifications};
-    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_);
     monitor.FormCreate();
     ASSERT_EQ(message_boxes.shown.size(), 1u);
     EXPECT_EQ(message_boxes.shown[0].text, u"uiHook.dll can not be found!");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/table_format.h"
 #include "lang/translation_engine.h"
@@ -177,8 +176,8 @@ TEST_F(StandInTest, SetButtonReachesTheMonitorThroughTheRegistry) {
     const auto monitor = Module();
     // A reload makes the profile of the current group (group 0: profile 1) the active one.
     const ReloadRequest request = Run({u"set-button", u"1", u"4", u"28"});
-    EXPECT_EQ(request.message, UM_RELOAD_PROFILES);
-    EXPECT_EQ(request.lparam, 0);
+    EXPECT_EQ(request.kind, ReloadRequest::Kind::ReloadProfiles);
+    EXPECT_EQ(request.profile_id, 0);
     EXPECT_NE(monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode, 28);
     ReloadProfiles(*monitor);
     const TBUTTONFUNCINFO& button = monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4];
@@ -190,13 +189,13 @@ TEST_F(StandInTest, SetButtonReachesTheMonitorThroughTheRegistry) {
 TEST_F(StandInTest, SetProfileAndSetLanguage) {
     const auto monitor = Module();
     Run({u"set-button", u"5", u"1", u"28"});
-    EXPECT_EQ(Run({u"set-profile", u"5"}).message, UM_RELOAD_PROFILES);
+    EXPECT_EQ(Run({u"set-profile", u"5"}).kind, ReloadRequest::Kind::ReloadProfiles);
     ReloadProfiles(*monitor);
     EXPECT_EQ(monitor->FProfileIndex, 4);
     EXPECT_EQ(monitor->FAllProfileSettingInfo.CurrentGame, 4);
     EXPECT_EQ(monitor->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[1].FunctionCode, 28);
 
-    EXPECT_EQ(Run({u"set-language", u"1"}).message, UM_RELOAD_SETTINGS);
+    EXPECT_EQ(Run({u"set-language", u"1"}).kind, ReloadRequest::Kind::ReloadSettings);
     monitor->LoadAllProfileInfoFromRegistry();
     EXPECT_EQ(monitor->FAllProfileSettingInfo.CurrentLanguage, 1);
 }

@@ -9,7 +9,6 @@
 #include "hid/usage_and_page.h"
 #include "lang/translation_table.h"
 #include "ports/hid_interfaces.h"
-#include "ports/window_system.h"
 
 namespace korv::test {
 
@@ -18,10 +17,6 @@ using Texts = std::vector<std::u16string>;
 
 // The registry folder of the profile data when config.ini names none.
 inline constexpr std::u16string_view kDefaultRegFolder = u"software\\software\\KORVANTH417GM";
-
-// The windows of the monitor and of the configuration program in the fake window system.
-inline constexpr WindowRef kMonitorWindow = 0x100;
-inline constexpr WindowRef kConfigWindow = 0x200;
 
 // The mouse's vendor interface as the fake HID port reports it: input and output reports of 8
 // bytes, feature reports of 16.

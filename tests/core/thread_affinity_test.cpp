@@ -8,8 +8,9 @@
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
+#include "platform/fake/fake_config_peer.h"
 #include "platform/fake/fake_data_module_ports.h"
-#include "platform/fake/fake_window_system.h"
+#include "platform/fake/fake_main_loop.h"
 
 namespace korv {
 namespace {
@@ -22,13 +23,14 @@ class ThreadAffinityDeathTest : public ::testing::Test, protected fake::FakeData
 
     static void OnAnotherThread(const std::function<void()>& call) { std::thread(call).join(); }
 
-    fake::FakeWindowSystem windows_;
+    fake::FakeConfigPeer peer_;
+    fake::FakeMainLoop loop_;
     fake::FakeMicrophone microphone_;
 };
 
 TEST_F(ThreadAffinityDeathTest, MainThreadObjectsRefuseOtherThreads) {
     const auto dm = LoadDataModule(Ports());
-    ReportDispatcher dispatcher({windows_, registry, microphone_, debug}, *dm, 1);
+    ReportDispatcher dispatcher({peer_, loop_, registry, microphone_, debug}, *dm);
     static_cast<void>(TranslateText(u"Exit"));  // the engine belongs to this thread now
     const std::uint8_t report[7] = {0x10};
     const struct {

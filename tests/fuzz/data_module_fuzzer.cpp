@@ -32,7 +32,6 @@ using fuzz::InputReader;
 using fuzz::StoredValueName;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr WindowRef kMonitorWindow = 0x100;
 constexpr std::u16string_view kFixedValueNames[] = {u"allsettings.pfd", u"ProfileSettingGroup.pfd",
                                                     u"RecordRPROFILE.pfd"};
 // A reload costs a copy of a few records: a few dozen keep an input quick.
@@ -116,7 +115,7 @@ void MonitorRig::PutFile(const std::u16string& path, std::span<const std::uint8_
 void MonitorRig::Start() {
     dm_ = LoadDataModule(Ports());
     CheckState();
-    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_, kMonitorWindow);
+    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_);
     monitor_->FormCreate();
 }
 

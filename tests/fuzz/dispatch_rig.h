@@ -1,11 +1,11 @@
 #pragma once
 // The report decoder and the handler of its events over faked ports, for the fuzz targets of
 // input reports, with a small model of what each report must cause: a 7-byte key report whose
-// 24-bit mask has one bit set posts that button's event to the monitor, a 7-byte device event
-// posts a profile event (kind 1, slot 0 to 4) to the monitor or a notice (kinds 2 and 6) to the
-// configuration program, anything else nothing. The events are then handled as the message
-// loop does: a button with the mute function toggles the microphone, a profile event writes
-// ProfileID and tells the configuration program.
+// 24-bit mask has one bit set leaves that button's event to the main loop, a 7-byte device event
+// a profile event (kind 1, slot 0 to 4; switches before the main loop comes round fold into the
+// latest) or a notice to the configuration program at once (kinds 2 and 6), anything else
+// nothing. The main loop then runs the events: a button with the mute function toggles the
+// microphone, a profile event writes ProfileID and tells the configuration program.
 
 #include <bit>
 #include <cstdint>
@@ -13,21 +13,19 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <variant>
 #include <vector>
 
-#include "app/messages.h"
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
+#include "platform/fake/fake_config_peer.h"
 #include "platform/fake/fake_data_module_ports.h"
+#include "platform/fake/fake_main_loop.h"
 #include "platform/fake/fake_system.h"
-#include "platform/fake/fake_window_system.h"
 #include "profile/function_codes.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace korv::fuzz {
-
-inline constexpr WindowRef kMonitorWindow = 0x100;
-inline constexpr WindowRef kConfigWindow = 0x200;
 
 // The data module the dispatcher reads the active profile from: built once per process.
 inline TDM& SharedDataModule() {
@@ -58,9 +56,8 @@ struct DispatchSetup {
 class DispatchRig {
   public:
     explicit DispatchRig(const DispatchSetup& setup) : setup_(setup), dm_(SharedDataModule()) {
-        if (setup.config_window)
-            windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
-        windows_.answers = setup.config_answers;
+        peer_.running = setup.config_window;
+        peer_.answers = setup.config_answers;
         if (setup.registry_folder)
             registry_.CreateKey(StoreRoot::CurrentUser, Folder());
         auto& buttons = dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo;
@@ -73,40 +70,36 @@ class DispatchRig {
 
     // One report as the HID component delivers it.
     void Deliver(std::uint8_t report_id, std::span<const std::uint8_t> data) {
-        const std::size_t before = expected_.size();
-        ExpectPosts(report_id, data);
+        const std::size_t notices = peer_.calls.size();
+        const bool notice = Expect(report_id, data);
         dispatcher_.uiHIDData1Data(u"HID\\ID", u"\\\\?\\hid#path", report_id, data,
                                    static_cast<std::uint16_t>(data.size()));
-        // A report posts one message at most: only the newest can differ.
-        FUZZ_CHECK(windows_.messages.size() == expected_.size());
-        if (expected_.size() > before)
-            FUZZ_CHECK(windows_.messages.back() == expected_.back());
+        // A report causes one notice at most, at once; everything else waits for the loop.
+        FUZZ_CHECK(peer_.calls.size() == notices + (notice ? 1 : 0));
+        FUZZ_CHECK(loop_.PendingTasks() == queued_.size());
     }
 
-    // Handles the events posted to the monitor, in order, as its message loop does, and checks
-    // what they did.
+    // Runs the events left to the main loop, in order, and checks what they did.
     void HandlePostedEvents() {
-        const std::vector<fake::WindowMessage> posted = std::exchange(windows_.messages, {});
-        expected_.clear();
+        peer_.calls.clear();
         int toggles = 0;
         std::optional<std::uint32_t> profile_id;
-        std::vector<fake::WindowMessage> sent;
-        for (const fake::WindowMessage& m : posted) {
-            if (m.window != kMonitorWindow)
-                continue;
-            FUZZ_CHECK(m.message == UM_MONITOR_EVENT);
-            dispatcher_.WMMonitorEvent(m.wparam, m.lparam);
-            if (m.wparam < 12 && (setup_.mute_buttons >> m.wparam & 1) != 0)
+        std::vector<fake::PeerCall> told;
+        const auto profile_switch = [&](std::uint8_t slot) {
+            profile_id = slot == 0 ? 0 : 1;
+            told.push_back({fake::PeerCall::Kind::ProfileSwitched, slot});
+        };
+        for (const Queued& event : std::exchange(queued_, {})) {
+            if (event.profile)
+                profile_switch(*std::exchange(pending_slot_, std::nullopt));
+            else if (event.key < 12 && (setup_.mute_buttons >> event.key & 1) != 0)
                 ++toggles;
-            if (m.wparam >= 21) {
-                const std::uintptr_t slot = m.wparam - 21;
-                profile_id = slot == 0 ? 0 : 1;
-                if (setup_.config_window)
-                    sent.push_back({kConfigWindow, UM_PROFILE_SWITCHED, slot, 0, true});
-            }
+            else if (event.key >= 21)
+                profile_switch(static_cast<std::uint8_t>(event.key - 21));
         }
+        loop_.RunPending();
         FUZZ_CHECK(microphone_.toggles == toggles);
-        FUZZ_CHECK(windows_.messages == sent);
+        FUZZ_CHECK(peer_.calls == (setup_.config_window ? told : decltype(told){}));
         const StoredValue* stored = registry_.Find(StoreRoot::CurrentUser, Folder(), u"ProfileID");
         if (!profile_id || !setup_.registry_folder) {
             FUZZ_CHECK(stored == nullptr);
@@ -115,41 +108,51 @@ class DispatchRig {
             FUZZ_CHECK(stored != nullptr && stored->kind == StoredValueKind::Integer32 &&
                        stored->data == bytes);
         }
+        microphone_.toggles = 0;
     }
 
   private:
+    // A task the decoder left to the main loop: a key event, or the one that tells the latest
+    // profile switch.
+    struct Queued {
+        std::uintptr_t key = 0;
+        bool profile = false;
+    };
+
     const std::u16string& Folder() const { return dm_.FOptionsFromConfigFile.ProfileRegFolder; }
 
-    void ExpectPosts(std::uint8_t report_id, std::span<const std::uint8_t> data) {
+    // Queues what the report must leave to the main loop; true when it must tell the peer of a
+    // device event at once.
+    bool Expect(std::uint8_t report_id, std::span<const std::uint8_t> data) {
         if (data.size() != 7)
-            return;
+            return false;
         if (report_id == kKeyReportId) {
             const std::uint32_t mask = data[0] | data[1] << 8 | data[2] << 16;
             if (std::has_single_bit(mask))
-                expected_.push_back({kMonitorWindow, UM_MONITOR_EVENT,
-                                     static_cast<std::uintptr_t>(std::countr_zero(mask)), 1,
-                                     false});
+                queued_.push_back({static_cast<std::uintptr_t>(std::countr_zero(mask))});
         } else if (report_id == kDeviceEventReportId) {
             const std::uint8_t kind = data[0];
             const std::uint8_t value = data[1];
-            if ((kind == 2 || kind == 6) && setup_.config_window)
-                expected_.push_back({kConfigWindow,
-                                     kind == 2 ? UM_DEVICE_NOTIFY_2 : UM_DEVICE_NOTIFY_6, value, 0,
-                                     false});
-            if (kind == 1 && value <= 4)
-                expected_.push_back(
-                    {kMonitorWindow, UM_MONITOR_EVENT, std::uintptr_t{21} + value, 0, false});
+            if (kind == 1 && value <= 4) {
+                if (!pending_slot_)
+                    queued_.push_back({0, true});
+                pending_slot_ = value;
+            }
+            return (kind == 2 || kind == 6) && setup_.config_window;
         }
+        return false;
     }
 
     DispatchSetup setup_;
     TDM& dm_;
-    fake::FakeWindowSystem windows_;
+    fake::FakeConfigPeer peer_;
+    fake::FakeMainLoop loop_;
     fake::MemoryKeyedStore registry_;
     fake::FakeMicrophone microphone_;
     fake::RecordingDebugOutput debug_;
-    ReportDispatcher dispatcher_{{windows_, registry_, microphone_, debug_}, dm_, kMonitorWindow};
-    std::vector<fake::WindowMessage> expected_;
+    ReportDispatcher dispatcher_{{peer_, loop_, registry_, microphone_, debug_}, dm_};
+    std::vector<Queued> queued_;
+    std::optional<std::uint8_t> pending_slot_;
 };
 
 }  // namespace korv::fuzz

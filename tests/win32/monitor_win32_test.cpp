@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/messages.h"
 #include "app/settings_file.h"
 #include "lang/translation_engine.h"
+#include "platform/win32/peer_messages.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
