@@ -24,24 +24,28 @@ class Win32OneShotTimer;
 }  // namespace
 
 struct Win32MainLoop::Core : std::enable_shared_from_this<Core> {
-    // Runs the tasks queued when the wake-up arrived; those posted meanwhile come with the
-    // next wake-up. The loop may be destroyed by a task: the rest are then dropped.
+    // Runs the tasks queued when the wake-up arrived, one at a time from the front of the queue;
+    // those posted meanwhile come with the next wake-up. A task that runs the message loop again
+    // (ProcessPending) may meet that wake-up inside itself: the nested run goes on from the same
+    // queue, so tasks still run in the order they were posted. The loop may be destroyed by a
+    // task: the rest are then dropped.
     void RunTasks() {
         const std::shared_ptr<Core> keep = shared_from_this();
-        std::deque<Task> batch;
+        std::size_t count = 0;
         {
             const std::lock_guard lock(mutex);
-            batch.swap(tasks);
             wake_posted = false;
+            count = tasks.size();
         }
-        while (!batch.empty()) {
+        for (; count > 0; --count) {
+            Task task;
             {
                 const std::lock_guard lock(mutex);
-                if (!accepting)
+                if (!accepting || tasks.empty())
                     return;
+                task = std::move(tasks.front());
+                tasks.pop_front();
             }
-            const Task task = std::move(batch.front());
-            batch.pop_front();
             task();
         }
     }
@@ -52,8 +56,8 @@ struct Win32MainLoop::Core : std::enable_shared_from_this<Core> {
     std::mutex mutex;
     std::deque<Task> tasks;  // guarded by mutex
     bool accepting = true;   // guarded by mutex
-    // Whether a wake-up is on its way: set when the queue stops being empty, cleared when the
-    // window procedure takes the queue (or the wake-up could not be posted). Guarded by mutex.
+    // Whether a wake-up is on its way: set when a task is queued after the last wake-up arrived,
+    // cleared when the window procedure begins to run the queue. Guarded by mutex.
     bool wake_posted = false;
     // Main thread only: the running timers by their current id. Each start takes a new id, so
     // a WM_TIMER of an earlier start that is still queued finds no timer.
@@ -167,25 +171,21 @@ std::unique_ptr<OneShotTimer> Win32MainLoop::CreateTimer(std::function<void()> o
     return std::make_unique<Win32OneShotTimer>(core_, std::move(on_fire));
 }
 
+// A task is taken only with a wake-up on its way: one that cannot be posted (the thread's
+// message queue is full) leaves the task out and says so. The wake-up is posted under the lock,
+// so that no other thread queues a task behind it in the belief that it is on its way; posting
+// never waits for the main thread.
 bool Win32MainLoop::PostTask(std::function<void()> task) {
-    HWND wake = nullptr;
-    {
-        // The window changes only after `accepting` went false under the lock.
-        const std::lock_guard lock(core_->mutex);
-        if (!core_->accepting || core_->window == nullptr)
+    const std::lock_guard lock(core_->mutex);
+    // The window changes only after `accepting` went false under the lock.
+    if (!core_->accepting || core_->window == nullptr)
+        return false;
+    if (!core_->wake_posted) {
+        if (!PostMessageW(core_->window, kRunTasks, 0, 0))
             return false;
-        core_->tasks.push_back(std::move(task));
-        if (!core_->wake_posted) {
-            core_->wake_posted = true;
-            wake = core_->window;
-        }
+        core_->wake_posted = true;
     }
-    // One wake-up per non-empty queue: the window procedure takes the whole queue. A wake-up
-    // that cannot be posted (a full message queue) is tried again by the next post.
-    if (wake != nullptr && !PostMessageW(wake, kRunTasks, 0, 0)) {
-        const std::lock_guard lock(core_->mutex);
-        core_->wake_posted = false;
-    }
+    core_->tasks.push_back(std::move(task));
     return true;
 }
 

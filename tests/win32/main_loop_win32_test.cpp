@@ -84,6 +84,36 @@ TEST(Win32MainLoop, TaskPostedByATaskRunsAfterIt) {
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
 }
 
+// A task that runs the message loop again (as the re-open does) may meet the wake-up of tasks
+// posted meanwhile: the tasks queued before them still run first.
+TEST(Win32MainLoop, ATaskThatRunsTheLoopAgainKeepsTheOrder) {
+    Win32MainLoop loop;
+    std::vector<char> ran;
+    ASSERT_TRUE(loop.PostTask([&] {
+        ran.push_back('A');
+        std::thread([&] { EXPECT_TRUE(loop.PostTask([&] { ran.push_back('D'); })); }).join();
+        loop.ProcessPending();
+    }));
+    ASSERT_TRUE(loop.PostTask([&] { ran.push_back('B'); }));
+    ASSERT_TRUE(loop.PostTask([&] { ran.push_back('C'); }));
+    EXPECT_TRUE(PumpUntil(loop, [&] { return ran.size() == 4; }));
+    EXPECT_EQ(ran, (std::vector<char>{'A', 'B', 'C', 'D'}));
+}
+
+// The wake-up cannot be posted (here the loop's window was destroyed behind its back; on
+// Windows a full message queue does the same): the task is refused rather than taken without a
+// wake-up, since a reader whose one post was lost would wait with a full queue for ever.
+TEST(Win32MainLoop, ATaskThatCannotWakeTheLoopIsRefused) {
+    Win32MainLoop loop;
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"KorvMainLoopWindow", nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(DestroyWindow(window));
+    bool ran = false;
+    EXPECT_FALSE(loop.PostTask([&] { ran = true; }));
+    PumpFor(loop, 50ms);
+    EXPECT_FALSE(ran);
+}
+
 TEST(Win32MainLoop, RestartedTimerFiresOnceCountingFromTheLaterStart) {
     Win32MainLoop loop;
     int fired = 0;

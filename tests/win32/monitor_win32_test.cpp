@@ -424,6 +424,70 @@ TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
     Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
 }
 
+// A configuration program that takes 200 ms to answer each profile switch, while the mouse
+// reports 600 of them and then the mute button: the switches are told once, as the latest, and
+// the mute follows within about one answer instead of 600 of them (two minutes).
+TEST_F(MonitorWindowHere, ASlowPeerHoldsUpNeitherTheMuteButtonNorTheRest) {
+    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    std::atomic<int> asked = 0;
+    std::atomic<int> last_slot = -1;
+    const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    struct Peer {
+        std::atomic<int>* asked;
+        std::atomic<int>* last_slot;
+    } state{&asked, &last_slot};
+    std::thread peer([&] {
+        WNDCLASSW slow_class{};
+        slow_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam,
+                                    LPARAM lparam) -> LRESULT {
+            auto* peer = reinterpret_cast<Peer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+            if (message == UM_PROFILE_SWITCHED && peer != nullptr) {
+                Sleep(200);
+                ++*peer->asked;
+                *peer->last_slot = static_cast<int>(wparam);
+                return 0;
+            }
+            return DefWindowProcW(window, message, wparam, lparam);
+        };
+        slow_class.lpszClassName = L"TKORVANTH417CFGMAIN";
+        RegisterClassW(&slow_class);
+        HWND slow = CreateWindowExW(0, L"TKORVANTH417CFGMAIN", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                    nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(slow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+        SetEvent(created.Get());
+        const HANDLE stop = release.Get();
+        while (MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT) ==
+               WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+        }
+        DestroyWindow(slow);
+        UnregisterClassW(L"TKORVANTH417CFGMAIN", nullptr);
+    });
+    ASSERT_EQ(WaitForSingleObject(created.Get(), 10000), WAIT_OBJECT_0);
+    const std::optional<bool> before = platform_.microphone.EndpointMuted();
+    ASSERT_TRUE(before.has_value());
+
+    ReportDispatcher& dispatcher = window_->Monitor().Dispatcher();
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 600; ++i) {
+        const std::uint8_t report[7] = {1, static_cast<std::uint8_t>(i % 5)};
+        dispatcher.uiHIDData1Data(u"", u"", 8, report, 7);
+    }
+    const std::uint8_t mute[7] = {0x10};
+    dispatcher.uiHIDData1Data(u"", u"", 7, mute, 7);
+    EXPECT_TRUE(PumpUntil([&] { return platform_.microphone.EndpointMuted() != before; }, 10s));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    SetEvent(release.Get());
+    peer.join();
+    EXPECT_LT(waited, 2s);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(last_slot, 599 % 5);
+    Report(7, {0x10, 0, 0, 0, 0, 0, 0});  // leave the shared microphone as it was
+}
+
 // A storm of reload requests is handled as one reload, with the last identifier; a button press
 // among them waits for that one reload only.
 TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
