@@ -83,6 +83,9 @@ class TuiHIDData {
     [[nodiscard]] std::size_t ReaderCount() const { return readers_.size(); }
     // Readers whose thread still runs.
     [[nodiscard]] std::size_t RunningReaderCount() const;
+    // Running readers that read: not those that only wait for their stop because they cannot
+    // (see TuiHidDeviceReadThread::Reads).
+    [[nodiscard]] std::size_t ReadingReaderCount() const;
 
     TuiHIDDataReceived OnData;
     TuiHIDParsedDataReceived OnParsedData;
