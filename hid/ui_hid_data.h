@@ -76,9 +76,6 @@ class TuiHIDData {
     // Whether an interface that the identifier rule selects has the collection.
     [[nodiscard]] bool IsDeviceExist(const THIDDataParam& ReportData) const;
 
-    [[nodiscard]] const std::vector<std::u16string>& FHidDeviceList() const {
-        return include_list_;
-    }
     // Readers not freed yet, running or ended by themselves.
     [[nodiscard]] std::size_t ReaderCount() const { return readers_.size(); }
     // Readers whose thread still runs.
