@@ -59,13 +59,14 @@ void TKORVANTH417MONMAIN::TimerDeviceArrialTimer() {
 }
 
 // Stops every reader, lets what is pending run (deliveries the stopped readers left behind are
-// dropped there), then opens the mouse's interfaces again.
+// dropped there), then opens the mouse's interfaces again. The trace counts the readers that
+// read, not those that could not open their interface or only wait for their stop.
 void TKORVANTH417MONMAIN::ReopenDevice() {
     hid_data_->HidStopRead();
     ports_.main_loop.ProcessPending();
     ports_.main_loop.Sleep(kReopenPause);
     hid_data_->HidFindAndReadDevice(MouseUsageAndPage, u"*");
-    ports_.data.debug.Trace(u"ReopenDevice: " + DecimalText(hid_data_->RunningReaderCount()) +
+    ports_.data.debug.Trace(u"ReopenDevice: " + DecimalText(hid_data_->ReadingReaderCount()) +
                             u" reader(s)");
 }
 

@@ -101,8 +101,6 @@ class TKORVANTH417MONMAIN : public Component {
     TuiHook& uiHook1() { return *hook_; }
     TuiLanguage& uiLanguage1() { return *language_; }
     TuiHIDData& uiHIDData1() { return *hid_data_; }
-    TuiHIDEvent& uiHIDEvent1() { return *hid_event_; }
-    OneShotTimer& TimerDeviceArrial() { return *device_arrival_timer_; }
     // The translated application title (the caption of the program's message boxes).
     const std::u16string& Title() const { return title_; }
 

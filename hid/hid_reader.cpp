@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/decimal_text.h"
+
 namespace korv {
 namespace {
 
@@ -17,6 +19,12 @@ constexpr int kMaxFailedReadsInARow = 1000;
 
 bool IsDeviceGone(std::uint32_t code) {
     return code == kHidErrorOperationAborted || code == kHidErrorDeviceNotConnected;
+}
+
+// "CALL failed with code N", for the trace lines of failures that the reader gets past.
+std::u16string FailureText(const HidFailure& failure) {
+    const std::u16string call(failure.operation.begin(), failure.operation.end());
+    return call + u" failed with code " + DecimalText(std::int64_t{failure.code});
 }
 
 }  // namespace
@@ -142,24 +150,28 @@ struct TuiHidDeviceReadThread::Shared {
 
 TuiHidDeviceReadThread::TuiHidDeviceReadThread(ReaderPorts ports, ReaderInterface target,
                                                ReaderEvents events)
-    : main_loop_(ports.main_loop),
-      debug_(ports.debug),
-      shared_(std::make_shared<Shared>()),
-      device_(ports.interfaces.Open(target.device_path, HidOpenMode::OverlappedRead).device) {
+    : main_loop_(ports.main_loop), debug_(ports.debug), shared_(std::make_shared<Shared>()) {
     shared_->target = std::move(target);
     shared_->events = std::move(events);
-    if (!device_) {
-        ended_ = true;
+    const std::u16string& path = shared_->target.device_path;
+    HidInterfaces::OpenResult opened = ports.interfaces.Open(path, HidOpenMode::OverlappedRead);
+    if (!opened.device) {
+        debug_.Trace(u"HID reader cannot open " + path + u": " + FailureText(opened.failure));
+        state_ = State::Ended;
         return;
     }
+    device_ = std::move(opened.device);
     if (const auto queried = device_->Capabilities(); queried.capabilities) {
         report_.resize(queried.capabilities->input_report_length);
+    }
+    if (report_.empty()) {
+        state_ = State::Resting;  // nothing can be read; the thread only waits for its stop
     }
     shared_->capacity = QueuedReportCapacity(report_.size());
     shared_->max_usages = device_->MaxButtonUsages();
     thread_ = std::thread([this] {
         Run();
-        ended_ = true;
+        state_ = State::Ended;
     });
 }
 
@@ -186,22 +198,27 @@ void TuiHidDeviceReadThread::Run() {
         shared_->WaitForStop();  // no report length: nothing can be read
         return;
     }
+    const std::u16string& path = shared_->target.device_path;
     int failed_in_a_row = 0;
     while (!shared_->StopRequested()) {
         std::ranges::fill(report_, std::uint8_t{0});
         const HidReadResult result = device_->Read(report_);
-        failed_in_a_row = result.status == HidReadResult::Status::Failed ? failed_in_a_row + 1 : 0;
+        const ReaderStep step = DecideAfterRead(result, shared_->StopRequested());
+        // Only reads that failed and are tried again count; any other outcome starts anew.
+        const bool failed_again =
+            step == ReaderStep::ReadAgain && result.status == HidReadResult::Status::Failed;
+        failed_in_a_row = failed_again ? failed_in_a_row + 1 : 0;
         if (failed_in_a_row == kMaxFailedReadsInARow) {
             // A device that fails every read at once would keep this thread busy: it rests
             // until the next re-open stops it.
-            debug_.Trace(u"HID reads of " + shared_->target.device_path +
-                         u" keep failing; the reader waits for the next re-open");
-            shared_->WaitForStop();
+            RestUntilStopped(u"HID reads of " + path + u" keep failing, the last one: " +
+                             FailureText(result.failure) +
+                             u"; the reader waits for the next re-open");
             return;
         }
-        switch (DecideAfterRead(result, shared_->StopRequested())) {
+        switch (step) {
             case ReaderStep::Deliver:
-                if (!Deliver(std::min(result.size, report_.size()))) {
+                if (!Deliver(result.size)) {
                     return;
                 }
                 break;
@@ -210,7 +227,9 @@ void TuiHidDeviceReadThread::Run() {
             case ReaderStep::End:
                 return;
             case ReaderStep::WaitForStop:
-                shared_->WaitForStop();
+                RestUntilStopped(u"HID read of " + path + u" refused: " +
+                                 FailureText(result.failure) +
+                                 u"; the reader waits for the next re-open");
                 return;
             case ReaderStep::EndDeviceGone:
                 ReportDeviceGone();
@@ -219,13 +238,24 @@ void TuiHidDeviceReadThread::Run() {
     }
 }
 
-// Hands the report of `size` bytes (at least 1, at most the buffer) to the handlers: at once with
-// fast delivery, else queued for the main thread. False when the reader must end (stopped, or
-// the main loop took no task).
-bool TuiHidDeviceReadThread::Deliver(std::size_t size) {
+void TuiHidDeviceReadThread::RestUntilStopped(std::u16string_view why) {
+    state_ = State::Resting;
+    debug_.Trace(why);
+    shared_->WaitForStop();
+}
+
+// Hands the report of `read_size` bytes (at least 1) to the handlers: at once with fast delivery,
+// else queued for the main thread. A report longer than the buffer is cut to it. False when the
+// reader must end (stopped, or the main loop took no task).
+bool TuiHidDeviceReadThread::Deliver(std::size_t read_size) {
     Shared& shared = *shared_;
+    const std::size_t size = std::min(read_size, report_.size());
+    // What the platform may have left after the report is no part of it.
+    std::fill(report_.begin() + static_cast<std::ptrdiff_t>(size), report_.end(), 0);
     std::optional<std::vector<std::uint16_t>> usages;
-    if (shared.events.on_parsed_data) {
+    // The platform parses a report of the input report length: the bytes read and zeros after
+    // them. A report cut to the buffer is not one it can parse.
+    if (shared.events.on_parsed_data && read_size <= report_.size()) {
         usages = device_->ButtonUsages(report_);
     }
     const std::span<const std::uint8_t> report(report_.data(), size);

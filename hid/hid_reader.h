@@ -78,6 +78,7 @@ class TuiHidDeviceReadThread {
     // Opens the interface for overlapped reading, reads its input report length, allocates the
     // one report buffer of that length and starts the thread. An interface that cannot be opened
     // gets no thread; one without an input report length reads nothing until it is stopped.
+    // A failed open is traced with its call and code.
     TuiHidDeviceReadThread(ReaderPorts ports, ReaderInterface target, ReaderEvents events);
     // Stops the reader and waits for its thread; then the device is closed and the buffer freed.
     ~TuiHidDeviceReadThread();
@@ -91,13 +92,21 @@ class TuiHidDeviceReadThread {
     void RequestStop();
 
     // Whether the thread has ended (by itself or after RequestStop), so that joining is at once.
-    [[nodiscard]] bool Ended() const { return ended_.load(); }
+    [[nodiscard]] bool Ended() const { return state_.load() == State::Ended; }
+    // Whether the reader reads: its thread runs and can read, unlike one that was never started
+    // (the open failed), or one that only waits for its stop because it has no input report
+    // length, its read was refused or its reads kept failing. A refused read is only known once
+    // the thread has tried it.
+    [[nodiscard]] bool Reads() const { return state_.load() == State::Reading; }
 
   private:
     struct Shared;
+    enum class State : std::uint8_t { Reading, Resting, Ended };
 
     void Run();
-    [[nodiscard]] bool Deliver(std::size_t size);
+    // Traces why the reader cannot read, then waits for its stop.
+    void RestUntilStopped(std::u16string_view why);
+    [[nodiscard]] bool Deliver(std::size_t read_size);
     void ReportDeviceGone() const;
 
     MainLoop& main_loop_;
@@ -105,7 +114,7 @@ class TuiHidDeviceReadThread {
     std::shared_ptr<Shared> shared_;
     std::unique_ptr<HidDevice> device_;
     std::vector<std::uint8_t> report_;  // the one read buffer, read into again and again
-    std::atomic<bool> ended_ = false;
+    std::atomic<State> state_ = State::Reading;
     std::thread thread_;
 };
 

@@ -63,6 +63,11 @@ std::size_t TuiHIDData::RunningReaderCount() const {
         std::ranges::count_if(readers_, [](const auto& reader) { return !reader->Ended(); }));
 }
 
+std::size_t TuiHIDData::ReadingReaderCount() const {
+    return static_cast<std::size_t>(
+        std::ranges::count_if(readers_, [](const auto& reader) { return reader->Reads(); }));
+}
+
 void TuiHIDData::FreeEndedReaders() {
     std::erase_if(readers_, [](const auto& reader) { return reader->Ended(); });
 }

@@ -76,13 +76,13 @@ class TuiHIDData {
     // Whether an interface that the identifier rule selects has the collection.
     [[nodiscard]] bool IsDeviceExist(const THIDDataParam& ReportData) const;
 
-    [[nodiscard]] const std::vector<std::u16string>& FHidDeviceList() const {
-        return include_list_;
-    }
     // Readers not freed yet, running or ended by themselves.
     [[nodiscard]] std::size_t ReaderCount() const { return readers_.size(); }
     // Readers whose thread still runs.
     [[nodiscard]] std::size_t RunningReaderCount() const;
+    // Running readers that read: not those that only wait for their stop because they cannot
+    // (see TuiHidDeviceReadThread::Reads).
+    [[nodiscard]] std::size_t ReadingReaderCount() const;
 
     TuiHIDDataReceived OnData;
     TuiHIDParsedDataReceived OnParsedData;

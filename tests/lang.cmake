@@ -29,7 +29,8 @@ if(WIN32)
         # The monitor's registry folder and window class, shared with win32_tests.
         set_tests_properties(win32_monitor_language_${locale}
                              PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8"
-                                        RESOURCE_LOCK korv_monitor_session)
+                                        RESOURCE_LOCK korv_monitor_session
+                                        TIMEOUT ${KORV_SCRIPT_TIMEOUT})
     endforeach()
 endif()
 
@@ -40,7 +41,8 @@ if(CMAKE_CROSSCOMPILING)
         add_test(NAME win32_os_language_${locale}
                  COMMAND win32_tests --gtest_brief=1 --gtest_filter=OsLanguage*)
         set_tests_properties(win32_os_language_${locale}
-                             PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8")
+                             PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8"
+                                        TIMEOUT ${KORV_SCRIPT_TIMEOUT})
     endforeach()
     return()
 endif()
@@ -49,6 +51,7 @@ endif()
 add_test(NAME translation_table_generator
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make-translation-table.py
                  --self-test)
+set_tests_properties(translation_table_generator PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT})
 
 # The table reader under libFuzzer with AddressSanitizer and UBSan, built with clang beside the
 # g++ build. The test is a short bounded run from the built-in table as seed; longer runs are
@@ -77,3 +80,4 @@ file(MAKE_DIRECTORY ${fuzz_corpus})
 add_test(NAME table_reader_fuzz
          COMMAND ${fuzzer} -max_total_time=5 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
                  ${fuzz_corpus} ${KORV_TABLE_FUZZ_SEEDS})
+set_tests_properties(table_reader_fuzz PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT})

@@ -20,6 +20,7 @@ struct FakeHidInterfaces::State {
     std::vector<HidOpenRecord> opens;
     std::vector<HidTransfer> transfers;
     std::size_t open_devices = 0;
+    int wrong_button_usage_reports = 0;
 
     void Record(const FakeHidInterface& on, HidTransfer::Kind kind,
                 std::span<const std::uint8_t> bytes) {
@@ -62,11 +63,11 @@ class FakeHidInterfaces::Device : public HidDevice {
                     0,
                     {"GetOverlappedResult", kHidErrorDeviceNotConnected}};
         }
-        ScriptedRead read = std::move(queue.front());
+        last_read_ = std::move(queue.front());
         queue.pop_front();
-        std::copy_n(read.bytes.begin(), std::min(read.bytes.size(), buffer.size()), buffer.begin());
-        usages_ = std::move(read.usages);
-        return read.result;
+        const std::vector<std::uint8_t>& bytes = last_read_.bytes;
+        std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size()), buffer.begin());
+        return last_read_.result;
     }
 
     void CancelRead() override {
@@ -103,18 +104,38 @@ class FakeHidInterfaces::Device : public HidDevice {
 
     [[nodiscard]] std::size_t MaxButtonUsages() const override { return script_.max_button_usages; }
 
-    // The usages scripted with the report that the last Read returned; called by the reader's
-    // thread after that read.
+    // The usages scripted with the report that the last Read returned, when `report` is that
+    // report as the platform's parser takes it; called by the reader's thread after that read.
     [[nodiscard]] std::optional<std::vector<std::uint16_t>> ButtonUsages(
-        std::span<const std::uint8_t>) const override {
-        return usages_;
+        std::span<const std::uint8_t> report) const override {
+        if (!IsLastReport(report)) {
+            const std::lock_guard lock(state_->mutex);
+            ++state_->wrong_button_usage_reports;
+            return std::nullopt;
+        }
+        return last_read_.usages;
     }
 
   private:
+    // Whether `report` is the last report read, as long as an input report, with zeros after
+    // the bytes read.
+    [[nodiscard]] bool IsLastReport(std::span<const std::uint8_t> report) const {
+        const std::size_t length =
+            script_.capabilities ? script_.capabilities->input_report_length : 0;
+        const std::size_t size = last_read_.result.size;
+        if (report.size() != length || size > length) {
+            return false;
+        }
+        std::vector<std::uint8_t> expected(length, 0);
+        const std::vector<std::uint8_t>& bytes = last_read_.bytes;
+        std::copy_n(bytes.begin(), std::min(bytes.size(), size), expected.begin());
+        return std::ranges::equal(report, expected);
+    }
+
     std::shared_ptr<State> state_;
     const FakeHidInterface& script_;
     bool cancelled_ = false;  // under the state's mutex
-    std::optional<std::vector<std::uint16_t>> usages_;
+    ScriptedRead last_read_;  // reader thread only
 };
 
 FakeHidInterfaces::FakeHidInterfaces() : state_(std::make_shared<State>()) {}
@@ -142,9 +163,14 @@ HidInterfaces::OpenResult FakeHidInterfaces::Open(std::u16string_view path,
     const auto script = std::ranges::find_if(
         state_->interfaces, [path](const FakeHidInterface& s) { return s.info.path == path; });
     const std::lock_guard lock(state_->mutex);
+    const auto earlier = std::ranges::count_if(
+        state_->opens, [path](const HidOpenRecord& open) { return open.path == path; });
     state_->opens.push_back({std::u16string(path), mode});
     if (script == state_->interfaces.end() || script->open_fails) {
         return {nullptr, {"CreateFileW", 2}};
+    }
+    if (script->later_open_failure && earlier >= script->opens_that_succeed) {
+        return {nullptr, *script->later_open_failure};
     }
     ++state_->open_devices;
     return {std::make_unique<Device>(state_, *script), {}};
@@ -186,6 +212,11 @@ std::vector<HidTransfer> FakeHidInterfaces::Transfers() const {
 std::size_t FakeHidInterfaces::OpenDevices() const {
     const std::lock_guard lock(state_->mutex);
     return state_->open_devices;
+}
+
+int FakeHidInterfaces::WrongButtonUsageReports() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->wrong_button_usage_reports;
 }
 
 int FakeHidInterfaces::ReadsStarted(std::u16string_view path) const {

@@ -24,7 +24,11 @@ namespace korv::fake {
 struct FakeHidInterface {
     HidInterfaceInfo info;
     std::optional<HidCapabilities> capabilities;  // nullopt: querying the capabilities fails
-    bool open_fails = false;
+    bool open_fails = false;                      // every open fails: CreateFileW, 2
+    // Opens after the first `opens_that_succeed` fail with this (the search opens an interface
+    // once before its reader opens it).
+    std::optional<HidFailure> later_open_failure;
+    int opens_that_succeed = 0;
     std::size_t max_button_usages = 0;
     std::optional<HidFailure> write_failure;    // what every Write answers
     std::optional<HidFailure> feature_failure;  // what every GetFeature and SetFeature answer
@@ -74,6 +78,10 @@ class FakeHidInterfaces : public HidInterfaces {
     [[nodiscard]] std::vector<HidTransfer> Transfers() const;
     [[nodiscard]] std::size_t OpenDevices() const;  // devices not destroyed yet
     [[nodiscard]] int ReadsStarted(std::u16string_view path) const;
+    // ButtonUsages calls that were not given what the platform's parser takes: a report of the
+    // interface's input report length holding the bytes of the last read and zeros after them
+    // (no report cut to the buffer). Such a call lists nothing, as the platform would.
+    [[nodiscard]] int WrongButtonUsageReports() const;
     // Waits until `count` reads on `path` are waiting at once; false after `timeout`.
     [[nodiscard]] bool WaitForWaitingReads(std::u16string_view path, int count,
                                            std::chrono::milliseconds timeout) const;

@@ -2,7 +2,8 @@
 // message-mode named pipe whose every message is one input report, which the monitor opens and
 // reads with its HID reader once its config.ini declares the pipe, and whose arrival and
 // removal are broadcast as the system announces a HID interface's. The other commands are
-// passed to the running simulator through its control pipe. See README.md in this folder.
+// passed to the running simulator through its control pipe. The commands, the config.ini entry
+// and the pipe protocol are described in "The simulated mouse" of the project's README.md.
 //
 // One thread serves everything: it waits on Ctrl+C, the control pipe and every instance of the
 // device pipe at once, with overlapped I/O, so that no state is shared between threads.

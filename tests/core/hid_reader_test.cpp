@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <ostream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -138,6 +141,18 @@ class HidReaderTest : public ::testing::Test {
         hid_->OnData = [this](auto... args) { seen_.Data(args...); };
         hid_->OnDeviceNotConnected = [this](auto... args) { seen_.NotConnected(args...); };
     }
+    // Every report the readers asked the button usages of was one the platform can parse.
+    void TearDown() override { EXPECT_EQ(interfaces_.WrongButtonUsageReports(), 0); }
+    void PushReads(std::u16string_view path, const std::vector<fake::ScriptedRead>& reads) {
+        for (const fake::ScriptedRead& read : reads) {
+            interfaces_.PushRead(path, read);
+        }
+    }
+    void CountParsedData() {
+        hid_->OnParsedData = [this](auto, auto, auto, std::uint32_t button_data) {
+            seen_.Parsed(button_data);
+        };
+    }
     fake::FakeHidInterface& AddMouse(std::u16string path,
                                      std::vector<std::u16string> ids = {u"HID\\MOUSE"}) {
         return interfaces_.Add(std::move(path), std::move(ids), kMouseCaps);
@@ -233,9 +248,7 @@ TEST_F(HidReaderTest, ShortAndLongReportsStayInsideTheBuffer) {
 }
 
 TEST_F(HidReaderTest, ParsedButtonDataFromTheReportsUsages) {
-    hid_->OnParsedData = [this](auto, auto, auto, std::uint32_t button_data) {
-        seen_.Parsed(button_data);
-    };
+    CountParsedData();
     AddMouse(u"mouse").max_button_usages = 150;
     hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
     Usages many(150);
@@ -416,30 +429,127 @@ TEST_F(HidReaderTest, FastOnDataDeliversOnTheReaderThread) {
     EXPECT_EQ(loop_.PendingTasks(), 0u);
 }
 
-TEST_F(HidReaderTest, ARefusedReadDeliversNothingUntilStopped) {
-    AddMouse(u"mouse");
-    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
-    interfaces_.PushRead(u"mouse", {{Status::Refused, 0, {"ReadFile", 87}}, {}, {}});
-    interfaces_.PushReport(u"mouse", {7, 1});
-    EXPECT_FALSE(loop_.WaitForTasks(1, 300ms));
-    hid_->HidStopRead();
-    ExpectNothingLeft();
-    EXPECT_EQ(interfaces_.ReadsStarted(u"mouse"), 1);
+// A reader that cannot read delivers nothing, says once why (with the call and its code, when a
+// call failed), is not counted among the readers that read, and ends when stopped.
+struct CannotReadCase {
+    const char* name;
+    std::optional<HidCapabilities> capabilities;
+    std::optional<HidFailure> reader_open_failure;  // the search's open succeeds
+    std::vector<fake::ScriptedRead> reads;          // a report follows them
+    std::vector<std::u16string> trace;
+    int reads_started;
+};
+
+void PrintTo(const CannotReadCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
-TEST_F(HidReaderTest, ADeviceThatFailsEveryReadRestsUntilStopped) {
-    AddMouse(u"mouse");
+fake::ScriptedRead ReadThat(Status status, HidFailure failure) {
+    return {{status, 0, failure}, {}, {}};
+}
+
+// `count` reads that fail in a row, the last of them with `last`.
+std::vector<fake::ScriptedRead> FailedReads(int count, HidFailure last) {
+    std::vector<fake::ScriptedRead> reads(
+        count - 1, ReadThat(Status::Failed, {.operation = "ReadFile", .code = 31}));
+    reads.push_back(ReadThat(Status::Failed, last));
+    return reads;
+}
+
+class HidReaderCannotReadTest : public HidReaderTest,
+                                public ::testing::WithParamInterface<CannotReadCase> {};
+
+TEST_P(HidReaderCannotReadTest, TracesWhyOnceAndRestsUntilStopped) {
+    const CannotReadCase& c = GetParam();
+    fake::FakeHidInterface& mouse = interfaces_.Add(u"mouse", {u"HID\\MOUSE"}, c.capabilities);
+    mouse.later_open_failure = c.reader_open_failure;
+    mouse.opens_that_succeed = 1;
     hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
-    for (int i = 0; i < 1000; ++i)
-        interfaces_.PushRead(u"mouse", {{Status::Failed, 0, {"ReadFile", 31}}, {}, {}});
+    PushReads(u"mouse", c.reads);
     interfaces_.PushReport(u"mouse", {7, 1});
-    ASSERT_TRUE(Eventually([&] { return !debug_.Lines().empty(); }));
-    EXPECT_EQ(debug_.Lines(), std::vector<std::u16string>{
-                                  u"HID reads of mouse keep failing; the reader waits for the "
-                                  u"next re-open"});
-    EXPECT_EQ(interfaces_.ReadsStarted(u"mouse"), 1000);  // the report after them is not read
+    ASSERT_TRUE(Eventually([&] { return debug_.Lines().size() >= c.trace.size(); }));
+    ASSERT_TRUE(Eventually([&] { return hid_->ReadingReaderCount() == 0; }));
+    EXPECT_EQ(hid_->ReaderCount(), 1u);
+    EXPECT_FALSE(loop_.WaitForTasks(1, 100ms));
+    EXPECT_EQ(debug_.Lines(), c.trace);
+    EXPECT_EQ(interfaces_.ReadsStarted(u"mouse"), c.reads_started);  // the report is not read
     hid_->HidStopRead();
     ExpectNothingLeft();
+    EXPECT_TRUE(seen_.Deliveries().empty());
+    EXPECT_TRUE(seen_.NotConnected().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ByCause, HidReaderCannotReadTest,
+    ::testing::Values(
+        CannotReadCase{"open fails",
+                       kMouseCaps,
+                       HidFailure{.operation = "CreateFileW", .code = 5},
+                       {},
+                       {u"HID reader cannot open mouse: CreateFileW failed with code 5"},
+                       0},
+        CannotReadCase{
+            "no input report length", HidCapabilities{1, 0xFFA0, 0, 8, 0}, std::nullopt, {}, {}, 0},
+        CannotReadCase{"read refused",
+                       kMouseCaps,
+                       std::nullopt,
+                       {ReadThat(Status::Refused, {.operation = "ReadFile", .code = 87})},
+                       {u"HID read of mouse refused: ReadFile failed with code 87; the reader "
+                        u"waits for the next re-open"},
+                       1},
+        CannotReadCase{"every read fails",
+                       kMouseCaps,
+                       std::nullopt,
+                       FailedReads(1000, {.operation = "GetOverlappedResult", .code = 1784}),
+                       {u"HID reads of mouse keep failing, the last one: GetOverlappedResult "
+                        u"failed with code 1784; the reader waits for the next re-open"},
+                       1000}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::ranges::replace(name, ' ', '_');
+        return name;
+    });
+
+// The failed reads are counted in a row: a report between them starts the count anew.
+TEST_F(HidReaderTest, AReportBetweenFailedReadsStartsTheirCountAnew) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        PushReads(u"mouse", FailedReads(999, {.operation = "ReadFile", .code = 31}));
+        interfaces_.PushReport(u"mouse", {7, i});
+    }
+    RunDeliveriesUntil(3);
+    EXPECT_EQ(hid_->ReadingReaderCount(), 1u);
+    EXPECT_TRUE(debug_.Lines().empty());
+}
+
+// A device that goes away is gone, even when its read is the thousandth to fail in a row.
+TEST_F(HidReaderTest, AnUnplugAfterFailedReadsEndsTheReaderAsUnplugged) {
+    AddMouse(u"mouse");
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
+    PushReads(u"mouse", FailedReads(999, {.operation = "ReadFile", .code = 31}));
+    interfaces_.Unplug(u"mouse");
+    ASSERT_TRUE(seen_.WaitForNotConnected(1));
+    ASSERT_TRUE(Eventually([&] { return hid_->RunningReaderCount() == 0; }));
+    EXPECT_EQ(debug_.Lines(), std::vector{std::u16string(kDeviceNotConnectedTrace)});
+}
+
+// The platform parses a report of the interface's input report length: the bytes read and zeros
+// after them (the fake checks that), and no report that was cut to the buffer.
+TEST_F(HidReaderTest, ButtonUsagesAreAskedOfTheReportReadPaddedToTheInputLength) {
+    CountParsedData();
+    AddMouse(u"mouse").max_button_usages = 4;  // input reports of 8 bytes
+    hid_->HidFindAndReadDevice(kMouseVendorCollection, u"*");
+    // Two bytes read; the platform left more in the buffer after them.
+    interfaces_.PushRead(u"mouse", {{Status::Report, 2, {}}, {7, 0, 9, 9, 9, 9, 9, 9}, Usages{3}});
+    interfaces_.PushReport(u"mouse", {7, 0, 0, 0, 0, 0, 0, 0}, Usages{});
+    // A report longer than the buffer: none the platform could parse, so it gives no button.
+    Bytes too_long(12, 1);
+    interfaces_.PushRead(u"mouse", {{Status::Report, 12, {}}, too_long, Usages{5}});
+    interfaces_.PushReport(u"mouse", {7}, Usages{2});
+    RunDeliveriesUntil(4);
+    EXPECT_EQ(seen_.ButtonData(), (std::vector<std::uint32_t>{3u << 16, 3, 0, 2u << 16}));
+    EXPECT_EQ(seen_.Deliveries()[0].data, Bytes{0});  // the two bytes read, nothing after them
 }
 
 TEST_F(HidReaderTest, ReadersEndQuietlyWhenTheMainLoopTakesNoMoreWork) {

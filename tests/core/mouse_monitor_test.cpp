@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 
 #include "app/settings_file.h"
@@ -264,6 +265,22 @@ TEST_F(ReopenTest, TheIncludeListOfTheSettingsFileNarrowsTheSearch) {
     loop.Advance(std::chrono::milliseconds(3000));
     EXPECT_EQ(Opened(), std::set<std::u16string>{u"second mouse"});
     EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 1u);
+}
+
+// The re-open trace counts the readers that read: not one that could not open its interface,
+// nor one that has no input report length to read with and only waits for its stop.
+TEST_F(ReopenTest, TheReopenTraceCountsOnlyTheReadersThatRead) {
+    fake::FakeHidInterface& locked = hid.Add(u"locked mouse", {u"HID\\VID_5"}, kMouseCollection);
+    locked.later_open_failure = HidFailure{.operation = "CreateFileW", .code = 32};
+    locked.opens_that_succeed = 1;  // the search opens it, its reader cannot
+    hid.Add(u"mouse without reports", {u"HID\\VID_6"}, HidCapabilities{1, 0xFFA0, 0, 8, 0});
+    const auto monitor = Create();
+    loop.Advance(std::chrono::milliseconds(3000));
+    std::vector<std::u16string> reopens;
+    std::ranges::copy_if(debug.lines, std::back_inserter(reopens),
+                         [](const std::u16string& l) { return l.starts_with(u"ReopenDevice: "); });
+    EXPECT_EQ(reopens, std::vector<std::u16string>{u"ReopenDevice: 1 reader(s)"});
+    EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 2u);
 }
 
 TEST_F(ReopenTest, DestroyingTheWindowStopsTheReaders) {

@@ -310,5 +310,20 @@ TEST_F(SettingsFileTest, SimulatedInterfacesAreReadUntilTheFirstMissingKey) {
     EXPECT_TRUE(LoadText("[options]\n").ReadSimulatedInterfaces().interfaces.empty());
 }
 
+// Keys sim1 up to sim16 are read, as the README documents: the sixteenth is read, a
+// seventeenth is not.
+TEST_F(SettingsFileTest, SimulatedInterfacesAreReadUpToTheSixteenthKey) {
+    std::string text = "[SimulatedHIDDeviceList]\n";
+    for (int i = 1; i <= kMaxSimulatedInterfaceKeys + 1; ++i) {
+        const std::string number = std::to_string(i);
+        text += "sim" + number + "=P" + number + ", HID\\P, 0xFFA0, 1, 8, 8, 0\n";
+    }
+    const SimulatedInterfaceList list = LoadText(text).ReadSimulatedInterfaces();
+    EXPECT_EQ(kMaxSimulatedInterfaceKeys, 16);
+    ASSERT_EQ(list.interfaces.size(), 16u);
+    EXPECT_EQ(list.interfaces.back().pipe_name, u"P16");
+    EXPECT_TRUE(list.rejected.empty());
+}
+
 }  // namespace
 }  // namespace korv
