@@ -15,8 +15,9 @@ namespace {
 
 constexpr int kMaxFailedReadsInARow = 1000;
 
-bool IsDeviceGone(std::uint32_t code) {
-    return code == kHidErrorOperationAborted || code == kHidErrorDeviceNotConnected;
+// A read that the system ended is taken for a device that went away.
+bool IsDeviceGone(HidFailureKind kind) {
+    return kind == HidFailureKind::DeviceGone || kind == HidFailureKind::Cancelled;
 }
 
 }  // namespace
@@ -31,12 +32,12 @@ ReaderStep DecideAfterRead(const HidReadResult& result, bool stop_requested) {
         case HidReadResult::Status::Cancelled:
             return ReaderStep::EndDeviceGone;
         case HidReadResult::Status::Refused:
-            return result.failure.code == kHidErrorInvalidHandle ||
-                           IsDeviceGone(result.failure.code)
+            return result.failure.kind == HidFailureKind::Invalid ||
+                           IsDeviceGone(result.failure.kind)
                        ? ReaderStep::End
                        : ReaderStep::WaitForStop;
         case HidReadResult::Status::Failed:
-            return IsDeviceGone(result.failure.code) ? ReaderStep::EndDeviceGone
+            return IsDeviceGone(result.failure.kind) ? ReaderStep::EndDeviceGone
                                                      : ReaderStep::ReadAgain;
     }
     return ReaderStep::End;
@@ -145,7 +146,7 @@ TuiHidDeviceReadThread::TuiHidDeviceReadThread(ReaderPorts ports, ReaderInterfac
     : main_loop_(ports.main_loop),
       debug_(ports.debug),
       shared_(std::make_shared<Shared>()),
-      device_(ports.interfaces.Open(target.device_path, HidOpenMode::OverlappedRead).device) {
+      device_(ports.interfaces.Open(target.device_path, HidOpenMode::Reading).device) {
     shared_->target = std::move(target);
     shared_->events = std::move(events);
     if (!device_) {

@@ -39,7 +39,7 @@ class FakeHidInterfaces::Device : public HidDevice {
 
     [[nodiscard]] CapabilitiesResult Capabilities() const override {
         if (!script_.capabilities) {
-            return {std::nullopt, {"HidP_GetCaps", 0}};
+            return {std::nullopt, {"HidP_GetCaps", HidFailureKind::Other, 0}};
         }
         return {script_.capabilities, {}};
     }
@@ -55,12 +55,13 @@ class FakeHidInterfaces::Device : public HidDevice {
             lock, [&] { return cancelled_ || !queue.empty() || state_->unplugged.contains(path); });
         --state_->waiting[path];
         if (cancelled_) {
-            return {HidReadResult::Status::Cancelled, 0, {"ReadFile", kHidErrorOperationAborted}};
+            return {
+                HidReadResult::Status::Cancelled, 0, {"ReadFile", HidFailureKind::Cancelled, 995}};
         }
         if (queue.empty()) {
             return {HidReadResult::Status::Failed,
                     0,
-                    {"GetOverlappedResult", kHidErrorDeviceNotConnected}};
+                    {"GetOverlappedResult", HidFailureKind::DeviceGone, 1167}};
         }
         ScriptedRead read = std::move(queue.front());
         queue.pop_front();
@@ -144,7 +145,7 @@ HidInterfaces::OpenResult FakeHidInterfaces::Open(std::u16string_view path,
     const std::lock_guard lock(state_->mutex);
     state_->opens.push_back({std::u16string(path), mode});
     if (script == state_->interfaces.end() || script->open_fails) {
-        return {nullptr, {"CreateFileW", 2}};
+        return {nullptr, {"CreateFileW", HidFailureKind::DeviceGone, 2}};
     }
     ++state_->open_devices;
     return {std::make_unique<Device>(state_, *script), {}};
