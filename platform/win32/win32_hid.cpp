@@ -263,7 +263,7 @@ class PlatformHidDevice : public Win32HidDevice {
           libraries_(std::move(libraries)),
           preparsed_(libraries_, Handle()) {
         // The HID class takes an output report only at its whole length.
-        if (const auto caps = Capabilities().capabilities)
+        if (const auto caps = PlatformHidDevice::Capabilities().capabilities)
             PadOutputReportsTo(caps->output_report_length);
     }
 
