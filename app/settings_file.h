@@ -30,6 +30,17 @@ inline constexpr int kMaxIncludeListKeys = 101;
 inline constexpr int kMaxSimulatedInterfaceKeys = 16;
 inline constexpr std::u16string_view kSimulatedInterfaceSection = u"SimulatedHIDDeviceList";
 
+// An interface that a program serves over a message pipe, declared in the settings file so that
+// a simulated mouse can stand in for the hardware: the pipe's name, the hardware identifier the
+// walk lists for it and the capabilities it reports. The platform's backend serves it as a HID
+// device class of its own.
+struct SimulatedHidInterface {
+    std::u16string pipe_name;
+    std::u16string hardware_id;
+    HidCapabilities capabilities;
+    bool operator==(const SimulatedHidInterface&) const = default;
+};
+
 // The simulated interfaces the settings file declares, and the entries it could not use.
 struct SimulatedInterfaceList {
     std::vector<SimulatedHidInterface> interfaces;

@@ -40,13 +40,14 @@
 #include "bench/bench_figures.h"
 #include "hid/ui_hid_data.h"
 #include "platform/win32/hidden_window.h"
+#include "platform/win32/message_pipe_server.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_config_peer.h"
 #include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_keyed_store.h"
 #include "platform/win32/win32_locale.h"
 #include "platform/win32/win32_main_loop.h"
+#include "platform/win32/win32_pipe_hid.h"
 #include "platform/win32/win32_system.h"
 #include "ports/microphone.h"
 #include "profile/dm_unit.h"
@@ -422,8 +423,8 @@ LRESULT CALLBACK DispatchWindowProc(HWND window, UINT message, WPARAM wparam, LP
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-SimulatedHidInterface BenchInterface(const std::wstring& pipe_name) {
-    SimulatedHidInterface simulated;
+win32::PipeHidDeclaration BenchInterface(const std::wstring& pipe_name) {
+    win32::PipeHidDeclaration simulated;
     simulated.pipe_name = std::u16string(pipe_name.begin(), pipe_name.end());
     simulated.hardware_id = u"HID\\KORV_HID_BENCH&Col01";
     simulated.capabilities = {kMouseVendorCollection.Usage, kMouseVendorCollection.UsagePage,
@@ -436,7 +437,7 @@ SimulatedHidInterface BenchInterface(const std::wstring& pipe_name) {
 class MonitorSide {
   public:
     explicit MonitorSide(const std::wstring& pipe_name)
-        : interfaces_({BenchInterface(pipe_name)}),
+        : interfaces_(std::vector{BenchInterface(pipe_name)}),
           dm_(LoadDataModule({registry_, files_, shell_, locale_, clock_, debug_})) {
         // The current profile's button 4 mutes the microphone.
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[kMicMuteButton].FunctionCode =
@@ -492,7 +493,7 @@ class MonitorSide {
     win32::Win32DebugOutput debug_;
     win32::Win32ConfigPeer peer_{shell_, files_, debug_};
     win32::Win32MainLoop main_loop_;
-    win32::Win32HidInterfaces interfaces_;
+    win32::Win32PipeHidInterfaces interfaces_;
     std::unique_ptr<TDM> dm_;
     HiddenWindow window_{kDispatchWindowClass, DispatchWindowProc};
     std::unique_ptr<ReportDispatcher> dispatcher_;
@@ -502,77 +503,55 @@ class MonitorSide {
 // ---- The simulated mouse's end of the pipe
 
 // A message pipe that always keeps one instance listening, as the simulated mouse does: the
-// monitor's search opens it once to look at it and its reader opens it again. Each report goes
-// to every connected client. One thread only.
+// monitor's reader opens it, and a client that looks and closes again is dropped. Each report
+// goes to every connected client. One thread only.
 class MouseServer {
   public:
     explicit MouseServer(std::wstring path) : path_(std::move(path)) {}
 
     [[nodiscard]] bool Listen();
-    HANDLE ListenEvent() const { return listening_->connected.Get(); }
+    HANDLE ListenEvent() const { return listening_->Event(); }
     // Takes the listening instance as a client when it is connected, and listens anew.
     [[nodiscard]] bool AcceptConnected();
-    // Drops the clients that closed their end (the search's look).
+    // Drops the clients that closed their end.
     void DropClosedClients();
     std::size_t ClientCount() const { return clients_.size(); }
     // Writes to every client, dropping those that fail; false when none is left.
     [[nodiscard]] bool Write(const Report& report);
 
   private:
-    struct Instance {
-        UniqueHandle pipe;
-        UniqueHandle connected = NewEvent(true);
-        OVERLAPPED overlapped{};
-        bool connecting = false;
-        ~Instance() {
-            if (connecting)
-                Finish(pipe.Get(), overlapped, 0);
-        }
-    };
+    using Instance = win32::MessagePipeInstance;
 
     std::wstring path_;
     std::unique_ptr<Instance> listening_;
     std::vector<std::unique_ptr<Instance>> clients_;
-    UniqueHandle write_done_ = NewEvent(true);
 };
 
 bool MouseServer::Listen() {
-    auto instance = std::make_unique<Instance>();
-    instance->pipe = CreatePipeInstance(path_);
-    if (!instance->pipe.Valid() || !instance->connected.Valid())
+    auto created = Instance::Create(path_, PIPE_UNLIMITED_INSTANCES, 0, kPipeBufferBytes);
+    if (!created.instance)
         return false;
-    instance->overlapped.hEvent = instance->connected.Get();
-    ConnectNamedPipe(instance->pipe.Get(), &instance->overlapped);
-    const DWORD error = GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) {
-        SetEvent(instance->connected.Get());
-    } else if (error == ERROR_IO_PENDING) {
-        instance->connecting = true;
-    } else {
-        return false;
-    }
-    listening_ = std::move(instance);
+    listening_ = std::move(created.instance);
+    listening_->StartConnect();
     return true;
 }
 
 bool MouseServer::AcceptConnected() {
-    if (WaitForSingleObject(listening_->connected.Get(), 0) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(listening_->Event(), 0) != WAIT_OBJECT_0)
         return true;
-    listening_->connecting = false;
-    clients_.push_back(std::move(listening_));
+    if (listening_->Finish().error == ERROR_SUCCESS)
+        clients_.push_back(std::move(listening_));
     return Listen();
 }
 
 void MouseServer::DropClosedClients() {
-    std::erase_if(clients_, [](const std::unique_ptr<Instance>& client) {
-        DWORD available = 0;
-        return !PeekNamedPipe(client->pipe.Get(), nullptr, 0, nullptr, &available, nullptr);
-    });
+    std::erase_if(clients_,
+                  [](const std::unique_ptr<Instance>& client) { return client->ClientClosed(); });
 }
 
 bool MouseServer::Write(const Report& report) {
     std::erase_if(clients_, [&](const std::unique_ptr<Instance>& client) {
-        return !WriteMessage(client->pipe.Get(), report, write_done_.Get());
+        return client->Write(report, kAnswerTimeoutMs) != ERROR_SUCCESS;
     });
     return !clients_.empty();
 }

@@ -17,8 +17,9 @@ namespace {
 
 constexpr int kMaxFailedReadsInARow = 1000;
 
-bool IsDeviceGone(std::uint32_t code) {
-    return code == kHidErrorOperationAborted || code == kHidErrorDeviceNotConnected;
+// A read that the system ended is taken for a device that went away.
+bool IsDeviceGone(HidFailureKind kind) {
+    return kind == HidFailureKind::DeviceGone || kind == HidFailureKind::Cancelled;
 }
 
 // "CALL failed with code N", for the trace lines of failures that the reader gets past.
@@ -39,12 +40,12 @@ ReaderStep DecideAfterRead(const HidReadResult& result, bool stop_requested) {
         case HidReadResult::Status::Cancelled:
             return ReaderStep::EndDeviceGone;
         case HidReadResult::Status::Refused:
-            return result.failure.code == kHidErrorInvalidHandle ||
-                           IsDeviceGone(result.failure.code)
+            return result.failure.kind == HidFailureKind::Invalid ||
+                           IsDeviceGone(result.failure.kind)
                        ? ReaderStep::End
                        : ReaderStep::WaitForStop;
         case HidReadResult::Status::Failed:
-            return IsDeviceGone(result.failure.code) ? ReaderStep::EndDeviceGone
+            return IsDeviceGone(result.failure.kind) ? ReaderStep::EndDeviceGone
                                                      : ReaderStep::ReadAgain;
     }
     return ReaderStep::End;
@@ -154,7 +155,7 @@ TuiHidDeviceReadThread::TuiHidDeviceReadThread(ReaderPorts ports, ReaderInterfac
     shared_->target = std::move(target);
     shared_->events = std::move(events);
     const std::u16string& path = shared_->target.device_path;
-    HidInterfaces::OpenResult opened = ports.interfaces.Open(path, HidOpenMode::OverlappedRead);
+    HidInterfaces::OpenResult opened = ports.interfaces.Open(path, HidOpenMode::Reading);
     if (!opened.device) {
         debug_.Trace(u"HID reader cannot open " + path + u": " + FailureText(opened.failure));
         state_ = State::Ended;

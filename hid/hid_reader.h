@@ -75,7 +75,7 @@ struct ReaderInterface {
 
 class TuiHidDeviceReadThread {
   public:
-    // Opens the interface for overlapped reading, reads its input report length, allocates the
+    // Opens the interface for reading, reads its input report length, allocates the
     // one report buffer of that length and starts the thread. An interface that cannot be opened
     // gets no thread; one without an input report length reads nothing until it is stopped.
     // A failed open is traced with its call and code.

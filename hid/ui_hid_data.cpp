@@ -35,7 +35,7 @@ void TuiHIDData::HidFindAndReadDevice(USAGE_AND_PAGE UsageAndPage, std::u16strin
                               usage_tracker_};
     const ReaderPorts ports{interfaces_, main_loop_, debug_};
     WalkMatchingInterfaces(
-        interfaces_, HidOpenMode::OverlappedRead, UsageAndPage,
+        interfaces_, HidOpenMode::Identify, UsageAndPage,
         [this](std::span<const std::u16string> ids) {
             return SelectedByIncludeList(include_list_, ids);
         },
@@ -77,7 +77,7 @@ bool TuiHIDData::Write(const THIDDataParam& ReportData, bool by_identifier,
     owner_.Check();
     bool written = false;
     WalkMatchingInterfaces(
-        interfaces_, HidOpenMode::Plain, ReportData.UsageAndPage,
+        interfaces_, HidOpenMode::Control, ReportData.UsageAndPage,
         [&](std::span<const std::u16string> ids) {
             return !by_identifier || SelectedByIdentifier(ReportData.DeviceID, include_list_, ids);
         },
@@ -109,7 +109,7 @@ std::uint32_t TuiHIDData::ExchangeFeature(THIDDataParam& ReportData,
     std::uint32_t result = kNoMatchingInterface;
     const std::size_t size = ReportData.Data.DATASIZE;
     WalkMatchingInterfaces(
-        interfaces_, HidOpenMode::Plain, ReportData.UsageAndPage,
+        interfaces_, HidOpenMode::Control, ReportData.UsageAndPage,
         [this](std::span<const std::u16string> ids) {
             return SelectedByIncludeList(include_list_, ids);
         },
@@ -146,7 +146,7 @@ bool TuiHIDData::IsDeviceExist(const THIDDataParam& ReportData) const {
     owner_.Check();
     bool exists = false;
     WalkMatchingInterfaces(
-        interfaces_, HidOpenMode::Plain, ReportData.UsageAndPage,
+        interfaces_, HidOpenMode::Control, ReportData.UsageAndPage,
         [&](std::span<const std::u16string> ids) {
             return SelectedByIdentifier(ReportData.DeviceID, include_list_, ids);
         },

@@ -30,9 +30,9 @@
 
 namespace korv {
 
-// What the feature operations return when no interface matched: the platform's
-// "device not connected".
-inline constexpr std::uint32_t kNoMatchingInterface = kHidErrorDeviceNotConnected;
+// What the feature operations return when no interface matched: Windows'
+// ERROR_DEVICE_NOT_CONNECTED, the value the component has always answered with.
+inline constexpr std::uint32_t kNoMatchingInterface = 1167;
 // What they return for a failed transfer whose platform call gave no error code
 // (ERROR_GEN_FAILURE), so that a failure never reads as 0, success.
 inline constexpr std::uint32_t kFeatureFailedWithoutCode = 31;

@@ -36,17 +36,22 @@ struct HidCapabilities {
     bool operator==(const HidCapabilities&) const = default;
 };
 
-// A platform call that failed: which one, with the platform's error code (0 when it has none).
-struct HidFailure {
-    std::string_view operation;
-    std::uint32_t code = 0;
+// What a failure means to the core, whatever the platform's own code for it.
+enum class HidFailureKind : std::uint8_t {
+    DeviceGone,    // the interface is no longer there (unplugged, its server went away)
+    Cancelled,     // CancelRead, or the system ended the transfer before it completed
+    AccessDenied,  // the interface exists but may not be opened or used this way
+    Invalid,       // the handle, mode or arguments are not valid for the call
+    Other,
 };
 
-// The platform's error codes that the core tells apart (Windows numbering, which other
-// backends map onto).
-inline constexpr std::uint32_t kHidErrorInvalidHandle = 6;
-inline constexpr std::uint32_t kHidErrorOperationAborted = 995;
-inline constexpr std::uint32_t kHidErrorDeviceNotConnected = 1167;
+// A platform call that failed: which one, what it means, and the platform's own code for traces
+// (0 when it has none).
+struct HidFailure {
+    std::string_view operation;
+    HidFailureKind kind = HidFailureKind::Other;
+    std::uint32_t code = 0;  // the platform's native code
+};
 
 // The outcome of one `Read`.
 struct HidReadResult {
@@ -66,8 +71,8 @@ class HidDevice {
   public:
     virtual ~HidDevice() = default;
 
-    // The collection and report lengths (HidD_GetAttributes, the preparsed data and HidP_GetCaps
-    // on Windows), or the failing call.
+    // The top-level collection and report lengths, as the interface's report descriptor gives
+    // them, or the failing call.
     struct CapabilitiesResult {
         std::optional<HidCapabilities> capabilities;
         HidFailure failure;
@@ -76,13 +81,17 @@ class HidDevice {
 
     // Reads one input report into `buffer` and blocks until it arrives, the read fails or
     // `CancelRead` is called. No periodic wake-ups while it waits. A device that goes away
-    // while a read waits completes it as Failed with kHidErrorDeviceNotConnected.
+    // while a read waits completes it as Failed of kind DeviceGone.
     [[nodiscard]] virtual HidReadResult Read(std::span<std::uint8_t> buffer) = 0;
 
-    // Makes a waiting `Read` return Cancelled at once, and every later `Read` too. Any thread.
+    // Makes a waiting `Read` return Cancelled at once, and every later `Read` too; a `Write`
+    // that waits for the device, and every later one, fails as Cancelled. Any thread.
     virtual void CancelRead() = 0;
 
-    // Writes an output report (identifier byte first), synchronously. nullopt on success.
+    // Writes an output report (identifier byte first) and returns once the device took it, or
+    // fails after a bounded time (kind Other) or on CancelRead (kind Cancelled). A report shorter
+    // than the interface's output report length is padded with zeros to that length, as the
+    // platform's HID class takes only whole reports. nullopt on success.
     [[nodiscard]] virtual std::optional<HidFailure> Write(std::span<const std::uint8_t> report) = 0;
 
     // Gets a feature report: `buffer[0]` holds the report identifier on entry, the whole buffer
@@ -91,31 +100,22 @@ class HidDevice {
     [[nodiscard]] virtual std::optional<HidFailure> SetFeature(
         std::span<const std::uint8_t> report) = 0;
 
-    // The most usages an input report of this interface can list (HidP_MaxUsageListLength
-    // over all usage pages); 0 when unknown.
+    // The most button usages an input report of this interface can list, over all usage
+    // pages; 0 when unknown.
     [[nodiscard]] virtual std::size_t MaxButtonUsages() const = 0;
 
     // The usages of the buttons that are down in an input report, in the order the platform
-    // lists them (HidP_GetUsagesEx, link collection 0), at most MaxButtonUsages of them;
+    // lists them (top-level collection only), at most MaxButtonUsages of them;
     // nothing when the report cannot be parsed.
     [[nodiscard]] virtual std::optional<std::vector<std::uint16_t>> ButtonUsages(
         std::span<const std::uint8_t> report) const = 0;
 };
 
-// An interface that a program serves over a message-mode named pipe ("\\.\pipe\" + pipe_name),
-// declared in the settings file so that a simulated mouse can stand in for the hardware. The walk
-// lists it after the platform's own interfaces while its pipe exists; each message the server
-// writes is one input report, identifier byte first; what the client writes is an output report.
-struct SimulatedHidInterface {
-    std::u16string pipe_name;
-    std::u16string hardware_id;
-    HidCapabilities capabilities;
-    bool operator==(const SimulatedHidInterface&) const = default;
-};
-
+// What the core opens an interface for.
 enum class HidOpenMode : std::uint8_t {
-    OverlappedRead,  // for a reader: Read and CancelRead
-    Plain,           // for synchronous writes and feature reports
+    Identify,  // the capabilities only; a backend need not connect to the device for it
+    Reading,   // for a reader: Read and CancelRead (and Write)
+    Control,   // for output and feature reports, on the caller's thread
 };
 
 class HidInterfaces {
@@ -125,7 +125,8 @@ class HidInterfaces {
     // The present HID interfaces, in the platform's order. Empty when the walk cannot start.
     [[nodiscard]] virtual std::vector<HidInterfaceInfo> Enumerate() const = 0;
 
-    // Opens an interface with read and write access, sharing read and write.
+    // Opens an interface for `mode`, sharing it with other opens. Returns at once: an interface
+    // that cannot be opened without waiting for it counts as not openable now.
     struct OpenResult {
         std::unique_ptr<HidDevice> device;  // null on failure
         HidFailure failure;

@@ -40,7 +40,7 @@ class FakeHidInterfaces::Device : public HidDevice {
 
     [[nodiscard]] CapabilitiesResult Capabilities() const override {
         if (!script_.capabilities) {
-            return {std::nullopt, {"HidP_GetCaps", 0}};
+            return {std::nullopt, {"HidP_GetCaps", HidFailureKind::Other, 0}};
         }
         return {script_.capabilities, {}};
     }
@@ -56,12 +56,13 @@ class FakeHidInterfaces::Device : public HidDevice {
             lock, [&] { return cancelled_ || !queue.empty() || state_->unplugged.contains(path); });
         --state_->waiting[path];
         if (cancelled_) {
-            return {HidReadResult::Status::Cancelled, 0, {"ReadFile", kHidErrorOperationAborted}};
+            return {
+                HidReadResult::Status::Cancelled, 0, {"ReadFile", HidFailureKind::Cancelled, 995}};
         }
         if (queue.empty()) {
             return {HidReadResult::Status::Failed,
                     0,
-                    {"GetOverlappedResult", kHidErrorDeviceNotConnected}};
+                    {"GetOverlappedResult", HidFailureKind::DeviceGone, 1167}};
         }
         last_read_ = std::move(queue.front());
         queue.pop_front();
@@ -167,7 +168,7 @@ HidInterfaces::OpenResult FakeHidInterfaces::Open(std::u16string_view path,
         state_->opens, [path](const HidOpenRecord& open) { return open.path == path; });
     state_->opens.push_back({std::u16string(path), mode});
     if (script == state_->interfaces.end() || script->open_fails) {
-        return {nullptr, {"CreateFileW", 2}};
+        return {nullptr, {"CreateFileW", HidFailureKind::DeviceGone, 2}};
     }
     if (script->later_open_failure && earlier >= script->opens_that_succeed) {
         return {nullptr, *script->later_open_failure};

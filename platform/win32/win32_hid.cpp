@@ -11,8 +11,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -21,17 +19,13 @@ extern "C" {
 #include "platform/win32/hid_class.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
+#include "platform/win32/win32_hid_device.h"
 
 namespace korv::win32 {
 namespace {
 
 // A hardware-identifier list that does not fit counts as empty.
 constexpr DWORD kHardwareIdBufferBytes = 32768;
-
-// A message-mode pipe that does not exist fails at once; one that is busy (its one instance
-// connected) makes the wait time out. Wine 8 answers GetFileAttributesW on a pipe path with
-// ERROR_BAD_DEV_TYPE whether or not it exists, so only the wait tells.
-constexpr DWORD kPipeProbeMilliseconds = 1;
 
 // Loads a library from the system folder only.
 UniqueModule LoadSystemLibrary(const wchar_t* name) {
@@ -229,175 +223,9 @@ void AppendPlatformInterfaces(const HidLibraries& libraries, std::vector<HidInte
     }
 }
 
-bool PipeExists(const std::wstring& path) {
-    if (WaitNamedPipeW(path.c_str(), kPipeProbeMilliseconds))
-        return true;
-    const DWORD error = GetLastError();
-    return error == ERROR_SEM_TIMEOUT || error == ERROR_PIPE_BUSY;
-}
-
-bool SamePathIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    const auto lower = [](char16_t c) {
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
-}
-
-// A vanished pipe server is a device that went away.
-std::uint32_t DeviceErrorOf(DWORD error) {
-    switch (error) {
-        case ERROR_BROKEN_PIPE:
-        case ERROR_PIPE_NOT_CONNECTED:
-        case ERROR_DEVICE_NOT_CONNECTED:
-            return kHidErrorDeviceNotConnected;
-        default:
-            return error;
-    }
-}
-
 DWORD ClampedLength(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
 }
-
-HidReadResult ReadOutcome(HidReadResult::Status status, std::string_view operation, DWORD error) {
-    HidReadResult result;
-    result.status = status;
-    result.failure = {operation, DeviceErrorOf(error)};
-    return result;
-}
-
-// What every interface shares: the handle, overlapped reads that wait for the read and the
-// sticky cancel event together, and writes.
-class Win32HidDevice : public HidDevice {
-  public:
-    Win32HidDevice(UniqueHandle handle, HidOpenMode mode)
-        : handle_(std::move(handle)),
-          overlapped_(mode == HidOpenMode::OverlappedRead),
-          read_done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-          cancel_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-    HidReadResult Read(std::span<std::uint8_t> buffer) override {
-        if (!overlapped_)
-            return ReadOutcome(HidReadResult::Status::Refused, "ReadFile", ERROR_INVALID_FUNCTION);
-        if (!read_done_.Valid() || !cancel_.Valid())
-            return ReadOutcome(HidReadResult::Status::Refused, "CreateEventW",
-                               ERROR_INVALID_HANDLE);
-        // The flag, not the event: no call into the system per report for it.
-        if (cancelled_.load())
-            return Cancelled();
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = read_done_.Get();
-        if (ReadFile(handle_.Get(), buffer.data(), ClampedLength(buffer.size()), nullptr,
-                     &overlapped)) {
-            return Outcome(overlapped);  // completed at once: nothing to wait for
-        }
-        const DWORD error = GetLastError();
-        // A message longer than the buffer may complete at once with ERROR_MORE_DATA.
-        if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA)
-            return ReadOutcome(HidReadResult::Status::Refused, "ReadFile", error);
-        return Complete(overlapped);
-    }
-
-    void CancelRead() override {
-        cancelled_ = true;
-        SetEvent(cancel_.Get());
-    }
-
-    std::optional<HidFailure> Write(std::span<const std::uint8_t> report) override {
-        OVERLAPPED overlapped{};
-        UniqueHandle write_done;
-        if (overlapped_) {
-            write_done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-            if (!write_done.Valid())
-                return HidFailure{"CreateEventW", GetLastError()};
-            overlapped.hEvent = write_done.Get();
-        }
-        DWORD written = 0;
-        if (!WriteFile(handle_.Get(), report.data(), ClampedLength(report.size()), &written,
-                       overlapped_ ? &overlapped : nullptr)) {
-            const DWORD error = GetLastError();
-            if (!overlapped_ || error != ERROR_IO_PENDING)
-                return HidFailure{"WriteFile", error};
-            if (!GetOverlappedResult(handle_.Get(), &overlapped, &written, TRUE))
-                return HidFailure{"WriteFile", GetLastError()};
-        }
-        return std::nullopt;
-    }
-
-  protected:
-    HANDLE Handle() const { return handle_.Get(); }
-
-  private:
-    static HidReadResult Cancelled() {
-        HidReadResult result;
-        result.status = HidReadResult::Status::Cancelled;
-        return result;
-    }
-
-    // Waits for the read or the cancel event. On cancel the read is cancelled and waited for, so
-    // that the buffer is no longer in use when Read returns.
-    bool WaitForRead(OVERLAPPED& overlapped) {
-        const HANDLE events[] = {read_done_.Get(), cancel_.Get()};
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0)
-            return true;
-        CancelIoEx(handle_.Get(), &overlapped);
-        DWORD ignored = 0;
-        GetOverlappedResult(handle_.Get(), &overlapped, &ignored, TRUE);
-        return false;
-    }
-
-    HidReadResult Complete(OVERLAPPED& overlapped) {
-        if (!WaitForRead(overlapped))
-            return Cancelled();
-        return Outcome(overlapped);
-    }
-
-    // The outcome of a read that has completed.
-    HidReadResult Outcome(OVERLAPPED& overlapped) {
-        DWORD bytes = 0;
-        if (GetOverlappedResult(handle_.Get(), &overlapped, &bytes, FALSE)) {
-            HidReadResult result;
-            result.status = HidReadResult::Status::Report;
-            result.size = bytes;
-            return result;
-        }
-        const DWORD error = GetLastError();
-        if (error == ERROR_MORE_DATA)
-            return DiscardRestOfMessage();
-        return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", error);
-    }
-
-    // A message longer than the buffer: its first part is in the buffer, the rest is read and
-    // dropped so that the next read starts at the next message. The report counts as failed.
-    HidReadResult DiscardRestOfMessage() {
-        std::array<std::uint8_t, 256> scratch;
-        for (;;) {
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = read_done_.Get();
-            if (!ReadFile(handle_.Get(), scratch.data(), scratch.size(), nullptr, &overlapped)) {
-                const DWORD error = GetLastError();
-                if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA)
-                    return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", error);
-            }
-            if (!WaitForRead(overlapped))
-                return Cancelled();
-            DWORD bytes = 0;
-            if (GetOverlappedResult(handle_.Get(), &overlapped, &bytes, FALSE))
-                return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", ERROR_MORE_DATA);
-            const DWORD error = GetLastError();
-            if (error != ERROR_MORE_DATA)
-                return ReadOutcome(HidReadResult::Status::Failed, "ReadFile", error);
-        }
-    }
-
-    UniqueHandle handle_;
-    bool overlapped_;
-    UniqueHandle read_done_;
-    UniqueHandle cancel_;                  // wakes a waiting read
-    std::atomic<bool> cancelled_ = false;  // ends every later read before it starts
-};
 
 // Owns preparsed data; the libraries stay loaded while it lives.
 class UniquePreparsedData {
@@ -431,23 +259,28 @@ class PlatformHidDevice : public Win32HidDevice {
   public:
     PlatformHidDevice(std::shared_ptr<const HidLibraries> libraries, UniqueHandle handle,
                       HidOpenMode mode)
-        : Win32HidDevice(std::move(handle), mode),
+        : Win32HidDevice(std::move(handle), mode, 0),
           libraries_(std::move(libraries)),
-          preparsed_(libraries_, Handle()) {}
+          preparsed_(libraries_, Handle()) {
+        // The HID class takes an output report only at its whole length.
+        if (const auto caps = PlatformHidDevice::Capabilities().capabilities)
+            PadOutputReportsTo(caps->output_report_length);
+    }
 
     CapabilitiesResult Capabilities() const override {
         if (!libraries_->hid_bound)
-            return {std::nullopt, {"HidD_GetAttributes", ERROR_PROC_NOT_FOUND}};
+            return {std::nullopt, HidFailureOf("HidD_GetAttributes", ERROR_PROC_NOT_FOUND)};
         HIDD_ATTRIBUTES attributes{};
         attributes.Size = sizeof attributes;
         if (!libraries_->hid.get_attributes(Handle(), &attributes))
-            return {std::nullopt, {"HidD_GetAttributes", GetLastError()}};
+            return {std::nullopt, HidFailureOf("HidD_GetAttributes", GetLastError())};
         if (preparsed_.Get() == nullptr)
-            return {std::nullopt, {"HidD_GetPreparsedData", preparsed_.Error()}};
+            return {std::nullopt, HidFailureOf("HidD_GetPreparsedData", preparsed_.Error())};
         HIDP_CAPS caps{};
         const NTSTATUS status = libraries_->hid.get_caps(preparsed_.Get(), &caps);
         if (status != HIDP_STATUS_SUCCESS)
-            return {std::nullopt, {"HidP_GetCaps", static_cast<std::uint32_t>(status)}};
+            return {std::nullopt,
+                    {"HidP_GetCaps", HidFailureKind::Other, static_cast<std::uint32_t>(status)}};
         return {HidCapabilities{caps.Usage, caps.UsagePage, caps.InputReportByteLength,
                                 caps.OutputReportByteLength, caps.FeatureReportByteLength},
                 {}};
@@ -455,19 +288,19 @@ class PlatformHidDevice : public Win32HidDevice {
 
     std::optional<HidFailure> GetFeature(std::span<std::uint8_t> buffer) override {
         if (!libraries_->hid_bound)
-            return HidFailure{"HidD_GetFeature", ERROR_PROC_NOT_FOUND};
+            return HidFailureOf("HidD_GetFeature", ERROR_PROC_NOT_FOUND);
         if (!libraries_->hid.get_feature(Handle(), buffer.data(), ClampedLength(buffer.size())))
-            return HidFailure{"HidD_GetFeature", GetLastError()};
+            return HidFailureOf("HidD_GetFeature", GetLastError());
         return std::nullopt;
     }
 
     std::optional<HidFailure> SetFeature(std::span<const std::uint8_t> report) override {
         if (!libraries_->hid_bound)
-            return HidFailure{"HidD_SetFeature", ERROR_PROC_NOT_FOUND};
+            return HidFailureOf("HidD_SetFeature", ERROR_PROC_NOT_FOUND);
         // The report is only read; the function's parameter is not const.
         if (!libraries_->hid.set_feature(Handle(), const_cast<std::uint8_t*>(report.data()),
                                          ClampedLength(report.size()))) {
-            return HidFailure{"HidD_SetFeature", GetLastError()};
+            return HidFailureOf("HidD_SetFeature", GetLastError());
         }
         return std::nullopt;
     }
@@ -503,38 +336,9 @@ class PlatformHidDevice : public Win32HidDevice {
     UniquePreparsedData preparsed_;
 };
 
-// A simulated interface: a message-mode pipe with the declared capabilities and no features
-// or button usages.
-class SimulatedHidDevice : public Win32HidDevice {
-  public:
-    SimulatedHidDevice(UniqueHandle handle, HidOpenMode mode, const HidCapabilities& capabilities)
-        : Win32HidDevice(std::move(handle), mode), capabilities_(capabilities) {}
-
-    CapabilitiesResult Capabilities() const override { return {capabilities_, {}}; }
-    std::optional<HidFailure> GetFeature(std::span<std::uint8_t>) override {
-        return HidFailure{"HidD_GetFeature", ERROR_NOT_SUPPORTED};
-    }
-    std::optional<HidFailure> SetFeature(std::span<const std::uint8_t>) override {
-        return HidFailure{"HidD_SetFeature", ERROR_NOT_SUPPORTED};
-    }
-    std::size_t MaxButtonUsages() const override { return 0; }
-    std::optional<std::vector<std::uint16_t>> ButtonUsages(
-        std::span<const std::uint8_t>) const override {
-        return std::nullopt;
-    }
-
-  private:
-    HidCapabilities capabilities_;
-};
-
 }  // namespace
 
-std::u16string SimulatedInterfacePath(std::u16string_view pipe_name) {
-    return u"\\\\.\\pipe\\" + std::u16string(pipe_name);
-}
-
-Win32HidInterfaces::Win32HidInterfaces(std::vector<SimulatedHidInterface> simulated)
-    : simulated_(std::move(simulated)) {}
+Win32HidInterfaces::Win32HidInterfaces() = default;
 
 // The libraries are loaded by the first walk or open, not when the monitor starts: the window
 // then comes up without waiting for them. Called on the owner's thread only, like the rest.
@@ -558,50 +362,15 @@ std::vector<HidInterfaceInfo> Win32HidInterfaces::Enumerate() const {
     std::vector<HidInterfaceInfo> found;
     if (const auto& libraries = Libraries(); libraries->device_setup_bound)
         AppendPlatformInterfaces(*libraries, found);
-    for (const SimulatedHidInterface& simulated : simulated_) {
-        std::u16string path = SimulatedInterfacePath(simulated.pipe_name);
-        if (PipeExists(ToWide(path)))
-            found.push_back({std::move(path), {simulated.hardware_id}});
-    }
     return found;
 }
 
-// How long an open waits for a busy pipe to offer a free instance.
-constexpr DWORD kPipeBusyWaitMs = 500;
-
 HidInterfaces::OpenResult Win32HidInterfaces::Open(std::u16string_view path,
                                                    HidOpenMode mode) const {
-    const DWORD flags =
-        mode == HidOpenMode::OverlappedRead ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL;
-    const std::wstring wide_path = ToWide(path);
-    const auto open = [&] {
-        return UniqueHandle(CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        flags, nullptr));
-    };
-    UniqueHandle handle = open();
-    // A pipe whose free instance was just taken (by the search's own look a moment ago) has a
-    // new one listening a moment later: wait for it, briefly.
-    for (int tries = 0; !handle.Valid() && GetLastError() == ERROR_PIPE_BUSY && tries < 3;
-         ++tries) {
-        if (!WaitNamedPipeW(wide_path.c_str(), kPipeBusyWaitMs))
-            break;
-        handle = open();
-    }
+    UniqueHandle handle = OpenHidFile(path);
     if (!handle.Valid())
-        return {nullptr, {"CreateFileW", GetLastError()}};
-    const auto simulated =
-        std::find_if(simulated_.begin(), simulated_.end(), [&](const SimulatedHidInterface& s) {
-            return SamePathIgnoringCase(SimulatedInterfacePath(s.pipe_name), path);
-        });
-    if (simulated == simulated_.end())
-        return {std::make_unique<PlatformHidDevice>(Libraries(), std::move(handle), mode), {}};
-    // One server write is one report.
-    DWORD pipe_mode = PIPE_READMODE_MESSAGE;
-    if (!SetNamedPipeHandleState(handle.Get(), &pipe_mode, nullptr, nullptr))
-        return {nullptr, {"SetNamedPipeHandleState", GetLastError()}};
-    return {std::make_unique<SimulatedHidDevice>(std::move(handle), mode, simulated->capabilities),
-            {}};
+        return {nullptr, HidFailureOf("CreateFileW", GetLastError())};
+    return {std::make_unique<PlatformHidDevice>(Libraries(), std::move(handle), mode), {}};
 }
 
 }  // namespace korv::win32

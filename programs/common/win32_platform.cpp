@@ -6,22 +6,27 @@ namespace korv::win32 {
 
 namespace {
 
-std::vector<SimulatedHidInterface> DeclaredSimulatedInterfaces(const Win32FileSystem& files,
-                                                               const Win32Locale& locale,
-                                                               const DebugOutput& debug) {
+std::vector<PipeHidDeclaration> DeclaredSimulatedInterfaces(const Win32FileSystem& files,
+                                                            const Win32Locale& locale,
+                                                            const DebugOutput& debug) {
     SimulatedInterfaceList declared = SettingsFile::Load(files, locale).ReadSimulatedInterfaces();
     for (const std::u16string& entry : declared.rejected) {
         debug.Trace(u"config.ini: " + entry +
                     u" is not PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, INPUT-LENGTH, "
                     u"OUTPUT-LENGTH, FEATURE-LENGTH; it is skipped");
     }
-    return std::move(declared.interfaces);
+    std::vector<PipeHidDeclaration> pipes;
+    for (SimulatedHidInterface& simulated : declared.interfaces) {
+        pipes.push_back({std::move(simulated.pipe_name), std::move(simulated.hardware_id),
+                         simulated.capabilities});
+    }
+    return pipes;
 }
 
 }  // namespace
 
 Win32Platform::Win32Platform()
     : microphone(debug, [this] { return title; }),
-      hid(DeclaredSimulatedInterfaces(files, locale, debug)) {}
+      pipe_hid(DeclaredSimulatedInterfaces(files, locale, debug)) {}
 
 }  // namespace korv::win32

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/mouse_monitor.h"
+#include "hid/combined_hid_interfaces.h"
 #include "platform/win32/win32_config_peer.h"
 #include "platform/win32/win32_device_notifications.h"
 #include "platform/win32/win32_dynamic_library.h"
@@ -15,6 +16,7 @@
 #include "platform/win32/win32_main_loop.h"
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_microphone.h"
+#include "platform/win32/win32_pipe_hid.h"
 #include "platform/win32/win32_system.h"
 #include "profile/dm_unit.h"
 
@@ -40,8 +42,10 @@ class Win32Platform {
     Win32Microphone microphone;
     Win32MainLoop main_loop;
     Win32DeviceNotifications device_notifications;
-    // The platform's HID interfaces and the simulated ones the settings file declares.
-    Win32HidInterfaces hid;
+    // The platform's HID interfaces, then the simulated ones the settings file declares.
+    Win32HidInterfaces platform_hid;
+    Win32PipeHidInterfaces pipe_hid;
+    CombinedHidInterfaces hid{{&platform_hid, &pipe_hid}};
 };
 
 }  // namespace korv::win32

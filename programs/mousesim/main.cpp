@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/win32/hid_class.h"
+#include "platform/win32/message_pipe_server.h"
 #include "platform/win32/unique_handle.h"
 #include "programs/mousesim/sim_protocol.h"
 
@@ -28,16 +29,15 @@ namespace korv::sim {
 namespace {
 
 using win32::UniqueHandle;
+using PipeInstance = win32::MessagePipeInstance;
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitNotRunning = 2;
 constexpr int kExitFailed = 3;
 
-constexpr DWORD kPipeBufferBytes = 64 * 1024;
-constexpr std::size_t kReadBufferBytes = 16 * 1024;
-constexpr DWORD kWriteTimeoutMs = 2000;  // a client that reads nothing for this long is dropped
-constexpr DWORD kQuitDrainMs = 2000;     // how long "quit" waits for its client to read the reply
+// A client that reads nothing for PipeInstance::kWriteTimeoutMs is dropped.
+constexpr DWORD kQuitDrainMs = 2000;  // how long "quit" waits for its client to read the reply
 constexpr DWORD kClickMs = 30;
 constexpr DWORD kBusyWaitMs = 5000;
 // A wait takes at most 64 handles: Ctrl+C, the control pipe, the listening instance, clients.
@@ -91,131 +91,6 @@ std::wstring ExeFolder() {
     path.resize(length);
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
-
-// ---- One server instance of a named pipe
-
-OVERLAPPED WithEvent(HANDLE event) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event;
-    return overlapped;
-}
-
-// The server end of one pipe instance with at most one overlapped connect or read at a time.
-// Its event is signalled when that operation has ended, and Finish() says how. The destructor
-// cancels an operation still running and waits for it, so the system never writes into a freed
-// OVERLAPPED; closing the instance breaks the pipe for its client.
-class PipeInstance {
-  public:
-    struct Result {
-        DWORD error = ERROR_SUCCESS;  // ERROR_MORE_DATA: a message longer than the buffer
-        DWORD bytes = 0;
-    };
-    struct Created {
-        std::unique_ptr<PipeInstance> instance;
-        DWORD error = ERROR_SUCCESS;
-    };
-
-    static Created Create(const std::wstring& path, DWORD max_instances, DWORD first_flag) {
-        UniqueHandle pipe(
-            CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first_flag,
-                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, max_instances,
-                             kPipeBufferBytes, kPipeBufferBytes, 0, nullptr));
-        if (!pipe.Valid())
-            return {nullptr, GetLastError()};
-        UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (!event.Valid())
-            return {nullptr, GetLastError()};
-        return {std::unique_ptr<PipeInstance>(new PipeInstance(std::move(pipe), std::move(event)))};
-    }
-
-    PipeInstance(const PipeInstance&) = delete;
-    PipeInstance& operator=(const PipeInstance&) = delete;
-    ~PipeInstance() {
-        if (pending_) {
-            CancelIoEx(pipe_.Get(), &overlapped_);
-            DWORD bytes = 0;
-            GetOverlappedResult(pipe_.Get(), &overlapped_, &bytes, TRUE);
-        }
-    }
-
-    HANDLE Event() const { return event_.Get(); }
-
-    // Waits for a client; a client that came before the call counts as connected at once.
-    void StartConnect() {
-        overlapped_ = WithEvent(event_.Get());
-        if (ConnectNamedPipe(pipe_.Get(), &overlapped_))
-            return Ended({});
-        const DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING)
-            pending_ = true;
-        else
-            Ended({error == ERROR_PIPE_CONNECTED ? ERROR_SUCCESS : error, 0});
-    }
-
-    // Reads the next message the client writes.
-    void StartRead() {
-        overlapped_ = WithEvent(event_.Get());
-        const BOOL done = ReadFile(pipe_.Get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
-                                   nullptr, &overlapped_);
-        const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-        if (done || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
-            pending_ = true;
-            if (error != ERROR_IO_PENDING)
-                SetEvent(event_.Get());  // ended at once: make sure the wait sees it
-        } else {
-            Ended({error, 0});
-        }
-    }
-
-    // How the operation whose end was signalled went; call once per operation.
-    Result Finish() {
-        ResetEvent(event_.Get());
-        if (!pending_)
-            return immediate_;
-        pending_ = false;
-        DWORD bytes = 0;
-        if (GetOverlappedResult(pipe_.Get(), &overlapped_, &bytes, FALSE))
-            return {ERROR_SUCCESS, bytes};
-        return {GetLastError(), bytes};
-    }
-
-    const std::uint8_t* Received() const { return buffer_.data(); }
-
-    // One message to the client; waits for room while the client reads, but not forever.
-    [[nodiscard]] DWORD Write(const void* data, std::size_t size) {
-        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        OVERLAPPED overlapped = WithEvent(done.Get());
-        if (WriteFile(pipe_.Get(), data, static_cast<DWORD>(size), nullptr, &overlapped))
-            return ERROR_SUCCESS;
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return error;
-        if (WaitForSingleObject(done.Get(), kWriteTimeoutMs) != WAIT_OBJECT_0)
-            CancelIoEx(pipe_.Get(), &overlapped);
-        DWORD written = 0;
-        return GetOverlappedResult(pipe_.Get(), &overlapped, &written, TRUE) ? ERROR_SUCCESS
-                                                                             : GetLastError();
-    }
-
-    void Disconnect() { DisconnectNamedPipe(pipe_.Get()); }
-
-  private:
-    PipeInstance(UniqueHandle pipe, UniqueHandle event)
-        : pipe_(std::move(pipe)), event_(std::move(event)) {}
-
-    void Ended(Result result) {
-        pending_ = false;
-        immediate_ = result;
-        SetEvent(event_.Get());
-    }
-
-    UniqueHandle pipe_;
-    UniqueHandle event_;
-    OVERLAPPED overlapped_{};
-    bool pending_ = false;
-    Result immediate_;
-    std::array<std::uint8_t, kReadBufferBytes> buffer_{};
-};
 
 // ---- The device
 
@@ -277,7 +152,7 @@ class Device {
     std::size_t Send(const Report& report) {
         std::size_t reached = 0;
         std::erase_if(clients_, [&](const Client& client) {
-            const DWORD error = client.pipe->Write(report.data(), report.size());
+            const DWORD error = client.pipe->Write(report);
             if (error == ERROR_SUCCESS) {
                 ++reached;
                 return false;
@@ -315,7 +190,7 @@ class Device {
     };
 
     DWORD Listen() {
-        auto created = PipeInstance::Create(path_, PIPE_UNLIMITED_INSTANCES, 0);
+        auto created = PipeInstance::Create(path_, PIPE_UNLIMITED_INSTANCES);
         if (!created.instance)
             return created.error;
         listening_ = std::move(created.instance);
@@ -399,7 +274,8 @@ class ControlPipe {
     void Reply(bool done, const std::wstring& text) {
         const std::wstring reply = (done ? L"+" : L"-") + text;
         // A client that is gone misses its reply; the drain below ends this connection anyway.
-        static_cast<void>(pipe_->Write(reply.data(), reply.size() * sizeof(wchar_t)));
+        static_cast<void>(pipe_->Write(
+            {reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size() * sizeof(wchar_t)}));
         pipe_->StartRead();  // ends when the client closes
         state_ = State::kDraining;
     }

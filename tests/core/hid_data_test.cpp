@@ -65,7 +65,7 @@ TEST_F(HidDataTest, WalkSkipsInterfacesThatCannotBeOpenedOrQueriedOrHaveAnotherC
     EXPECT_EQ(TransferPaths(), std::vector<std::u16string>{u"\\\\?\\mouse"});
     EXPECT_EQ(interfaces_.Opens().size(), 10u);  // every interface, both times
     for (const auto& open : interfaces_.Opens()) {
-        EXPECT_EQ(open.mode, HidOpenMode::Plain);
+        EXPECT_EQ(open.mode, HidOpenMode::Control);
     }
     EXPECT_EQ(interfaces_.OpenDevices(), 0u);  // each closed again
 }
@@ -87,8 +87,8 @@ TEST_F(HidDataTest, DataSizeAboveTheReportLengthSkipsTheInterface) {
     auto& hid = Create();
     EXPECT_FALSE(hid.HidFindAndWriteDevice(*Param(9, 1)));
     EXPECT_FALSE(hid.HidFindAndWriteDeviceBYHID(*Param(9, 1)));
-    EXPECT_EQ(hid.HidFindAndGetFeatureReport(*Param(17, 1)), kHidErrorDeviceNotConnected);
-    EXPECT_EQ(hid.HidFindAndSetFeatureReport(*Param(17, 1)), kHidErrorDeviceNotConnected);
+    EXPECT_EQ(hid.HidFindAndGetFeatureReport(*Param(17, 1)), kNoMatchingInterface);
+    EXPECT_EQ(hid.HidFindAndSetFeatureReport(*Param(17, 1)), kNoMatchingInterface);
     EXPECT_TRUE(interfaces_.Transfers().empty());
     // Equal lengths pass.
     EXPECT_TRUE(hid.HidFindAndWriteDevice(*Param(8, 1)));  // 9 bytes: the length counts one less
@@ -96,16 +96,19 @@ TEST_F(HidDataTest, DataSizeAboveTheReportLengthSkipsTheInterface) {
 }
 
 TEST_F(HidDataTest, WritesReachEveryMatchingInterfaceAndOneSuccessIsEnough) {
-    interfaces_.Add(u"first", {kMouseId}, kMouseCaps).write_failure = HidFailure{"WriteFile", 31};
+    interfaces_.Add(u"first", {kMouseId}, kMouseCaps).write_failure =
+        HidFailure{"WriteFile", HidFailureKind::Other, 31};
     interfaces_.Add(u"second", {kMouseId}, kMouseCaps);
-    interfaces_.Add(u"third", {kMouseId}, kMouseCaps).write_failure = HidFailure{"WriteFile", 5};
+    interfaces_.Add(u"third", {kMouseId}, kMouseCaps).write_failure =
+        HidFailure{"WriteFile", HidFailureKind::AccessDenied, 5};
     const auto& hid = Create();
     EXPECT_TRUE(hid.HidFindAndWriteDevice(*Param(7, 1)));
     EXPECT_EQ(TransferPaths(), (std::vector<std::u16string>{u"first", u"second", u"third"}));
 }
 
 TEST_F(HidDataTest, FailedWritesGiveFalse) {
-    interfaces_.Add(u"mouse", {kMouseId}, kMouseCaps).write_failure = HidFailure{"WriteFile", 31};
+    interfaces_.Add(u"mouse", {kMouseId}, kMouseCaps).write_failure =
+        HidFailure{"WriteFile", HidFailureKind::Other, 31};
     const auto& hid = Create();
     EXPECT_FALSE(hid.HidFindAndWriteDevice(*Param(7, 1)));
     EXPECT_FALSE(hid.HidFindAndWriteDeviceBYHID(*Param(8, 1)));
@@ -166,19 +169,19 @@ TEST_F(HidDataTest, FeatureReportErrors) {
     EXPECT_EQ(hid.HidFindAndSetFeatureReport(*other_page), kNoMatchingInterface);
     EXPECT_EQ(other_page->DeviceHandle, 0u);
 
-    failing.feature_failure = HidFailure{"HidD_GetFeature", 87};
+    failing.feature_failure = HidFailure{"HidD_GetFeature", HidFailureKind::Invalid, 87};
     auto param = Param(4, 1);
     EXPECT_EQ(hid.HidFindAndGetFeatureReport(*param), 87u);
     EXPECT_EQ(param->Data.DATAReally[0], 1);  // untouched
     EXPECT_EQ(hid.HidFindAndSetFeatureReport(*param), 87u);
-    failing.feature_failure = HidFailure{"HidD_SetFeature", 0};
+    failing.feature_failure = HidFailure{"HidD_SetFeature", HidFailureKind::Other, 0};
     EXPECT_EQ(hid.HidFindAndSetFeatureReport(*param), kFeatureFailedWithoutCode);
 }
 
 TEST_F(HidDataTest, LaterMatchDecidesTheFeatureResult) {
     interfaces_.Add(u"first", {kMouseId}, kMouseCaps);
     interfaces_.Add(u"second", {kMouseId}, kMouseCaps).feature_failure =
-        HidFailure{"HidD_SetFeature", 1167};
+        HidFailure{"HidD_SetFeature", HidFailureKind::DeviceGone, 1167};
     auto& hid = Create();
     EXPECT_EQ(hid.HidFindAndSetFeatureReport(*Param(4, 1)), 1167u);
 }

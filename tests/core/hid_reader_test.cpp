@@ -38,31 +38,42 @@ TEST(HidReaderDecision, WhatFollowsARead) {
         bool stop_requested;
         ReaderStep step;
     };
+    using enum HidFailureKind;
+    // The kind decides, whatever the platform's code beside it.
     const Case cases[] = {
         {{Status::Report, 8, {}}, false, ReaderStep::Deliver},
         {{Status::Report, 1, {}}, false, ReaderStep::Deliver},
         {{Status::Report, 0, {}}, false, ReaderStep::ReadAgain},
         {{Status::Cancelled, 0, {}}, false, ReaderStep::EndDeviceGone},
-        {{Status::Refused, 0, {"ReadFile", 6}}, false, ReaderStep::End},
-        {{Status::Refused, 0, {"ReadFile", 995}}, false, ReaderStep::End},
-        {{Status::Refused, 0, {"ReadFile", 1167}}, false, ReaderStep::End},
-        {{Status::Refused, 0, {"ReadFile", 87}}, false, ReaderStep::WaitForStop},
-        {{Status::Failed, 0, {"GetOverlappedResult", 995}}, false, ReaderStep::EndDeviceGone},
-        {{Status::Failed, 0, {"GetOverlappedResult", 1167}}, false, ReaderStep::EndDeviceGone},
-        {{Status::Failed, 0, {"GetOverlappedResult", 31}}, false, ReaderStep::ReadAgain},
-        {{Status::Failed, 0, {"GetOverlappedResult", 6}}, false, ReaderStep::ReadAgain},
+        {{Status::Refused, 0, {"ReadFile", Invalid, 6}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", Cancelled, 995}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", DeviceGone, 1167}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", DeviceGone, 109}}, false, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", AccessDenied, 5}}, false, ReaderStep::WaitForStop},
+        {{Status::Refused, 0, {"ReadFile", Other, 1167}}, false, ReaderStep::WaitForStop},
+        {{Status::Failed, 0, {"GetOverlappedResult", Cancelled, 995}},
+         false,
+         ReaderStep::EndDeviceGone},
+        {{Status::Failed, 0, {"GetOverlappedResult", DeviceGone, 1167}},
+         false,
+         ReaderStep::EndDeviceGone},
+        {{Status::Failed, 0, {"ReadFile", DeviceGone, 109}}, false, ReaderStep::EndDeviceGone},
+        {{Status::Failed, 0, {"GetOverlappedResult", Other, 1167}}, false, ReaderStep::ReadAgain},
+        {{Status::Failed, 0, {"GetOverlappedResult", Other, 31}}, false, ReaderStep::ReadAgain},
+        {{Status::Failed, 0, {"GetOverlappedResult", Invalid, 6}}, false, ReaderStep::ReadAgain},
         // Once stop was asked, every outcome ends quietly: no report, no device-gone event.
         {{Status::Report, 8, {}}, true, ReaderStep::End},
         {{Status::Cancelled, 0, {}}, true, ReaderStep::End},
-        {{Status::Failed, 0, {"GetOverlappedResult", 995}}, true, ReaderStep::End},
-        {{Status::Failed, 0, {"GetOverlappedResult", 1167}}, true, ReaderStep::End},
-        {{Status::Failed, 0, {"GetOverlappedResult", 31}}, true, ReaderStep::End},
-        {{Status::Refused, 0, {"ReadFile", 87}}, true, ReaderStep::End},
+        {{Status::Failed, 0, {"GetOverlappedResult", Cancelled, 995}}, true, ReaderStep::End},
+        {{Status::Failed, 0, {"GetOverlappedResult", DeviceGone, 1167}}, true, ReaderStep::End},
+        {{Status::Failed, 0, {"GetOverlappedResult", Other, 31}}, true, ReaderStep::End},
+        {{Status::Refused, 0, {"ReadFile", AccessDenied, 5}}, true, ReaderStep::End},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DecideAfterRead(c.result, c.stop_requested), c.step)
             << "status " << static_cast<int>(c.result.status) << " size " << c.result.size
-            << " code " << c.result.failure.code << " stop " << c.stop_requested;
+            << " kind " << static_cast<int>(c.result.failure.kind) << " code "
+            << c.result.failure.code << " stop " << c.stop_requested;
     }
 }
 
@@ -204,9 +215,18 @@ TEST_F(HidReaderTest, OneReaderPerMatchingInterfaceWithItsOwnPathAndFirstId) {
     RunNextDelivery();
     EXPECT_EQ(seen_.Deliveries(), (std::vector{OnMain(u"HID\\VID_1&MI_01", u"a", 7, {0xA}),
                                                OnMain(u"", u"b", 7, {0xB})}));
+    // The search only looks at each interface; the readers open theirs for reading.
+    std::vector<std::pair<std::u16string, HidOpenMode>> opens;
     for (const auto& open : interfaces_.Opens()) {
-        EXPECT_EQ(open.mode, HidOpenMode::OverlappedRead);
+        opens.emplace_back(open.path, open.mode);
     }
+    using enum HidOpenMode;
+    EXPECT_EQ(opens, (std::vector<std::pair<std::u16string, HidOpenMode>>{{u"a", Identify},
+                                                                          {u"a", Reading},
+                                                                          {u"b", Identify},
+                                                                          {u"b", Reading},
+                                                                          {u"keyboard", Identify},
+                                                                          {u"locked", Identify}}));
 }
 
 TEST_F(HidReaderTest, ReportsQueuedMeanwhileReachTheMainThreadInOrderInOneTask) {

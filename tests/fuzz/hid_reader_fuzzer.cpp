@@ -47,8 +47,10 @@ using fake::ScriptedRead;
 
 constexpr std::u16string_view kPath = u"\\\\?\\hid#vid_fuzz&col01";
 constexpr std::u16string_view kHardwareId = u"HID\\VID_FUZZ&Col01";
-constexpr std::uint32_t kErrorCodes[] = {31, kHidErrorInvalidHandle, kHidErrorOperationAborted,
-                                         kHidErrorDeviceNotConnected};
+constexpr HidFailure kFailures[] = {{"ReadFile", HidFailureKind::Other, 31},
+                                    {"ReadFile", HidFailureKind::Invalid, 6},
+                                    {"ReadFile", HidFailureKind::Cancelled, 995},
+                                    {"ReadFile", HidFailureKind::DeviceGone, 1167}};
 constexpr int kMaxReads = 64;
 // Generous: a delivery or an end that takes this long means the reader hangs.
 constexpr std::chrono::seconds kHang{10};
@@ -62,8 +64,8 @@ struct Delivery {
 // How the reader must end once the scripted reads are used up.
 enum class Ending { DeviceGone, Quietly, NotByItself };
 
-bool IsGone(std::uint32_t code) {
-    return code == kHidErrorOperationAborted || code == kHidErrorDeviceNotConnected;
+bool IsGone(HidFailureKind kind) {
+    return kind == HidFailureKind::Cancelled || kind == HidFailureKind::DeviceGone;
 }
 
 ScriptedRead ReadOneScript(InputReader& input) {
@@ -71,7 +73,7 @@ ScriptedRead ReadOneScript(InputReader& input) {
     ScriptedRead read;
     read.result.status = static_cast<Status>(kind & 3);
     if (read.result.status != Status::Report) {
-        read.result.failure = {"ReadFile", kErrorCodes[kind >> 2 & 3]};
+        read.result.failure = kFailures[kind >> 2 & 3];
         return read;
     }
     const std::size_t count = (kind & 8) != 0 ? input.Uint16() : input.Byte();
@@ -108,7 +110,7 @@ Ending EndingOf(const HidReadResult& result) {
         case Status::Cancelled:
             return Ending::DeviceGone;
         case Status::Refused:
-            return result.failure.code == kHidErrorInvalidHandle || IsGone(result.failure.code)
+            return result.failure.kind == HidFailureKind::Invalid || IsGone(result.failure.kind)
                        ? Ending::Quietly
                        : Ending::NotByItself;
         case Status::Failed:
@@ -119,7 +121,7 @@ Ending EndingOf(const HidReadResult& result) {
 
 bool EndsReading(const HidReadResult& result) {
     return result.status == Status::Cancelled || result.status == Status::Refused ||
-           (result.status == Status::Failed && IsGone(result.failure.code));
+           (result.status == Status::Failed && IsGone(result.failure.kind));
 }
 
 Expectation Expected(const std::vector<ScriptedRead>& reads, std::size_t length) {

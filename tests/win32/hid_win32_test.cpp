@@ -1,6 +1,6 @@
-// The HID interfaces backend on Wine's real device-setup and HID functions: Wine's own two
-// virtual HID interfaces for the walk, the capabilities and a read that only a cancel ends, and
-// simulated interfaces over message-mode named pipes served by the test itself.
+// The HID interface classes on Wine's real device-setup and HID functions and named pipes: Wine's
+// own two virtual HID interfaces for the walk, the capabilities and a read that only a cancel
+// ends; and simulated interfaces over message-mode named pipes served by the test itself.
 
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cwctype>
 #include <future>
 #include <optional>
 #include <span>
@@ -19,9 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32/message_pipe_server.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "platform/win32/win32_hid.h"
+#include "platform/win32/win32_hid_device.h"
+#include "platform/win32/win32_pipe_hid.h"
 
 namespace korv::win32 {
 namespace {
@@ -38,10 +42,6 @@ std::string Narrow(std::u16string_view s) {
     return out;
 }
 
-bool IsPipePath(std::u16string_view path) {
-    return path.starts_with(u"\\\\.\\pipe\\");
-}
-
 // A platform interface of the walk with what it says about itself.
 struct ExaminedInterface {
     HidInterfaceInfo info;
@@ -51,9 +51,7 @@ struct ExaminedInterface {
 std::vector<ExaminedInterface> ExaminePlatformInterfaces(const Win32HidInterfaces& interfaces) {
     std::vector<ExaminedInterface> examined;
     for (const HidInterfaceInfo& info : interfaces.Enumerate()) {
-        if (IsPipePath(info.path))
-            continue;
-        const auto opened = interfaces.Open(info.path, HidOpenMode::Plain);
+        const auto opened = interfaces.Open(info.path, HidOpenMode::Control);
         EXPECT_NE(opened.device, nullptr)
             << Narrow(info.path) << ": " << opened.failure.operation << " " << opened.failure.code;
         if (opened.device == nullptr)
@@ -153,7 +151,7 @@ TEST(Win32HidInterfaces, VirtualMouseListsItsPressedButtons) {
     const auto examined = ExaminePlatformInterfaces(interfaces);
     const ExaminedInterface* mouse = FindByUsage(examined, 1, 2);
     ASSERT_NE(mouse, nullptr);
-    const auto opened = interfaces.Open(mouse->info.path, HidOpenMode::Plain);
+    const auto opened = interfaces.Open(mouse->info.path, HidOpenMode::Control);
     ASSERT_NE(opened.device, nullptr);
 
     const std::size_t max = opened.device->MaxButtonUsages();
@@ -177,7 +175,7 @@ TEST(Win32HidInterfaces, ReadOnAnIdleVirtualDeviceWaitsUntilCancelledFromAnother
     const auto examined = ExaminePlatformInterfaces(interfaces);
     const ExaminedInterface* keyboard = FindByUsage(examined, 1, 6);
     ASSERT_NE(keyboard, nullptr);
-    auto opened = interfaces.Open(keyboard->info.path, HidOpenMode::OverlappedRead);
+    auto opened = interfaces.Open(keyboard->info.path, HidOpenMode::Reading);
     ASSERT_NE(opened.device, nullptr);
 
     Bytes buffer(keyboard->capabilities.input_report_length);
@@ -194,82 +192,14 @@ TEST(Win32HidInterfaces, ReadOnAnIdleVirtualDeviceWaitsUntilCancelledFromAnother
 
 TEST(Win32HidInterfaces, OpeningAMissingInterfaceNamesTheFailingCall) {
     const Win32HidInterfaces interfaces;
-    const auto opened = interfaces.Open(
-        u"\\\\?\\hid#no_such_device#0#{4d1e55b2-f16f-11cf-88cb-001111000030}", HidOpenMode::Plain);
+    const auto opened =
+        interfaces.Open(u"\\\\?\\hid#no_such_device#0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                        HidOpenMode::Control);
     EXPECT_EQ(opened.device, nullptr);
     EXPECT_EQ(opened.failure.operation, "CreateFileW");
+    EXPECT_EQ(opened.failure.kind, HidFailureKind::DeviceGone) << opened.failure.code;
     EXPECT_NE(opened.failure.code, 0u);
 }
-
-// The server end of a simulated interface's pipe: message mode, one instance.
-class PipeServer {
-  public:
-    explicit PipeServer(const std::wstring& name)
-        : pipe_(CreateNamedPipeW(
-              (L"\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr)),
-          event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-    bool Valid() const { return pipe_.Valid(); }
-    void Close() { pipe_.Reset(); }
-
-    bool WaitForClient() {
-        OVERLAPPED overlapped = Overlapped();
-        if (ConnectNamedPipe(pipe_.Get(), &overlapped))
-            return true;
-        if (GetLastError() == ERROR_PIPE_CONNECTED)
-            return true;
-        return GetLastError() == ERROR_IO_PENDING && Finish(overlapped);
-    }
-
-    bool Send(const Bytes& message) {
-        OVERLAPPED overlapped = Overlapped();
-        DWORD written = 0;
-        if (WriteFile(pipe_.Get(), message.data(), static_cast<DWORD>(message.size()), &written,
-                      &overlapped)) {
-            return true;
-        }
-        return GetLastError() == ERROR_IO_PENDING && Finish(overlapped);
-    }
-
-    std::optional<Bytes> Receive() {
-        Bytes message(4096);
-        OVERLAPPED overlapped = Overlapped();
-        DWORD bytes = 0;
-        if (!ReadFile(pipe_.Get(), message.data(), static_cast<DWORD>(message.size()), nullptr,
-                      &overlapped) &&
-            GetLastError() != ERROR_IO_PENDING) {
-            return std::nullopt;
-        }
-        if (WaitForSingleObject(event_.Get(), kGenerousMs) != WAIT_OBJECT_0 ||
-            !GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, FALSE)) {
-            CancelIoEx(pipe_.Get(), &overlapped);
-            GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, TRUE);
-            return std::nullopt;
-        }
-        message.resize(bytes);
-        return message;
-    }
-
-  private:
-    OVERLAPPED Overlapped() const {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event_.Get();
-        return overlapped;
-    }
-    bool Finish(OVERLAPPED& overlapped) {
-        DWORD bytes = 0;
-        if (WaitForSingleObject(event_.Get(), kGenerousMs) != WAIT_OBJECT_0) {
-            CancelIoEx(pipe_.Get(), &overlapped);
-            GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, TRUE);
-            return false;
-        }
-        return GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, FALSE);
-    }
-
-    UniqueHandle pipe_;
-    UniqueHandle event_;
-};
 
 Bytes Pattern(std::size_t size, std::uint8_t first) {
     Bytes bytes(size);
@@ -278,16 +208,22 @@ Bytes Pattern(std::size_t size, std::uint8_t first) {
     return bytes;
 }
 
-// A simulated interface declared to the backend, whose pipe the test serves.
-class SimulatedHidInterfaceTest : public ::testing::Test {
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// A simulated interface declared to the pipe class, whose pipe the test serves with one
+// instance at a time.
+class PipeHidInterfaceTest : public ::testing::Test {
   protected:
-    SimulatedHidInterfaceTest()
+    PipeHidInterfaceTest()
         : pipe_name_(L"korv-hid-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                      std::to_wstring(GetTickCount64())),
           declared_{FromWide(pipe_name_), u"SIM\\VID_1234&PID_5678&Col01", {1, 0xFFA0, 8, 8, 0}},
           interfaces_({declared_}) {}
 
-    std::u16string Path() const { return SimulatedInterfacePath(declared_.pipe_name); }
+    std::u16string Path() const { return PipeHidPath(declared_.pipe_name); }
 
     bool Listed() const {
         const auto found = interfaces_.Enumerate();
@@ -295,43 +231,75 @@ class SimulatedHidInterfaceTest : public ::testing::Test {
                            [&](const HidInterfaceInfo& info) { return info.path == Path(); });
     }
 
-    // Serves the pipe and opens it for reading.
-    std::unique_ptr<HidDevice> Connect(HidOpenMode mode = HidOpenMode::OverlappedRead) {
-        server_.reset();  // one instance at a time
-        server_ = std::make_unique<PipeServer>(pipe_name_);
-        EXPECT_TRUE(server_->Valid());
+    // A new server instance, the only one; `buffer_bytes` bounds what a client may write
+    // before the server reads.
+    void Serve(DWORD buffer_bytes = kMessagePipeBufferBytes) {
+        server_.reset();
+        server_ = MessagePipeInstance::Create(ToWide(Path()), 1, 0, buffer_bytes).instance;
+        ASSERT_NE(server_, nullptr);
+    }
+
+    // Serves the pipe and opens it.
+    std::unique_ptr<HidDevice> Connect(HidOpenMode mode = HidOpenMode::Reading,
+                                       DWORD buffer_bytes = kMessagePipeBufferBytes) {
+        Serve(buffer_bytes);
+        if (server_ == nullptr)
+            return nullptr;
         auto opened = interfaces_.Open(Path(), mode);
         EXPECT_NE(opened.device, nullptr) << opened.failure.operation << " " << opened.failure.code;
-        EXPECT_TRUE(server_->WaitForClient());
+        EXPECT_TRUE(server_->WaitForClient(kGenerousMs));
         return std::move(opened.device);
     }
 
+    bool Send(const Bytes& message) { return server_->Write(message, kGenerousMs) == 0; }
+
     std::wstring pipe_name_;
-    SimulatedHidInterface declared_;
-    Win32HidInterfaces interfaces_;
-    std::unique_ptr<PipeServer> server_;
+    PipeHidDeclaration declared_;
+    Win32PipeHidInterfaces interfaces_;
+    std::unique_ptr<MessagePipeInstance> server_;
 };
 
-TEST_F(SimulatedHidInterfaceTest, ListedAfterThePlatformsInterfacesOnlyWhileItsPipeExists) {
+TEST_F(PipeHidInterfaceTest, ListedOnlyWhileItsPipeExists) {
     EXPECT_FALSE(Listed());
-    server_ = std::make_unique<PipeServer>(pipe_name_);
-    ASSERT_TRUE(server_->Valid());
+    Serve();
     const auto found = interfaces_.Enumerate();
-    ASSERT_FALSE(found.empty());
-    EXPECT_EQ(found.back().path, u"\\\\.\\pipe\\" + declared_.pipe_name);
-    EXPECT_EQ(found.back().hardware_ids, std::vector<std::u16string>{declared_.hardware_id});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, u"\\\\.\\pipe\\" + declared_.pipe_name);
+    EXPECT_EQ(found[0].hardware_ids, std::vector<std::u16string>{declared_.hardware_id});
 
     // Its one instance taken by a reader: still present.
-    const auto opened = interfaces_.Open(Path(), HidOpenMode::OverlappedRead);
+    const auto opened = interfaces_.Open(Path(), HidOpenMode::Reading);
     ASSERT_NE(opened.device, nullptr);
     EXPECT_TRUE(Listed());
 
-    server_->Close();
+    server_.reset();
     EXPECT_FALSE(Listed());
 }
 
-TEST_F(SimulatedHidInterfaceTest, CapabilitiesComeFromTheDeclarationAndFeaturesAreNotSupported) {
-    const auto device = Connect(HidOpenMode::Plain);
+TEST_F(PipeHidInterfaceTest, IdentifyingGivesTheDeclarationWithoutConnecting) {
+    Serve();
+    const auto identified = interfaces_.Open(Path(), HidOpenMode::Identify);
+    ASSERT_NE(identified.device, nullptr);
+    const auto result = identified.device->Capabilities();
+    ASSERT_TRUE(result.capabilities.has_value());
+    EXPECT_EQ(*result.capabilities, declared_.capabilities);
+    EXPECT_FALSE(server_->WaitForClient(200));  // the instance is still free
+    // A device that was only identified has no transfers.
+    Bytes buffer(8);
+    const HidReadResult read = identified.device->Read(buffer);
+    EXPECT_EQ(read.status, HidReadResult::Status::Refused);
+    EXPECT_EQ(read.failure.kind, HidFailureKind::Invalid);
+    const auto write = identified.device->Write(buffer);
+    ASSERT_TRUE(write.has_value());
+    EXPECT_EQ(write->kind, HidFailureKind::Invalid);
+    // An undeclared pipe is not opened at all.
+    const auto undeclared = interfaces_.Open(u"\\\\.\\pipe\\korv-undeclared", HidOpenMode::Control);
+    EXPECT_EQ(undeclared.device, nullptr);
+    EXPECT_EQ(undeclared.failure.kind, HidFailureKind::DeviceGone);
+}
+
+TEST_F(PipeHidInterfaceTest, CapabilitiesComeFromTheDeclarationAndFeaturesAreNotSupported) {
+    const auto device = Connect(HidOpenMode::Control);
     ASSERT_NE(device, nullptr);
     const auto result = device->Capabilities();
     ASSERT_TRUE(result.capabilities.has_value());
@@ -339,25 +307,35 @@ TEST_F(SimulatedHidInterfaceTest, CapabilitiesComeFromTheDeclarationAndFeaturesA
     EXPECT_EQ(device->MaxButtonUsages(), 0u);
     EXPECT_FALSE(device->ButtonUsages(Bytes(8)).has_value());
     Bytes feature(8);
-    const auto get = device->GetFeature(feature);
-    ASSERT_TRUE(get.has_value());
-    EXPECT_EQ(get->code, static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
-    const auto set = device->SetFeature(feature);
-    ASSERT_TRUE(set.has_value());
-    EXPECT_EQ(set->code, static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
-    // A plain device has no cancellable read.
-    const HidReadResult read = device->Read(feature);
-    EXPECT_EQ(read.status, HidReadResult::Status::Refused);
-    EXPECT_EQ(read.failure.code, static_cast<std::uint32_t>(ERROR_INVALID_FUNCTION));
+    for (const auto& failure : {device->GetFeature(feature), device->SetFeature(feature)}) {
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->code, static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
+        EXPECT_EQ(failure->kind, HidFailureKind::Invalid);
+    }
 }
 
-TEST_F(SimulatedHidInterfaceTest, EachServerMessageIsOneReportOfItsOwnSize) {
+// A pipe whose every instance is taken fails to open at once, naming the call that failed with
+// its own code; it used to wait half a second and report the wait's timeout as CreateFileW's.
+TEST_F(PipeHidInterfaceTest, ABusyPipeFailsToOpenAtOnceWithCreateFilesOwnError) {
+    const auto first = Connect();
+    ASSERT_NE(first, nullptr);
+    for (const HidOpenMode mode : {HidOpenMode::Reading, HidOpenMode::Control}) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto second = interfaces_.Open(Path(), mode);
+        EXPECT_LT(MillisecondsSince(start), 100.0);
+        EXPECT_EQ(second.device, nullptr);
+        EXPECT_EQ(second.failure.operation, "CreateFileW");
+        EXPECT_EQ(second.failure.code, static_cast<std::uint32_t>(ERROR_PIPE_BUSY));
+    }
+}
+
+TEST_F(PipeHidInterfaceTest, EachServerMessageIsOneReportOfItsOwnSize) {
     const auto device = Connect();
     ASSERT_NE(device, nullptr);
     const std::vector<Bytes> messages = {Pattern(8, 0x07), Pattern(3, 0x08), Pattern(1, 0x00),
                                          Pattern(8, 0x10), Pattern(0, 0x00)};
     for (const Bytes& message : messages)
-        ASSERT_TRUE(server_->Send(message));
+        ASSERT_TRUE(Send(message));
     for (const Bytes& message : messages) {
         Bytes buffer(8, 0xEE);
         const HidReadResult read = device->Read(buffer);
@@ -369,13 +347,13 @@ TEST_F(SimulatedHidInterfaceTest, EachServerMessageIsOneReportOfItsOwnSize) {
     }
 }
 
-TEST_F(SimulatedHidInterfaceTest, ReadWaitingForTheServerGetsTheNextMessage) {
+TEST_F(PipeHidInterfaceTest, ReadWaitingForTheServerGetsTheNextMessage) {
     const auto device = Connect();
     ASSERT_NE(device, nullptr);
     Bytes buffer(8);
     PendingRead read(*device, buffer);
     EXPECT_TRUE(read.StillWaitingAfter(100ms));
-    ASSERT_TRUE(server_->Send(Pattern(8, 0x07)));
+    ASSERT_TRUE(Send(Pattern(8, 0x07)));
     const std::optional<HidReadResult> outcome = read.Outcome();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->status, HidReadResult::Status::Report);
@@ -383,13 +361,13 @@ TEST_F(SimulatedHidInterfaceTest, ReadWaitingForTheServerGetsTheNextMessage) {
     EXPECT_EQ(buffer, Pattern(8, 0x07));
 }
 
-TEST_F(SimulatedHidInterfaceTest, MessageLongerThanTheBufferFailsWithoutOverrunAndIsSkipped) {
+TEST_F(PipeHidInterfaceTest, MessageLongerThanTheBufferFailsWithoutOverrunAndIsSkipped) {
     const auto device = Connect();
     ASSERT_NE(device, nullptr);
     for (const std::size_t long_size : {9u, 20u, 1000u}) {
         SCOPED_TRACE(long_size);
-        ASSERT_TRUE(server_->Send(Pattern(long_size, 0x40)));
-        ASSERT_TRUE(server_->Send(Pattern(8, 0x07)));
+        ASSERT_TRUE(Send(Pattern(long_size, 0x40)));
+        ASSERT_TRUE(Send(Pattern(8, 0x07)));
         std::array<std::uint8_t, 16> storage;
         storage.fill(0xEE);
         const std::span<std::uint8_t> buffer(storage.data(), 8);
@@ -397,6 +375,7 @@ TEST_F(SimulatedHidInterfaceTest, MessageLongerThanTheBufferFailsWithoutOverrunA
         const HidReadResult first = device->Read(buffer);
         EXPECT_EQ(first.status, HidReadResult::Status::Failed);
         EXPECT_EQ(first.failure.code, static_cast<std::uint32_t>(ERROR_MORE_DATA));
+        EXPECT_EQ(first.failure.kind, HidFailureKind::Other);
         EXPECT_TRUE(std::all_of(storage.begin() + 8, storage.end(),
                                 [](std::uint8_t b) { return b == 0xEE; }));
 
@@ -407,24 +386,29 @@ TEST_F(SimulatedHidInterfaceTest, MessageLongerThanTheBufferFailsWithoutOverrunA
     }
 }
 
-TEST_F(SimulatedHidInterfaceTest, ServerGoingAwayIsDeviceNotConnected) {
+TEST_F(PipeHidInterfaceTest, ServerGoingAwayIsADeviceGone) {
     const auto device = Connect();
     ASSERT_NE(device, nullptr);
     Bytes buffer(8);
     PendingRead read(*device, buffer);
     EXPECT_TRUE(read.StillWaitingAfter(100ms));
-    server_->Close();
+    server_.reset();
     const std::optional<HidReadResult> outcome = read.Outcome();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->status, HidReadResult::Status::Failed);
-    EXPECT_EQ(outcome->failure.code, kHidErrorDeviceNotConnected);
+    EXPECT_EQ(outcome->failure.kind, HidFailureKind::DeviceGone) << outcome->failure.code;
     // A read issued afterwards is not even started, for the same reason.
     const HidReadResult later = device->Read(buffer);
     EXPECT_EQ(later.status, HidReadResult::Status::Refused);
-    EXPECT_EQ(later.failure.code, kHidErrorDeviceNotConnected);
+    EXPECT_EQ(later.failure.kind, HidFailureKind::DeviceGone) << later.failure.code;
+    // Nor is a write.
+    const auto write = device->Write(Pattern(8, 0x21));
+    ASSERT_TRUE(write.has_value());
+    EXPECT_EQ(write->operation, "WriteFile");
+    EXPECT_EQ(write->kind, HidFailureKind::DeviceGone) << write->code;
 }
 
-TEST_F(SimulatedHidInterfaceTest, CancelWhileWaitingEndsTheReadAndEveryLaterOne) {
+TEST_F(PipeHidInterfaceTest, CancelWhileWaitingEndsTheReadAndEveryLaterOne) {
     const auto device = Connect();
     ASSERT_NE(device, nullptr);
     Bytes buffer(8);
@@ -435,28 +419,96 @@ TEST_F(SimulatedHidInterfaceTest, CancelWhileWaitingEndsTheReadAndEveryLaterOne)
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->status, HidReadResult::Status::Cancelled);
     // A report that arrives afterwards is not read.
-    ASSERT_TRUE(server_->Send(Pattern(8, 0x07)));
+    ASSERT_TRUE(Send(Pattern(8, 0x07)));
     EXPECT_EQ(device->Read(buffer).status, HidReadResult::Status::Cancelled);
 }
 
-TEST_F(SimulatedHidInterfaceTest, OutputReportsReachTheServerInEitherMode) {
-    for (const HidOpenMode mode : {HidOpenMode::Plain, HidOpenMode::OverlappedRead}) {
+// Output reports go out whole, as the HID class takes them: a shorter one is padded with zeros
+// to the interface's output report length; one of that length or longer goes as it is.
+TEST_F(PipeHidInterfaceTest, OutputReportsArePaddedToTheOutputReportLengthInEitherMode) {
+    struct Case {
+        Bytes report;
+        Bytes received;
+    };
+    const Case cases[] = {
+        {{0x05, 0x01, 0xAB}, {0x05, 0x01, 0xAB, 0, 0, 0, 0, 0}},
+        {{0x05}, {0x05, 0, 0, 0, 0, 0, 0, 0}},
+        {Pattern(8, 0x21), Pattern(8, 0x21)},
+        {Pattern(9, 0x21), Pattern(9, 0x21)},
+    };
+    for (const HidOpenMode mode : {HidOpenMode::Control, HidOpenMode::Reading}) {
         const auto device = Connect(mode);
         ASSERT_NE(device, nullptr);
-        const Bytes report = Pattern(8, 0x21);
-        EXPECT_FALSE(device->Write(report).has_value());
-        EXPECT_EQ(server_->Receive(), report);
+        for (const Case& c : cases) {
+            EXPECT_FALSE(device->Write(c.report).has_value());
+            EXPECT_EQ(server_->Receive(kGenerousMs), c.received);
+        }
     }
 }
 
-TEST_F(SimulatedHidInterfaceTest, WriteAfterTheServerWentAwayFails) {
-    const auto device = Connect(HidOpenMode::Plain);
+// A write that the device never takes ends after a bounded time, or at once on CancelRead from
+// another thread; it used to wait for ever.
+TEST_F(PipeHidInterfaceTest, AWriteTheServerNeverTakesEndsInBoundedTimeOrWhenCancelled) {
+    // A pipe buffer of a few reports, which the server never reads.
+    const auto device = Connect(HidOpenMode::Control, 16);
     ASSERT_NE(device, nullptr);
-    server_->Close();
-    const auto failure = device->Write(Pattern(8, 0x21));
+    const auto write_until_one_fails = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            if (auto failure = device->Write(Pattern(8, 0x30)))
+                return failure;
+        }
+        return std::optional<HidFailure>();
+    };
+    auto start = std::chrono::steady_clock::now();
+    auto timed_out = std::async(std::launch::async, write_until_one_fails);
+    if (timed_out.wait_for(10s) != std::future_status::ready) {
+        server_.reset();  // breaks the pipe, so that the write ends and the test with it
+        FAIL() << "a write still waits after 10 s";
+    }
+    const std::optional<HidFailure> failure = timed_out.get();
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->operation, "WriteFile");
-    EXPECT_NE(failure->code, 0u);
+    EXPECT_EQ(failure->kind, HidFailureKind::Other);
+    EXPECT_EQ(failure->code, static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_GE(MillisecondsSince(start), kHidWriteTimeoutMs - 50.0);
+
+    // The buffer is still full: the next write waits until it is cancelled.
+    auto cancelled = std::async(std::launch::async, [&] { return device->Write(Pattern(8, 1)); });
+    EXPECT_EQ(cancelled.wait_for(200ms), std::future_status::timeout);
+    start = std::chrono::steady_clock::now();
+    device->CancelRead();
+    ASSERT_EQ(cancelled.wait_for(10s), std::future_status::ready);
+    EXPECT_LT(MillisecondsSince(start), kHidWriteTimeoutMs / 2.0);
+    const std::optional<HidFailure> cancel = cancelled.get();
+    ASSERT_TRUE(cancel.has_value());
+    EXPECT_EQ(cancel->kind, HidFailureKind::Cancelled);
+}
+
+// The same pipe declared in several spellings that the system takes for one name is one
+// interface, listed once under its first declaration.
+TEST(PipeHidInterfaces, APipeDeclaredInSeveralSpellingsIsListedOnce) {
+    const std::wstring name = L"korv-spelling-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring upper = name;
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(std::towupper(c));
+    const HidCapabilities caps{1, 0xFFA0, 8, 8, 0};
+    const Win32PipeHidInterfaces interfaces({{FromWide(name) + u". ", u"HID\\FIRST", caps},
+                                             {FromWide(upper), u"HID\\SECOND", caps},
+                                             {FromWide(name) + u".", u"HID\\THIRD", caps},
+                                             {FromWide(name) + u" ", u"HID\\FOURTH", caps},
+                                             {FromWide(name), u"HID\\FIFTH", caps}});
+    const auto server =
+        MessagePipeInstance::Create(L"\\\\.\\pipe\\" + name, PIPE_UNLIMITED_INSTANCES).instance;
+    ASSERT_NE(server, nullptr);
+    const auto found = interfaces.Enumerate();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, PipeHidPath(FromWide(name)));
+    EXPECT_EQ(found[0].hardware_ids, std::vector<std::u16string>{u"HID\\FIRST"});
+    // Every spelling opens it.
+    for (const std::wstring& spelling : {upper, name + L".", name + L" "}) {
+        const auto opened = interfaces.Open(PipeHidPath(FromWide(spelling)), HidOpenMode::Identify);
+        EXPECT_NE(opened.device, nullptr) << Narrow(FromWide(spelling));
+    }
 }
 
 }  // namespace
