@@ -66,7 +66,7 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
         platform.windows,
         platform.microphone,
         *tray_,
-        {platform.files, platform.libraries, message_boxes_, platform.keyboard, platform.debug},
+        {platform.files, &platform.libraries, message_boxes_, platform.keyboard, platform.debug},
         platform.hid,
         platform.main_loop,
         platform.device_notifications};

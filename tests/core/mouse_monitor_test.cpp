@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "app/messages.h"
 #include "app/settings_file.h"
+#include "hook/hook_library.h"
 #include "lang/translation_engine.h"
 #include "tests/core/fake_monitor_ports.h"
 #include "tests/core/test_support.h"
@@ -284,7 +286,7 @@ TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
                              windows,
                              microphone,
                              tray,
-                             {files, nowhere, message_boxes, keyboard, debug},
+                             {files, &nowhere, message_boxes, keyboard, debug},
                              hid,
                              loop,
                              notifications};
@@ -293,6 +295,32 @@ TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
     ASSERT_EQ(message_boxes.shown.size(), 1u);
     EXPECT_EQ(message_boxes.shown[0].text, u"uiHook.dll can not be found!");
     EXPECT_EQ(message_boxes.shown[0].caption, u"Error");
+    EXPECT_FALSE(tray.hint.empty());
+}
+
+// A platform without a hook library wires none: the hook component says so once, no box comes up
+// and nothing is loaded, and the monitor works on.
+TEST_F(MonitorTest, APlatformWithoutAHookLibrarySaysSoOnceWithoutABox) {
+    const MonitorPorts ports{monitor_ports.data,
+                             windows,
+                             microphone,
+                             tray,
+                             {files, nullptr, message_boxes, keyboard, debug},
+                             hid,
+                             loop,
+                             notifications};
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
+    monitor.FormCreate();
+    monitor.uiHook1().StartHookKeyboard();
+    monitor.uiHook1().RecordMouseMacro();
+    EXPECT_TRUE(message_boxes.shown.empty());
+    EXPECT_FALSE(monitor.uiHook1().DLLLoaded());
+    EXPECT_TRUE(loader.requested.empty());
+    EXPECT_TRUE(hook_library.calls.empty());
+    EXPECT_EQ(std::ranges::count_if(debug.lines,
+                                    [](const std::u16string& l) { return l.starts_with(u"Hook"); }),
+              1);
+    EXPECT_EQ(std::ranges::count(debug.lines, std::u16string(kNoHookLibraryTrace)), 1);
     EXPECT_FALSE(tray.hint.empty());
 }
 
