@@ -26,7 +26,8 @@ TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& p
           ports.hid, ports.main_loop, ports.data.debug,
           SettingsFile::Load(ports.data.files, ports.data.locale).ReadIncludeList())),
       device_arrival_timer_(ports.main_loop.CreateTimer([this] { TimerDeviceArrialTimer(); })),
-      hid_event_(std::make_unique<TuiHIDEvent>(ports.device_notifications, ports.main_loop)),
+      hid_event_(std::make_unique<TuiHIDEvent>(ports.device_notifications, ports.main_loop,
+                                               ports.data.debug)),
       title_(kApplicationTitle) {
     hid_data_->OnData = [this](std::u16string_view id, std::u16string_view path,
                                std::uint8_t report_id, const std::uint8_t* data,

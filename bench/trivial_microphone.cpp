@@ -17,7 +17,6 @@
 #include <string_view>
 
 #include "bench/hidden_window.h"
-#include "hid/ui_hid_event.h"
 #include "platform/win32/win32_device_notifications.h"
 #include "platform/win32/win32_microphone.h"
 #include "platform/win32/win32_tray.h"
@@ -34,7 +33,7 @@ class NoTrace : public korv::DebugOutput {
 
 class IgnoreDeviceChanges : public korv::DeviceChangeListener {
   public:
-    void OnDeviceChange(std::uint32_t, std::optional<std::uint32_t>) override {}
+    void OnDeviceEvent(const korv::DeviceEvent&) override {}
 };
 
 constexpr UINT kTrayCallback = WM_APP + 1;

@@ -225,7 +225,7 @@ TEST_F(ReopenTest, ABurstOfArrivalsCausesOneReopenAfterTheLast) {
     loop.Advance(std::chrono::milliseconds(3000));
     ASSERT_EQ(Reopens(), 1);
     for (int i = 0; i < 3; ++i) {
-        notifications.Deliver(DeviceChangeEvent::Arrival, kDeviceTypeInterface);
+        notifications.Deliver(DeviceEventKind::Arrival, u"\\\\?\\hid#vid_1&pid_2&mi_01#1");
         loop.Advance(std::chrono::milliseconds(500));
     }
     loop.Advance(std::chrono::milliseconds(999));
