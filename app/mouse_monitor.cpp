@@ -71,14 +71,10 @@ void TKORVANTH417MONMAIN::ReopenDevice() {
                             u" reader(s)");
 }
 
-// The icon file beside the executable, its muted variant while the microphone is muted; the
-// program's own icon stays when the file is missing.
+// The muted picture while the microphone is muted, the plain one otherwise.
 void TKORVANTH417MONMAIN::LoadTrayIcon() {
-    const std::u16string_view file =
-        microphone_muted_.value_or(false) ? kTrayMutedIconFile : kTrayIconFile;
-    const std::u16string path = ports_.data.files.ExecutableFolder() + std::u16string(file);
-    if (ports_.data.files.FileExists(path) && !ports_.tray.SetIconFromFile(path))
-        ports_.data.debug.Trace(u"Tray icon file " + path + u" is not an icon");
+    ports_.tray.SetIcon(microphone_muted_.value_or(false) ? TrayIconState::Muted
+                                                          : TrayIconState::Plain);
 }
 
 void TKORVANTH417MONMAIN::ShowMicrophoneState() {

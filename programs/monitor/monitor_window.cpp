@@ -60,7 +60,8 @@ std::unique_ptr<MonitorWindow> MonitorWindow::Create(HINSTANCE instance, Win32Pl
 void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
     Win32Platform& platform = platform_;
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, program_icon);
+    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, program_icon,
+                                        platform.files.ExecutableFolder(), platform.debug);
     const MonitorPorts ports{
         platform.DataPorts(),
         platform.windows,

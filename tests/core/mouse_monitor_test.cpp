@@ -59,14 +59,7 @@ TEST_F(MonitorTest, FormCreateShowsTheTrayInTheStoredLanguage) {
     EXPECT_EQ(microphone.prepared, 1);
     EXPECT_TRUE(monitor->uiHook1().DLLLoaded());
     EXPECT_TRUE(message_boxes.shown.empty());
-    EXPECT_TRUE(tray.icon_file.empty());  // no icon file: the program's own icon stays
-}
-
-TEST_F(MonitorTest, TrayIconFileBesideTheExecutable) {
-    const std::u16string path = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
-    files.Put(path, {0, 0, 1, 0});
-    Create();
-    EXPECT_EQ(tray.icon_file, path);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
 }
 
 TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
@@ -132,41 +125,33 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
 
 class MuteFeedbackTest : public MonitorTest {
   protected:
-    MuteFeedbackTest() {
-        files.Put(icon_, {0, 0, 1, 0});
-        files.Put(muted_icon_, {0, 0, 1, 0});
-    }
     // A press of button 4 as the decoder hands it on (UM_MONITOR_EVENT for key index 4).
     static void PressMuteButton(TKORVANTH417MONMAIN& monitor) { monitor.WMMonitorEvent(4, 1); }
     void GiveButton4TheMute() {
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode =
             kFunctionCodeMicrophoneMute;
     }
-
-    const std::u16string icon_ = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
-    const std::u16string muted_icon_ =
-        files.ExecutableFolder() + u"\\images\\0409\\icons\\logo-muted.ico";
 };
 
 TEST_F(MuteFeedbackTest, TheTrayShowsTheStateAtStartAndAfterEachToggle) {
     microphone.muted = true;
     const auto monitor = Create();
-    EXPECT_EQ(tray.icon_file, muted_icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Muted);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
     GiveButton4TheMute();
     PressMuteButton(*monitor);
     EXPECT_EQ(microphone.toggles, 1);
-    EXPECT_EQ(tray.icon_file, icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone on"));
     PressMuteButton(*monitor);
-    EXPECT_EQ(tray.icon_file, muted_icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Muted);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
 }
 
 TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOff) {
     microphone.readable = false;
     const auto unknown = Create();
-    EXPECT_EQ(tray.icon_file, icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
     EXPECT_EQ(HintLine(1), u"");
 
     files.Put(files.ExecutableFolder() + u"config.ini",
@@ -180,7 +165,7 @@ TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOf
     GiveButton4TheMute();
     PressMuteButton(*off);
     EXPECT_EQ(microphone.toggles, 1);  // the mute still works
-    EXPECT_EQ(tray.icon_file, icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
     EXPECT_EQ(HintLine(1), u"");
 }
 
