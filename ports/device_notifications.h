@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace korv {
 
@@ -45,7 +44,7 @@ class DeviceNotificationRegistration {
 
 // A platform call that failed, for a trace line.
 struct DeviceNotificationFailure {
-    std::u16string call;      // the platform's function, e.g. "RegisterDeviceNotificationW"
+    std::u16string call;      // the name of the platform's function that failed
     std::uint32_t error = 0;  // the platform's error code
 };
 
@@ -61,8 +60,7 @@ class DeviceNotifications {
   public:
     virtual ~DeviceNotifications() = default;
 
-    // The interface class the notices are for, as the platform names it (on Windows the HID
-    // class's GUID in registry text form).
+    // The interface class the notices are for, as the platform names it.
     [[nodiscard]] virtual std::u16string InterfaceClassName() const = 0;
 
     // Starts the notices for `listener`, which must outlive the registration.
