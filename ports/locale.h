@@ -24,7 +24,7 @@ class Locale {
     virtual ~Locale() = default;
 
     // Text without a byte-order mark in the system's own 8-bit encoding, as UTF-16: on Windows
-    // its ANSI encoding, elsewhere UTF-8 or the locale's character set.
+    // the system's legacy 8-bit encoding, elsewhere UTF-8 or the locale's character set.
     virtual std::u16string DecodeSystemText(std::string_view bytes) const = 0;
 
     // The system's default language identifier (0x0409 for US English, 0x0804 for Simplified
