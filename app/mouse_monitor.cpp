@@ -25,7 +25,8 @@ TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& p
           ports.hid, ports.main_loop, ports.data.debug,
           SettingsFile::Load(ports.data.files, ports.data.locale).ReadIncludeList())),
       device_arrival_timer_(ports.main_loop.CreateTimer([this] { TimerDeviceArrialTimer(); })),
-      hid_event_(std::make_unique<TuiHIDEvent>(ports.device_notifications, ports.main_loop)),
+      hid_event_(std::make_unique<TuiHIDEvent>(ports.device_notifications, ports.main_loop,
+                                               ports.data.debug)),
       title_(kApplicationTitle) {
     hid_data_->OnData = [this](std::u16string_view id, std::u16string_view path,
                                std::uint8_t report_id, const std::uint8_t* data,
@@ -70,14 +71,10 @@ void TKORVANTH417MONMAIN::ReopenDevice() {
                             u" reader(s)");
 }
 
-// The icon file beside the executable, its muted variant while the microphone is muted; the
-// program's own icon stays when the file is missing.
+// The muted picture while the microphone is muted, the plain one otherwise.
 void TKORVANTH417MONMAIN::LoadTrayIcon() {
-    const std::u16string_view file =
-        microphone_muted_.value_or(false) ? kTrayMutedIconFile : kTrayIconFile;
-    const std::u16string path = ports_.data.files.ExecutableFolder() + std::u16string(file);
-    if (ports_.data.files.FileExists(path) && !ports_.tray.SetIconFromFile(path))
-        ports_.data.debug.Trace(u"Tray icon file " + path + u" is not an icon");
+    ports_.tray.SetIcon(microphone_muted_.value_or(false) ? TrayIconState::Muted
+                                                          : TrayIconState::Plain);
 }
 
 void TKORVANTH417MONMAIN::ShowMicrophoneState() {

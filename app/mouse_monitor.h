@@ -54,10 +54,6 @@ inline constexpr std::u16string_view kTrayHint = u"GAMING MOUSE DRIVER";
 inline constexpr std::u16string_view kApplicationTitle = u"GAMING MOUSE MONITOR";
 inline constexpr std::array<std::u16string_view, kTrayMenuItems> kTrayMenuTexts = {
     u"Config", u"About", u"Exit"};
-// Below the executable's folder (which ends with a backslash, so the path holds two).
-inline constexpr std::u16string_view kTrayIconFile = u"\\images\\0409\\icons\\logo.ico";
-// The icon shown while the microphone is muted.
-inline constexpr std::u16string_view kTrayMutedIconFile = u"\\images\\0409\\icons\\logo-muted.ico";
 // The second line of the tray hint, before translation.
 inline constexpr std::u16string_view kMicrophoneMutedText = u"Microphone muted";
 inline constexpr std::u16string_view kMicrophoneOnText = u"Microphone on";

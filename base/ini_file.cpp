@@ -147,7 +147,7 @@ IniFile IniFile::FromBytes(std::span<const std::uint8_t> bytes, const Locale& lo
     if (starts_with({0xFE, 0xFF}))
         return Parse(DecodeUtf16(bytes.subspan(2), true));
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return Parse(locale.DecodeSystemCodePage(text));
+    return Parse(locale.DecodeSystemText(text));
 }
 
 const IniFile::Section* IniFile::FindSection(std::u16string_view name) const {

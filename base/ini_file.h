@@ -30,7 +30,7 @@ class IniFile {
 
     // Decodes a file's bytes as the profile API does: a UTF-8 byte-order mark gives UTF-8,
     // FF FE gives UTF-16LE, FE FF gives UTF-16BE, anything else is 8-bit text in the system's
-    // code page.
+    // own encoding (Locale::DecodeSystemText).
     static IniFile FromBytes(std::span<const std::uint8_t> bytes, const Locale& locale);
 
     // The raw value of a key; nothing when the section or key is absent or the line has no '='.

@@ -17,7 +17,6 @@
 #include <string_view>
 
 #include "bench/hidden_window.h"
-#include "hid/ui_hid_event.h"
 #include "platform/win32/win32_device_notifications.h"
 #include "platform/win32/win32_microphone.h"
 #include "platform/win32/win32_tray.h"
@@ -34,7 +33,7 @@ class NoTrace : public korv::DebugOutput {
 
 class IgnoreDeviceChanges : public korv::DeviceChangeListener {
   public:
-    void OnDeviceChange(std::uint32_t, std::optional<std::uint32_t>) override {}
+    void OnDeviceEvent(const korv::DeviceEvent&) override {}
 };
 
 constexpr UINT kTrayCallback = WM_APP + 1;
@@ -47,17 +46,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_line, int) {
         instance, platform ? L"KorvTrivialPlatform" : L"KorvTrivialMicrophone");
     // As the monitor does after its window exists: the device notifications and the tray icon,
     // then the endpoint bound and its state read.
+    const NoTrace debug;
     IgnoreDeviceChanges listener;
     std::unique_ptr<korv::DeviceNotificationRegistration> registration;
     std::unique_ptr<korv::win32::Win32Tray> tray;
     if (platform) {
-        registration =
-            korv::win32::Win32DeviceNotifications().Register(korv::kHidInterfaceClass, listener);
-        tray = std::make_unique<korv::win32::Win32Tray>(window, kTrayCallback,
-                                                        LoadIconW(nullptr, IDI_APPLICATION));
+        registration = korv::win32::Win32DeviceNotifications().Register(listener).registration;
+        tray = std::make_unique<korv::win32::Win32Tray>(
+            window, kTrayCallback, LoadIconW(nullptr, IDI_APPLICATION), u"", debug);
         static_cast<void>(tray->Show());  // the working set is measured either way
     }
-    const NoTrace debug;
     korv::win32::Win32Microphone microphone(debug, [] { return std::u16string(); });
     microphone.Prepare();
     static_cast<void>(microphone.EndpointMuted());

@@ -1,16 +1,14 @@
 #include "hid/ui_hid_event.h"
 
+#include "base/decimal_text.h"
+
 namespace korv {
 
 TuiHIDEvent::TuiHIDEvent(DeviceNotifications& notifications, MainLoop& main_loop,
-                         std::u16string_view interface_class)
-    : usb_guid_(interface_class.empty() ? kHidInterfaceClass : interface_class),
-      registration_(notifications.Register(usb_guid_, listener_)),
+                         const DebugOutput& debug)
+    : usb_guid_(notifications.InterfaceClassName()),
       timer_to_start_monitor_(main_loop.CreateTimer([this] { TimerToStartMonitorTimer(); })) {
-    if (registration_) {
-        // Not being able to queue it only loses the one early OnDeviceChange.
-        static_cast<void>(registration_->PostNodesChanged());
-    }
+    Register(notifications, debug);
     timer_to_start_monitor_->Start(kStartupArrivalDelay);
 }
 
@@ -18,25 +16,33 @@ TuiHIDEvent::~TuiHIDEvent() {
     owner_.Check();
 }
 
-bool TuiHIDEvent::Registered() const {
-    return registration_ && registration_->Registered();
+// Without the platform's notices a device plugged in later goes unnoticed until the next start,
+// so a refusal is worth a trace line; the start-up arrival opens the device either way.
+void TuiHIDEvent::Register(DeviceNotifications& notifications, const DebugOutput& debug) {
+    DeviceNotificationStart start = notifications.Register(listener_);
+    registration_ = std::move(start.registration);
+    registered_ = registration_ != nullptr && !start.failure;
+    if (start.failure) {
+        debug.Trace(u"Device notifications: " + start.failure->call + u" failed, error " +
+                    DecimalText(start.failure->error) +
+                    u"; devices plugged in later are not noticed");
+    }
+    if (registration_) {
+        // Not being able to queue it only loses the one early OnDeviceChange.
+        static_cast<void>(registration_->PostNodesChanged());
+    }
 }
 
-void TuiHIDEvent::WMDeviceChange(std::uint32_t event, std::optional<std::uint32_t> device_type) {
+void TuiHIDEvent::WMDeviceChange(const DeviceEvent& event) {
     owner_.Check();
-    const bool interface_broadcast = device_type == kDeviceTypeInterface;
-    switch (static_cast<DeviceChangeEvent>(event)) {
-        case DeviceChangeEvent::Arrival:
-            if (interface_broadcast) {
-                Raise(OnDeviceArrival);
-            }
+    switch (event.kind) {
+        case DeviceEventKind::Arrival:
+            Raise(OnDeviceArrival);
             break;
-        case DeviceChangeEvent::RemoveComplete:
-            if (interface_broadcast) {
-                Raise(OnDeviceRemove);
-            }
+        case DeviceEventKind::Removal:
+            Raise(OnDeviceRemove);
             break;
-        case DeviceChangeEvent::NodesChanged:
+        case DeviceEventKind::NodesChanged:
             Raise(OnDeviceChange);
             break;
     }

@@ -6,44 +6,41 @@
 // Threads: construction, destruction and every event on the main thread.
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "base/thread_affinity.h"
+#include "ports/debug_output.h"
 #include "ports/device_notifications.h"
 #include "ports/main_loop.h"
 
 namespace korv {
 
-// The HID device-interface class in registry text form.
-inline constexpr std::u16string_view kHidInterfaceClass = u"{4d1e55b2-f16f-11cf-88cb-001111000030}";
 inline constexpr std::chrono::milliseconds kStartupArrivalDelay{1500};
 
 class TuiHIDEvent {
   public:
     using TNotifyEvent = std::function<void()>;
 
-    // Registers for the notifications of `interface_class` (the HID class when empty), posts
-    // itself one NodesChanged event and starts the one-shot start-up timer.
-    TuiHIDEvent(DeviceNotifications& notifications, MainLoop& main_loop,
-                std::u16string_view interface_class = kHidInterfaceClass);
+    // Registers for the platform's HID device notices, posts itself one NodesChanged event and
+    // starts the one-shot start-up timer. A registration the platform refuses is traced; the
+    // start-up arrival comes all the same.
+    TuiHIDEvent(DeviceNotifications& notifications, MainLoop& main_loop, const DebugOutput& debug);
     // Ends the notifications (unregisters) and the start-up timer.
     ~TuiHIDEvent();
     TuiHIDEvent(const TuiHIDEvent&) = delete;
     TuiHIDEvent& operator=(const TuiHIDEvent&) = delete;
 
+    // The interface class listened to, as the platform names it.
     [[nodiscard]] const std::u16string& FUsbGuid() const { return usb_guid_; }
     // Whether the platform accepted the notification request; when not, only the start-up
     // arrival and the self-posted NodesChanged are raised.
-    [[nodiscard]] bool Registered() const;
+    [[nodiscard]] bool Registered() const { return registered_; }
 
-    // One device-change message: arrivals and removals of device interfaces (device type 5) raise
-    // OnDeviceArrival and OnDeviceRemove, NodesChanged raises OnDeviceChange; the rest is ignored.
-    void WMDeviceChange(std::uint32_t event, std::optional<std::uint32_t> device_type);
+    // One device event: an arrival raises OnDeviceArrival, a removal OnDeviceRemove, NodesChanged
+    // OnDeviceChange.
+    void WMDeviceChange(const DeviceEvent& event);
 
     TNotifyEvent OnDeviceArrival;
     TNotifyEvent OnDeviceRemove;
@@ -53,15 +50,13 @@ class TuiHIDEvent {
     class Listener : public DeviceChangeListener {
       public:
         explicit Listener(TuiHIDEvent& owner) : owner_(owner) {}
-        void OnDeviceChange(std::uint32_t event,
-                            std::optional<std::uint32_t> device_type) override {
-            owner_.WMDeviceChange(event, device_type);
-        }
+        void OnDeviceEvent(const DeviceEvent& event) override { owner_.WMDeviceChange(event); }
 
       private:
         TuiHIDEvent& owner_;
     };
 
+    void Register(DeviceNotifications& notifications, const DebugOutput& debug);
     void TimerToStartMonitorTimer();
     // By value: a handler may assign another handler to the event it runs from.
     static void Raise(TNotifyEvent event);
@@ -69,6 +64,7 @@ class TuiHIDEvent {
     ThreadAffinity owner_;
     std::u16string usb_guid_;
     Listener listener_{*this};
+    bool registered_ = false;
     // Declared after the listener, so that it unregisters before the listener goes.
     std::unique_ptr<DeviceNotificationRegistration> registration_;
     std::unique_ptr<OneShotTimer> timer_to_start_monitor_;

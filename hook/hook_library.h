@@ -18,6 +18,9 @@ namespace korv {
 inline constexpr std::u16string_view kHookLibraryName = u"uiHook.dll";
 inline constexpr std::u16string_view kHookLibraryMissingText = u"uiHook.dll can not be found!";
 inline constexpr std::u16string_view kHookLibraryMissingCaption = u"Error";
+// The trace line of a platform that has no hook library.
+inline constexpr std::u16string_view kNoHookLibraryTrace =
+    u"Hook library: this platform has none; keyboard and mouse hooks are off";
 
 // The library's four entry points.
 struct THookLibraryEntries {

@@ -46,8 +46,12 @@ std::optional<TMouseHookDetail> FindMouseEntry(const TMouseHookObjectList& list,
 }  // namespace
 
 TuiHook::TuiHook(const HookServices& services) : services_(services) {
-    FDLLLoaded =
-        LoadHookLibrary(services.files, services.libraries, services.message_boxes, services.debug);
+    if (services.libraries == nullptr) {
+        services.debug.Trace(kNoHookLibraryTrace);
+        return;
+    }
+    FDLLLoaded = LoadHookLibrary(services.files, *services.libraries, services.message_boxes,
+                                 services.debug);
 }
 
 TuiHook::~TuiHook() {

@@ -32,7 +32,9 @@ namespace korv {
 // The platform services the component uses; they must outlive it.
 struct HookServices {
     const FileSystem& files;  // the executable's folder, where the hook library lives
-    DynamicLibraryLoader& libraries;
+    // Null on a platform without a hook library: the component then says so in a trace line and
+    // stays inert, without a message box.
+    DynamicLibraryLoader* libraries;
     MessageBoxes& message_boxes;
     const KeyboardState& keyboard;  // modifier keys of key combinations
     const DebugOutput& debug;       // why the hook library could not be used
@@ -78,6 +80,7 @@ class TuiHook {
   public:
     // Loads the hook library (once per process); a missing library is reported with a message box
     // and leaves the component usable, with every operation that needs the library doing nothing.
+    // A platform without one is not an error: a trace line says so, and no box comes up.
     explicit TuiHook(const HookServices& services);
     // Disables both hooks and unloads the library, for every component of the process.
     ~TuiHook();

@@ -1,32 +1,35 @@
 #pragma once
-// Port: the platform's device-interface notifications for one interface class (WM_DEVICECHANGE
-// on a hidden top-level window on Windows).
+// Port: the platform's notices of arriving and removed HID device interfaces. The backend knows
+// which interface class that is and how the platform names it; the core sees only what happened
+// and to which device.
 //
 // Threads: registration and every callback on the main thread.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string_view>
+#include <string>
 
 namespace korv {
 
-// The device-change events, numbered as WM_DEVICECHANGE numbers them.
-enum class DeviceChangeEvent : std::uint32_t {
-    NodesChanged = 0x0007,    // DBT_DEVNODES_CHANGED
-    Arrival = 0x8000,         // DBT_DEVICEARRIVAL
-    RemoveComplete = 0x8004,  // DBT_DEVICEREMOVECOMPLETE
+enum class DeviceEventKind : std::uint8_t {
+    Arrival,       // a HID device interface arrived
+    Removal,       // one was removed
+    NodesChanged,  // the platform's devices changed (also the notice a registration posts itself)
 };
-// The device type of a broadcast header that names a device interface (DBT_DEVTYP_DEVICEINTERFACE).
-inline constexpr std::uint32_t kDeviceTypeInterface = 5;
+
+struct DeviceEvent {
+    DeviceEventKind kind = DeviceEventKind::NodesChanged;
+    std::u16string path;  // the device interface's path; empty for NodesChanged
+
+    bool operator==(const DeviceEvent&) const = default;
+};
 
 class DeviceChangeListener {
   public:
     virtual ~DeviceChangeListener() = default;
 
-    // One device-change message: its event number (any value, not only those above) and, for
-    // arrivals and removals, the device type of its broadcast header when there is one.
-    virtual void OnDeviceChange(std::uint32_t event, std::optional<std::uint32_t> device_type) = 0;
+    virtual void OnDeviceEvent(const DeviceEvent& event) = 0;
 };
 
 // A registration; destroying it unregisters and ends the callbacks.
@@ -34,22 +37,34 @@ class DeviceNotificationRegistration {
   public:
     virtual ~DeviceNotificationRegistration() = default;
 
-    // Whether the platform accepted the notification request (the window exists either way).
-    [[nodiscard]] virtual bool Registered() const = 0;
-
-    // Queues a NodesChanged event to the registration's own window, as the platform would
-    // deliver it; false when it could not be queued.
+    // Queues a NodesChanged event to the registration itself, delivered later through the main
+    // loop as the platform's own events are; false when it could not be queued.
     [[nodiscard]] virtual bool PostNodesChanged() = 0;
+};
+
+// A platform call that failed, for a trace line.
+struct DeviceNotificationFailure {
+    std::u16string call;      // the name of the platform's function that failed
+    std::uint32_t error = 0;  // the platform's error code
+};
+
+struct DeviceNotificationStart {
+    // Receives the registration's own notices even when the platform refused the device
+    // notices; null only when not even that is possible.
+    std::unique_ptr<DeviceNotificationRegistration> registration;
+    // Why the platform's device notices will not come; nothing when they will.
+    std::optional<DeviceNotificationFailure> failure;
 };
 
 class DeviceNotifications {
   public:
     virtual ~DeviceNotifications() = default;
 
-    // Creates the hidden window and asks for the notifications of the interface class (GUID in
-    // registry text form, "{4d1e55b2-...}"). Null when not even the window can be created.
-    [[nodiscard]] virtual std::unique_ptr<DeviceNotificationRegistration> Register(
-        std::u16string_view interface_class, DeviceChangeListener& listener) = 0;
+    // The interface class the notices are for, as the platform names it.
+    [[nodiscard]] virtual std::u16string InterfaceClassName() const = 0;
+
+    // Starts the notices for `listener`, which must outlive the registration.
+    [[nodiscard]] virtual DeviceNotificationStart Register(DeviceChangeListener& listener) = 0;
 };
 
 }  // namespace korv

@@ -23,8 +23,9 @@ class Locale {
   public:
     virtual ~Locale() = default;
 
-    // Text in the system's 8-bit code page (the ANSI code page on Windows) as UTF-16.
-    virtual std::u16string DecodeSystemCodePage(std::string_view bytes) const = 0;
+    // Text without a byte-order mark in the system's own 8-bit encoding, as UTF-16: on Windows
+    // the system's legacy 8-bit encoding, elsewhere UTF-8 or the locale's character set.
+    virtual std::u16string DecodeSystemText(std::string_view bytes) const = 0;
 
     // The system's default language identifier (0x0409 for US English, 0x0804 for Simplified
     // Chinese).

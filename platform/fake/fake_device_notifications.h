@@ -1,8 +1,7 @@
 #pragma once
-// Device notifications for the core's tests: a test delivers device-change events to the live
+// Device notifications for the core's tests: a test delivers device events to the live
 // registrations, and sees what was registered, posted and unregistered. Main thread only.
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,34 +14,34 @@ namespace korv::fake {
 
 class FakeDeviceNotifications : public DeviceNotifications {
   public:
-    [[nodiscard]] std::unique_ptr<DeviceNotificationRegistration> Register(
-        std::u16string_view interface_class, DeviceChangeListener& listener) override {
+    [[nodiscard]] std::u16string InterfaceClassName() const override { return class_name; }
+
+    [[nodiscard]] DeviceNotificationStart Register(DeviceChangeListener& listener) override {
+        ++registrations;
         if (!creates_window) {
-            return nullptr;
+            return {nullptr, refusal};
         }
-        registered_classes.emplace_back(interface_class);
-        return std::make_unique<Registration>(*this, listener);
+        return {std::make_unique<Registration>(*this, listener), refusal};
     }
 
-    // A message to every live registration that the platform accepted, as it would send it.
-    void Deliver(std::uint32_t event, std::optional<std::uint32_t> device_type) {
+    // An event to every live registration that the platform accepted, as it would send it.
+    void Deliver(const DeviceEvent& event) {
         for (Registration* registration : std::vector(registrations_)) {
-            if (registration->Registered()) {
-                registration->listener().OnDeviceChange(event, device_type);
+            if (registration->accepted()) {
+                registration->listener().OnDeviceEvent(event);
             }
         }
     }
-    void Deliver(DeviceChangeEvent event, std::optional<std::uint32_t> device_type) {
-        Deliver(static_cast<std::uint32_t>(event), device_type);
+    void Deliver(DeviceEventKind kind, std::u16string path = u"") {
+        Deliver(DeviceEvent{kind, std::move(path)});
     }
-    // Delivers the NodesChanged events that registrations posted to their own windows (accepted
-    // or not); returns how many.
+    // Delivers the NodesChanged events that registrations posted to themselves (accepted or
+    // not); returns how many.
     int DeliverPosted() {
         int count = 0;
         for (Registration* registration : std::vector(registrations_)) {
             for (int n = std::exchange(registration->posted, 0); n > 0; --n, ++count) {
-                registration->listener().OnDeviceChange(
-                    static_cast<std::uint32_t>(DeviceChangeEvent::NodesChanged), std::nullopt);
+                registration->listener().OnDeviceEvent({DeviceEventKind::NodesChanged, {}});
             }
         }
         return count;
@@ -50,9 +49,11 @@ class FakeDeviceNotifications : public DeviceNotifications {
 
     [[nodiscard]] std::size_t LiveRegistrations() const { return registrations_.size(); }
 
-    bool creates_window = true;   // false: Register returns null
-    bool accepts_request = true;  // what Registered() answers
-    std::vector<std::u16string> registered_classes;
+    std::u16string class_name = u"fake HID class";
+    bool creates_window = true;  // false: Register gives no registration
+    // Set: the platform refuses its own notices (the registration still gets its posted ones).
+    std::optional<DeviceNotificationFailure> refusal;
+    int registrations = 0;        // Register calls, ever
     int nodes_changed_posts = 0;  // PostNodesChanged calls, ever
     int unregistrations = 0;
 
@@ -60,22 +61,22 @@ class FakeDeviceNotifications : public DeviceNotifications {
     class Registration : public DeviceNotificationRegistration {
       public:
         Registration(FakeDeviceNotifications& owner, DeviceChangeListener& listener)
-            : owner_(owner), listener_(listener), accepted_(owner.accepts_request) {
+            : owner_(owner), listener_(listener), accepted_(!owner.refusal) {
             owner_.registrations_.push_back(this);
         }
         ~Registration() override {
             std::erase(owner_.registrations_, this);
             ++owner_.unregistrations;
         }
-        [[nodiscard]] bool Registered() const override { return accepted_; }
         [[nodiscard]] bool PostNodesChanged() override {
             ++owner_.nodes_changed_posts;
             ++posted;
             return true;
         }
+        [[nodiscard]] bool accepted() const { return accepted_; }
         [[nodiscard]] DeviceChangeListener& listener() const { return listener_; }
 
-        int posted = 0;  // NodesChanged events waiting in the window's queue
+        int posted = 0;  // NodesChanged events waiting in the registration's queue
 
       private:
         FakeDeviceNotifications& owner_;

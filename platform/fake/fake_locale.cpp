@@ -47,7 +47,7 @@ std::optional<std::u16string> FakeLocale::LocaleInfo(std::uint32_t locale_id,
     return std::nullopt;
 }
 
-std::u16string FakeLocale::DecodeSystemCodePage(std::string_view bytes) const {
+std::u16string FakeLocale::DecodeSystemText(std::string_view bytes) const {
     std::u16string out;
     out.reserve(bytes.size());
     for (char c : bytes) {

@@ -24,7 +24,7 @@ std::vector<FakeLocaleRecord> StandardLocales();
 
 class FakeLocale : public Locale {
   public:
-    std::u16string DecodeSystemCodePage(std::string_view bytes) const override;
+    std::u16string DecodeSystemText(std::string_view bytes) const override;
     std::uint16_t SystemDefaultLanguageId() const override { return system_language_id; }
     std::vector<std::uint32_t> SupportedLocaleIds() const override;
     std::uint32_t UserDefaultLocaleId() const override { return user_locale_id; }

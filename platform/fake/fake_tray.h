@@ -1,6 +1,7 @@
 #pragma once
 // A tray that keeps what the monitor shows in it, for the core's tests.
 
+#include <optional>
 #include <string>
 
 #include "ports/tray.h"
@@ -9,10 +10,7 @@ namespace korv::fake {
 
 class FakeTray : public Tray {
   public:
-    [[nodiscard]] bool SetIconFromFile(std::u16string_view path) override {
-        icon_file = path;
-        return true;
-    }
+    void SetIcon(TrayIconState state) override { icon = state; }
     void SetHint(std::u16string_view text) override { hint = text; }
     void SetMenuCaptions(const std::array<std::u16string, kTrayMenuItems>& items) override {
         captions = items;
@@ -20,7 +18,7 @@ class FakeTray : public Tray {
     void SetTitle(std::u16string_view text) override { title = text; }
     void Terminate() override { ++terminated; }
 
-    std::u16string icon_file;
+    std::optional<TrayIconState> icon;  // nothing until the monitor chose one
     std::u16string hint;
     std::u16string title;
     std::array<std::u16string, kTrayMenuItems> captions;

@@ -1,12 +1,11 @@
 #include "platform/win32/win32_device_notifications.h"
 
-#include "base/ascii_text.h"
-
 #include <windows.h>
 
 #include <dbt.h>
 
 #include <cstddef>
+#include <optional>
 #include <utility>
 
 #include "platform/win32/hidden_window.h"
@@ -23,33 +22,49 @@ struct DeviceNotificationTraits : NullIsEmpty<HDEVNOTIFY> {
 };
 using UniqueDeviceNotification = UniqueResource<DeviceNotificationTraits>;
 
-// The hex digits of `text` from `at`, `count` of them, as a number.
-std::optional<std::uint32_t> HexNumber(std::u16string_view text, std::size_t at,
-                                       std::size_t count) {
-    std::uint32_t value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        const int digit = HexDigitValue(text[i]);
-        if (digit < 0)
-            return std::nullopt;
-        value = value << 4 | static_cast<std::uint32_t>(digit);
-    }
-    return value;
+DeviceNotificationFailure LastFailure(std::u16string call) {
+    return {std::move(call), GetLastError()};
 }
 
-// The header's device type, for arrivals and removals that carry one.
-std::optional<std::uint32_t> DeviceTypeOf(WPARAM event, LPARAM header_address) {
-    if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) || header_address == 0)
+// The interface path of a device-interface broadcast of `interface_class`, read no further than
+// the broadcast's own size says; nothing for any other broadcast.
+std::optional<std::u16string> InterfacePathOf(LPARAM broadcast_address,
+                                              const GUID& interface_class) {
+    constexpr std::size_t kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(broadcast_address);
+    if (header == nullptr || header->dbch_size < kNameOffset ||
+        header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
         return std::nullopt;
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(header_address);
-    if (header->dbch_size < offsetof(DEV_BROADCAST_HDR, dbch_devicetype) + sizeof(DWORD))
+    }
+    const auto* broadcast = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
+    if (!IsEqualGUID(broadcast->dbcc_classguid, interface_class))
         return std::nullopt;
-    return header->dbch_devicetype;
+    const std::size_t capacity = (header->dbch_size - kNameOffset) / sizeof(wchar_t);
+    std::u16string path;
+    for (std::size_t i = 0; i < capacity && broadcast->dbcc_name[i] != L'\0'; ++i)
+        path.push_back(static_cast<char16_t>(broadcast->dbcc_name[i]));
+    return path;
+}
+
+// What a WM_DEVICECHANGE means for the listener; nothing when it is none of its business.
+std::optional<DeviceEvent> EventOf(WPARAM event, LPARAM lparam, const GUID& interface_class) {
+    if (event == DBT_DEVNODES_CHANGED)
+        return DeviceEvent{DeviceEventKind::NodesChanged, {}};
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE)
+        return std::nullopt;
+    std::optional<std::u16string> path = InterfacePathOf(lparam, interface_class);
+    if (!path)
+        return std::nullopt;
+    const DeviceEventKind kind =
+        event == DBT_DEVICEARRIVAL ? DeviceEventKind::Arrival : DeviceEventKind::Removal;
+    return DeviceEvent{kind, std::move(*path)};
 }
 
 class Win32DeviceNotificationRegistration : public DeviceNotificationRegistration {
   public:
-    Win32DeviceNotificationRegistration(HWND window, DeviceChangeListener& listener)
-        : window_(window), listener_(listener) {
+    Win32DeviceNotificationRegistration(HWND window, const GUID& interface_class,
+                                        DeviceChangeListener& listener)
+        : window_(window), interface_class_(interface_class), listener_(listener) {
         SetWindowLongPtrW(window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     ~Win32DeviceNotificationRegistration() override {
@@ -60,32 +75,33 @@ class Win32DeviceNotificationRegistration : public DeviceNotificationRegistratio
     Win32DeviceNotificationRegistration& operator=(const Win32DeviceNotificationRegistration&) =
         delete;
 
-    void RequestNotifications(const GUID& interface_class) {
+    [[nodiscard]] std::optional<DeviceNotificationFailure> RequestNotifications() {
         DEV_BROADCAST_DEVICEINTERFACE_W filter{};
         filter.dbcc_size = sizeof filter;
         filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = interface_class;
-        notification_ = std::make_unique<UniqueDeviceNotification>(
+        filter.dbcc_classguid = interface_class_;
+        notification_.Reset(
             RegisterDeviceNotificationW(window_.Get(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
-    }
-
-    [[nodiscard]] bool Registered() const override {
-        return notification_ != nullptr && notification_->Get() != nullptr;
+        if (!notification_)
+            return LastFailure(u"RegisterDeviceNotificationW");
+        return std::nullopt;
     }
 
     [[nodiscard]] bool PostNodesChanged() override {
         return PostMessageW(window_.Get(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, -1) != FALSE;
     }
 
-    void Deliver(WPARAM event, LPARAM header_address) {
-        listener_.OnDeviceChange(static_cast<std::uint32_t>(event),
-                                 DeviceTypeOf(event, header_address));
+    void Deliver(WPARAM event, LPARAM lparam) {
+        if (const std::optional<DeviceEvent> device_event =
+                EventOf(event, lparam, interface_class_))
+            listener_.OnDeviceEvent(*device_event);
     }
 
   private:
     UniqueWindow window_;
+    GUID interface_class_;
     DeviceChangeListener& listener_;
-    std::unique_ptr<UniqueDeviceNotification> notification_;
+    UniqueDeviceNotification notification_;
 };
 
 // TRUE grants a query broadcast (anything but BROADCAST_QUERY_DENY does).
@@ -107,37 +123,40 @@ HWND CreateNotificationWindow() {
 
 }  // namespace
 
-std::optional<GUID> ParseGuidText(std::u16string_view text) {
-    // {01234567-0123-0123-0123-0123456789ab}
-    if (text.size() != 38 || text[0] != u'{' || text[9] != u'-' || text[14] != u'-' ||
-        text[19] != u'-' || text[24] != u'-' || text[37] != u'}') {
-        return std::nullopt;
+std::u16string GuidText(const GUID& guid) {
+    constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string text = u"{";
+    const auto append = [&](std::uint32_t value, int digits) {
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+            text.push_back(kDigits[(value >> shift) & 0xF]);
+    };
+    append(guid.Data1, 8);
+    text.push_back(u'-');
+    append(guid.Data2, 4);
+    text.push_back(u'-');
+    append(guid.Data3, 4);
+    text.push_back(u'-');
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2)
+            text.push_back(u'-');
+        append(guid.Data4[i], 2);
     }
-    const auto data1 = HexNumber(text, 1, 8);
-    const auto data2 = HexNumber(text, 10, 4);
-    const auto data3 = HexNumber(text, 15, 4);
-    if (!data1 || !data2 || !data3)
-        return std::nullopt;
-    GUID guid{*data1, static_cast<std::uint16_t>(*data2), static_cast<std::uint16_t>(*data3), {}};
-    constexpr std::size_t kByteOffsets[8] = {20, 22, 25, 27, 29, 31, 33, 35};
-    for (std::size_t i = 0; i < 8; ++i) {
-        const auto byte = HexNumber(text, kByteOffsets[i], 2);
-        if (!byte)
-            return std::nullopt;
-        guid.Data4[i] = static_cast<std::uint8_t>(*byte);
-    }
-    return guid;
+    text.push_back(u'}');
+    return text;
 }
 
-std::unique_ptr<DeviceNotificationRegistration> Win32DeviceNotifications::Register(
-    std::u16string_view interface_class, DeviceChangeListener& listener) {
+std::u16string Win32DeviceNotifications::InterfaceClassName() const {
+    return GuidText(interface_class_);
+}
+
+DeviceNotificationStart Win32DeviceNotifications::Register(DeviceChangeListener& listener) {
     const HWND window = CreateNotificationWindow();
     if (window == nullptr)
-        return nullptr;
-    auto registration = std::make_unique<Win32DeviceNotificationRegistration>(window, listener);
-    if (const std::optional<GUID> guid = ParseGuidText(interface_class))
-        registration->RequestNotifications(*guid);
-    return registration;
+        return {nullptr, LastFailure(u"CreateWindowExW")};
+    auto registration =
+        std::make_unique<Win32DeviceNotificationRegistration>(window, interface_class_, listener);
+    std::optional<DeviceNotificationFailure> failure = registration->RequestNotifications();
+    return {std::move(registration), std::move(failure)};
 }
 
 }  // namespace korv::win32

@@ -43,7 +43,8 @@ LCTYPE ToLcType(LocaleItem item) {
 
 }  // namespace
 
-std::u16string Win32Locale::DecodeSystemCodePage(std::string_view bytes) const {
+// Windows' own 8-bit text is in its ANSI code page, as the profile API reads it.
+std::u16string Win32Locale::DecodeSystemText(std::string_view bytes) const {
     if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return {};
     }

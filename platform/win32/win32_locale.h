@@ -7,7 +7,7 @@ namespace korv::win32 {
 
 class Win32Locale : public Locale {
   public:
-    std::u16string DecodeSystemCodePage(std::string_view bytes) const override;
+    std::u16string DecodeSystemText(std::string_view bytes) const override;
     std::uint16_t SystemDefaultLanguageId() const override;
     std::vector<std::uint32_t> SupportedLocaleIds() const override;
     std::uint32_t UserDefaultLocaleId() const override;

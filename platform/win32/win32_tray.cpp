@@ -1,6 +1,7 @@
 #include "platform/win32/win32_tray.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/win32/wide_string.h"
 
@@ -9,13 +10,21 @@ namespace {
 
 constexpr UINT kIconId = 1;
 
+bool IsFile(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 }  // namespace
 
 // The About item exists for the translation only and is never shown, so the menu holds Config
 // and Exit.
-Win32Tray::Win32Tray(HWND window, UINT callback_message, HICON program_icon)
+Win32Tray::Win32Tray(HWND window, UINT callback_message, HICON program_icon,
+                     std::u16string program_folder, const DebugOutput& debug)
     : window_(window),
       callback_message_(callback_message),
+      program_folder_(std::move(program_folder)),
+      debug_(debug),
       icon_(program_icon),
       menu_(CreatePopupMenu()) {
     AppendMenuW(menu_, MF_STRING, kTrayMenuConfig, L"Config");
@@ -55,8 +64,23 @@ bool Win32Tray::Show() {
     return shown_;
 }
 
+std::u16string Win32Tray::IconFile(TrayIconState state) const {
+    const std::u16string_view file = state == TrayIconState::Muted
+                                         ? u"\\images\\0409\\icons\\logo-muted.ico"
+                                         : u"\\images\\0409\\icons\\logo.ico";
+    return program_folder_ + std::u16string(file);
+}
+
+// A missing file keeps the icon shown so far without a word: an installation may leave the
+// pictures out.
+void Win32Tray::SetIcon(TrayIconState state) {
+    const std::u16string path = IconFile(state);
+    if (IsFile(path) && !LoadIconFile(path))
+        debug_.Trace(u"Tray icon file " + path + u" is not an icon");
+}
+
 // The small icon size of the system: the file holds every size Windows asks for.
-bool Win32Tray::SetIconFromFile(std::u16string_view path) {
+bool Win32Tray::LoadIconFile(const std::u16string& path) {
     const auto icon = static_cast<HICON>(
         LoadImageW(nullptr, ToWide(path).c_str(), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                    GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE));

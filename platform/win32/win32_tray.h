@@ -1,7 +1,8 @@
 #pragma once
 // The notification-area icon of a window, with its popup menu, and the application's title
 // (the caption of the window). The owning window forwards the icon's callback message, the
-// menu's commands and the shell's "TaskbarCreated" message.
+// menu's commands and the shell's "TaskbarCreated" message. The pictures of the icon's states are
+// icon files below the program's folder: images\0409\icons\logo.ico and logo-muted.ico.
 //
 // Threads: the thread of the owning window only (the main thread), where its menu opens.
 
@@ -13,6 +14,7 @@
 #include <array>
 #include <string>
 
+#include "ports/debug_output.h"
 #include "ports/tray.h"
 
 namespace korv::win32 {
@@ -24,13 +26,16 @@ inline constexpr UINT kTrayMenuExit = 3;
 
 class Win32Tray : public Tray {
   public:
-    // `callback_message` is sent to `window` for mouse actions on the icon.
-    Win32Tray(HWND window, UINT callback_message, HICON program_icon);
+    // `callback_message` is sent to `window` for mouse actions on the icon. `program_folder` (as
+    // the file system gives it, ending with a backslash) holds the icon files; an icon file that
+    // is there but holds no icon is traced to `debug`.
+    Win32Tray(HWND window, UINT callback_message, HICON program_icon, std::u16string program_folder,
+              const DebugOutput& debug);
     ~Win32Tray() override;
     Win32Tray(const Win32Tray&) = delete;
     Win32Tray& operator=(const Win32Tray&) = delete;
 
-    [[nodiscard]] bool SetIconFromFile(std::u16string_view path) override;
+    void SetIcon(TrayIconState state) override;
     void SetHint(std::u16string_view hint) override;
     void SetMenuCaptions(const std::array<std::u16string, kTrayMenuItems>& captions) override;
     void SetTitle(std::u16string_view title) override;
@@ -43,15 +48,22 @@ class Win32Tray : public Tray {
     // arrives at the window as WM_COMMAND.
     void PopupMenuAtCursor();
 
+    // The icon's file for a state: the folder followed by "\images\0409\icons\..." (so the path
+    // holds two backslashes there, which the file system accepts).
+    std::u16string IconFile(TrayIconState state) const;
+    HICON Icon() const { return icon_; }
     HMENU Menu() const { return menu_; }
     const std::wstring& Hint() const { return hint_; }
     bool Shown() const { return shown_; }
 
   private:
     NOTIFYICONDATAW Data(UINT flags) const;
+    [[nodiscard]] bool LoadIconFile(const std::u16string& path);
 
     HWND window_;
     UINT callback_message_;
+    std::u16string program_folder_;
+    const DebugOutput& debug_;
     HICON icon_;
     HICON loaded_icon_ = nullptr;  // owned: loaded from the icon file
     HMENU menu_;

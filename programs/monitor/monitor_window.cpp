@@ -1,5 +1,7 @@
 #include "programs/monitor/monitor_window.h"
 
+#include <algorithm>
+
 #include "base/decimal_text.h"
 #include "platform/win32/peer_messages.h"
 #include "platform/win32/wide_string.h"
@@ -9,10 +11,18 @@ namespace {
 
 constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 constexpr int kProgramIconResource = 1;
-// While the shell's notification area is not there yet (early at logon), the icon is added
-// again at this interval until it is shown.
+// While the shell's notification area is not there (early at logon, or a session without a
+// shell), the icon is added again after a wait that doubles each time, up to five minutes: a
+// shell that starts announces itself with "TaskbarCreated", which adds the icon at once, so the
+// retries only serve a shell that does not, and cost next to nothing where none ever comes.
 constexpr UINT_PTR kTrayRetryTimer = 1;
-constexpr UINT kTrayRetryMilliseconds = 2000;
+constexpr UINT kFirstTrayRetryMilliseconds = 2000;
+constexpr UINT kLongestTrayRetryMilliseconds = 5 * 60 * 1000;
+
+UINT NextTrayRetry(UINT previous) {
+    return previous == 0 ? kFirstTrayRetryMilliseconds
+                         : std::min(previous * 2, kLongestTrayRetryMilliseconds);
+}
 
 void TraceFailure(const DebugOutput& debug, std::u16string_view call) {
     debug.Trace(u"Monitor window: " + std::u16string(call) + u" failed, error " +
@@ -60,13 +70,14 @@ std::unique_ptr<MonitorWindow> MonitorWindow::Create(HINSTANCE instance, Win32Pl
 void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
     Win32Platform& platform = platform_;
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, program_icon);
+    tray_ = std::make_unique<Win32Tray>(window_, kTrayCallbackMessage, program_icon,
+                                        platform.files.ExecutableFolder(), platform.debug);
     const MonitorPorts ports{
         platform.DataPorts(),
         platform.peer,
         platform.microphone,
         *tray_,
-        {platform.files, platform.libraries, message_boxes_, platform.keyboard, platform.debug},
+        {platform.files, &platform.libraries, message_boxes_, platform.keyboard, platform.debug},
         platform.hid,
         platform.main_loop,
         platform.device_notifications};
@@ -76,18 +87,20 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
     platform_.title = monitor_->Title();
 }
 
-// Adds the icon, or keeps trying on a timer while the notification area is not there.
+// Adds the icon, or tries again later while the notification area is not there.
 void MonitorWindow::ShowTrayIcon() {
+    KillTimer(window_, kTrayRetryTimer);
     if (tray_->Show()) {
         if (tray_retrying_)
             platform_.debug.Trace(u"Tray icon added");
-        KillTimer(window_, kTrayRetryTimer);
         tray_retrying_ = false;
+        tray_retry_wait_ = 0;
         return;
     }
     if (!tray_retrying_)
         platform_.debug.Trace(u"Tray icon cannot be added yet; trying again until it can");
-    tray_retrying_ = SetTimer(window_, kTrayRetryTimer, kTrayRetryMilliseconds, nullptr) != 0;
+    tray_retry_wait_ = NextTrayRetry(tray_retry_wait_);
+    tray_retrying_ = SetTimer(window_, kTrayRetryTimer, tray_retry_wait_, nullptr) != 0;
 }
 
 MonitorWindow::~MonitorWindow() {
@@ -149,7 +162,10 @@ LRESULT MonitorWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
     }
     if (message == taskbar_created_ && taskbar_created_ != 0) {
-        ShowTrayIcon();  // the shell (re)started: the icon comes back
+        // The shell (re)started: the icon comes back, and should the shell still be busy, the
+        // retries start again from the shortest wait.
+        tray_retry_wait_ = 0;
+        ShowTrayIcon();
         return 0;
     }
     return DefWindowProcW(window_, message, wparam, lparam);

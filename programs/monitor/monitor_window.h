@@ -50,6 +50,7 @@ class MonitorWindow {
     UINT taskbar_created_ = 0;
     bool class_registered_ = false;
     bool tray_retrying_ = false;
+    UINT tray_retry_wait_ = 0;  // milliseconds before the next add; 0 while none is due
     // The hook component's box comes up once the window is complete and the message loop runs.
     DeferredMessageBoxes message_boxes_;
     std::unique_ptr<Win32Tray> tray_;

@@ -27,7 +27,7 @@ struct FakeMonitorPorts : FakeDataModulePorts {
     FakeMainLoop loop;
     FakeDeviceNotifications notifications;
     MonitorPorts monitor_ports{
-        Ports(), peer, microphone,   tray, {files, loader, message_boxes, keyboard, debug},
+        Ports(), peer, microphone,   tray, {files, &loader, message_boxes, keyboard, debug},
         hid,     loop, notifications};
 };
 

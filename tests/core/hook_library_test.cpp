@@ -69,7 +69,7 @@ TEST(HookLibraryLoading, MissingLibraryShowsTheMessageOnceAndLeavesTheComponentI
         fake::FakeKeyboardState keyboard;
         fake::RecordingDebugOutput debug;
         {
-            TuiHook hook({files, loader, message_boxes, keyboard, debug});
+            TuiHook hook({files, &loader, message_boxes, keyboard, debug});
             EXPECT_FALSE(hook.DLLLoaded());
             EXPECT_EQ(loader.requested, c.requested);
             ASSERT_EQ(message_boxes.shown.size(), 1u);
@@ -97,7 +97,7 @@ TEST(HookLibraryLoading, MissingExportUnloadsWithoutABoxAndLeavesTheComponentIne
         fake::RecordingMessageBoxes message_boxes;
         fake::FakeKeyboardState keyboard;
         fake::RecordingDebugOutput debug;
-        TuiHook hook({files, loader, message_boxes, keyboard, debug});
+        TuiHook hook({files, &loader, message_boxes, keyboard, debug});
         EXPECT_FALSE(hook.DLLLoaded());
         EXPECT_TRUE(message_boxes.shown.empty());
         ASSERT_EQ(debug.lines.size(), 1u);

@@ -452,7 +452,7 @@ TEST(HookRecordingWithoutLibrary, StartsOnlyResetAndNothingIsRaised) {
     fake::RecordingMessageBoxes message_boxes;
     fake::FakeKeyboardState keyboard;
     fake::RecordingDebugOutput debug;
-    TuiHook hook({files, loader, message_boxes, keyboard, debug});
+    TuiHook hook({files, &loader, message_boxes, keyboard, debug});
     int stops = 0;
     hook.OnStopRecordKeyboardMacroKey = [&](auto&) { ++stops; };
     hook.OnStopRecordMouseMacroKey = [&](auto&) { ++stops; };

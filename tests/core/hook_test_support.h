@@ -66,7 +66,7 @@ class HookFixture : public ::testing::Test {
     fake::RecordingMessageBoxes message_boxes;
     fake::FakeKeyboardState keyboard;
     fake::RecordingDebugOutput debug;
-    HookServices services{files, loader, message_boxes, keyboard, debug};
+    HookServices services{files, &loader, message_boxes, keyboard, debug};
     std::unique_ptr<TuiHook> hook;
 };
 

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/settings_file.h"
+#include "hook/hook_library.h"
 #include "lang/translation_engine.h"
 #include "tests/core/fake_monitor_ports.h"
 #include "tests/core/test_support.h"
@@ -54,14 +55,7 @@ TEST_F(MonitorTest, FormCreateShowsTheTrayInTheStoredLanguage) {
     EXPECT_EQ(microphone.prepared, 1);
     EXPECT_TRUE(monitor->uiHook1().DLLLoaded());
     EXPECT_TRUE(message_boxes.shown.empty());
-    EXPECT_TRUE(tray.icon_file.empty());  // no icon file: the program's own icon stays
-}
-
-TEST_F(MonitorTest, TrayIconFileBesideTheExecutable) {
-    const std::u16string path = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
-    files.Put(path, {0, 0, 1, 0});
-    Create();
-    EXPECT_EQ(tray.icon_file, path);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
 }
 
 TEST_F(MonitorTest, ReloadSettingsFollowsTheStoredLanguage) {
@@ -132,41 +126,33 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
 
 class MuteFeedbackTest : public MonitorTest {
   protected:
-    MuteFeedbackTest() {
-        files.Put(icon_, {0, 0, 1, 0});
-        files.Put(muted_icon_, {0, 0, 1, 0});
-    }
     // A press of button 4 as the decoder hands it on (UM_MONITOR_EVENT for key index 4).
     static void PressMuteButton(TKORVANTH417MONMAIN& monitor) { monitor.WMMonitorEvent(4, 1); }
     void GiveButton4TheMute() {
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[4].FunctionCode =
             kFunctionCodeMicrophoneMute;
     }
-
-    const std::u16string icon_ = files.ExecutableFolder() + u"\\images\\0409\\icons\\logo.ico";
-    const std::u16string muted_icon_ =
-        files.ExecutableFolder() + u"\\images\\0409\\icons\\logo-muted.ico";
 };
 
 TEST_F(MuteFeedbackTest, TheTrayShowsTheStateAtStartAndAfterEachToggle) {
     microphone.muted = true;
     const auto monitor = Create();
-    EXPECT_EQ(tray.icon_file, muted_icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Muted);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
     GiveButton4TheMute();
     PressMuteButton(*monitor);
     EXPECT_EQ(microphone.toggles, 1);
-    EXPECT_EQ(tray.icon_file, icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone on"));
     PressMuteButton(*monitor);
-    EXPECT_EQ(tray.icon_file, muted_icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Muted);
     EXPECT_EQ(HintLine(1), TranslateText(u"Microphone muted"));
 }
 
 TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOff) {
     microphone.readable = false;
     const auto unknown = Create();
-    EXPECT_EQ(tray.icon_file, icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
     EXPECT_EQ(HintLine(1), u"");
 
     files.Put(files.ExecutableFolder() + u"config.ini",
@@ -180,7 +166,7 @@ TEST_F(MuteFeedbackTest, AnUnknownStateShowsNothingAndTheSettingsFileCanTurnItOf
     GiveButton4TheMute();
     PressMuteButton(*off);
     EXPECT_EQ(microphone.toggles, 1);  // the mute still works
-    EXPECT_EQ(tray.icon_file, icon_);
+    EXPECT_EQ(tray.icon, TrayIconState::Plain);
     EXPECT_EQ(HintLine(1), u"");
 }
 
@@ -225,7 +211,7 @@ TEST_F(ReopenTest, ABurstOfArrivalsCausesOneReopenAfterTheLast) {
     loop.Advance(std::chrono::milliseconds(3000));
     ASSERT_EQ(Reopens(), 1);
     for (int i = 0; i < 3; ++i) {
-        notifications.Deliver(DeviceChangeEvent::Arrival, kDeviceTypeInterface);
+        notifications.Deliver(DeviceEventKind::Arrival, u"\\\\?\\hid#vid_1&pid_2&mi_01#1");
         loop.Advance(std::chrono::milliseconds(500));
     }
     loop.Advance(std::chrono::milliseconds(999));
@@ -300,7 +286,7 @@ TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
                              peer,
                              microphone,
                              tray,
-                             {files, nowhere, message_boxes, keyboard, debug},
+                             {files, &nowhere, message_boxes, keyboard, debug},
                              hid,
                              loop,
                              notifications};
@@ -309,6 +295,32 @@ TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
     ASSERT_EQ(message_boxes.shown.size(), 1u);
     EXPECT_EQ(message_boxes.shown[0].text, u"uiHook.dll can not be found!");
     EXPECT_EQ(message_boxes.shown[0].caption, u"Error");
+    EXPECT_FALSE(tray.hint.empty());
+}
+
+// A platform without a hook library wires none: the hook component says so once, no box comes up
+// and nothing is loaded, and the monitor works on.
+TEST_F(MonitorTest, APlatformWithoutAHookLibrarySaysSoOnceWithoutABox) {
+    const MonitorPorts ports{monitor_ports.data,
+                             windows,
+                             microphone,
+                             tray,
+                             {files, nullptr, message_boxes, keyboard, debug},
+                             hid,
+                             loop,
+                             notifications};
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
+    monitor.FormCreate();
+    monitor.uiHook1().StartHookKeyboard();
+    monitor.uiHook1().RecordMouseMacro();
+    EXPECT_TRUE(message_boxes.shown.empty());
+    EXPECT_FALSE(monitor.uiHook1().DLLLoaded());
+    EXPECT_TRUE(loader.requested.empty());
+    EXPECT_TRUE(hook_library.calls.empty());
+    EXPECT_EQ(std::ranges::count_if(debug.lines,
+                                    [](const std::u16string& l) { return l.starts_with(u"Hook"); }),
+              1);
+    EXPECT_EQ(std::ranges::count(debug.lines, std::u16string(kNoHookLibraryTrace)), 1);
     EXPECT_FALSE(tray.hint.empty());
 }
 

@@ -104,7 +104,7 @@ std::u16string TextOf(std::span<const std::uint8_t> bytes, const Locale& locale)
             text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
         return text;
     }
-    return locale.DecodeSystemCodePage(
+    return locale.DecodeSystemText(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 

@@ -1,6 +1,7 @@
 // Device-interface notifications on Wine: a registration's hidden top-level window receives the
 // WM_DEVICECHANGE broadcasts another thread sends as the platform (or the simulated mouse) does,
-// with the device type of each header, and its own posted NodesChanged; nothing once destroyed.
+// and passes on arrivals and removals of its class with their path, and NodesChanged; nothing
+// once destroyed.
 
 // clang-format off
 #include <windows.h>
@@ -9,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -29,16 +32,16 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr GUID kHidClass = kHidInterfaceClassGuid;
-constexpr char16_t kHidClassText[] = u"{4d1e55b2-f16f-11cf-88cb-001111000030}";
-
-using Event = std::pair<std::uint32_t, std::optional<std::uint32_t>>;
+// Another interface class: USB devices.
+constexpr GUID kUsbDeviceClass = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+constexpr wchar_t kPath[] =
+    L"\\\\?\\hid#vid_1234&pid_5678&mi_01#7&1&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
 class RecordingListener : public DeviceChangeListener {
   public:
-    void OnDeviceChange(std::uint32_t event, std::optional<std::uint32_t> device_type) override {
-        events.emplace_back(event, device_type);
-    }
-    std::vector<Event> events;
+    void OnDeviceEvent(const DeviceEvent& event) override { events.push_back(event); }
+    std::vector<DeviceEvent> events;
 };
 
 using test::PumpUntil;
@@ -63,23 +66,30 @@ long Broadcast(WPARAM event, const void* header) {
 // What a device-interface arrival or removal carries: the header and the interface path.
 struct InterfaceBroadcast {
     DEV_BROADCAST_DEVICEINTERFACE_W header;
-    wchar_t rest_of_name[96];
+    wchar_t rest_of_name[160];
 };
 
-InterfaceBroadcast InterfaceHeader(const GUID& interface_class) {
+InterfaceBroadcast InterfaceHeader(const GUID& interface_class, std::wstring_view path = kPath) {
     InterfaceBroadcast broadcast{};
     broadcast.header.dbcc_size = sizeof broadcast;
     broadcast.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     broadcast.header.dbcc_classguid = interface_class;
-    const wchar_t name[] = L"\\\\.\\pipe\\korv-notification-test";
-    std::memcpy(broadcast.header.dbcc_name, name, sizeof name);
+    std::copy(path.begin(), path.end(), broadcast.header.dbcc_name);
     return broadcast;
+}
+
+std::u16string Path(std::wstring_view path) {
+    return std::u16string(path.begin(), path.end());
 }
 
 class Win32DeviceNotificationsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        registration_ = notifications_.Register(kHidClassText, listener_);
+        DeviceNotificationStart start = notifications_.Register(listener_);
+        EXPECT_FALSE(start.failure.has_value())
+            << std::string(start.failure->call.begin(), start.failure->call.end()) << " "
+            << start.failure->error;
+        registration_ = std::move(start.registration);
         ASSERT_NE(registration_, nullptr);
     }
 
@@ -88,9 +98,12 @@ class Win32DeviceNotificationsTest : public ::testing::Test {
     std::unique_ptr<DeviceNotificationRegistration> registration_;
 };
 
-TEST_F(Win32DeviceNotificationsTest, ArrivalsAndRemovalsArriveWithTheirDeviceType) {
-    EXPECT_TRUE(registration_->Registered());
+// Arrivals and removals of the HID class come with their interface path; a volume and an
+// interface of another class come not at all. The last arrival shows that all were handled.
+TEST_F(Win32DeviceNotificationsTest, HidInterfacesArriveAndGoWithTheirPathOthersAreLeftOut) {
     const InterfaceBroadcast hid = InterfaceHeader(kHidClass);
+    const InterfaceBroadcast usb = InterfaceHeader(kUsbDeviceClass);
+    const InterfaceBroadcast last = InterfaceHeader(kHidClass, L"\\\\?\\hid#last");
     DEV_BROADCAST_VOLUME volume{};
     volume.dbcv_size = sizeof volume;
     volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
@@ -99,26 +112,47 @@ TEST_F(Win32DeviceNotificationsTest, ArrivalsAndRemovalsArriveWithTheirDeviceTyp
     EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &hid), 0);
     EXPECT_GT(Broadcast(DBT_DEVICEREMOVECOMPLETE, &hid), 0);
     EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &volume), 0);
+    EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &usb), 0);
+    EXPECT_GT(Broadcast(DBT_DEVICEREMOVECOMPLETE, &usb), 0);
+    EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &last), 0);
     EXPECT_TRUE(PumpUntil([&] { return listener_.events.size() >= 3; }));
-    EXPECT_EQ(listener_.events, (std::vector<Event>{{0x8000, kDeviceTypeInterface},
-                                                    {0x8004, kDeviceTypeInterface},
-                                                    {0x8000, DBT_DEVTYP_VOLUME}}));
+    EXPECT_EQ(listener_.events, (std::vector<DeviceEvent>{
+                                    {DeviceEventKind::Arrival, Path(kPath)},
+                                    {DeviceEventKind::Removal, Path(kPath)},
+                                    {DeviceEventKind::Arrival, u"\\\\?\\hid#last"},
+                                }));
 }
 
-TEST_F(Win32DeviceNotificationsTest, OtherEventsArriveWithoutADeviceType) {
+// The path is read no further than the broadcast's size says, even without its terminating zero.
+TEST_F(Win32DeviceNotificationsTest, ThePathEndsWhereTheBroadcastEnds) {
+    InterfaceBroadcast cut = InterfaceHeader(kHidClass);
+    cut.header.dbcc_size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + 6 * sizeof(wchar_t);
+    EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &cut), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !listener_.events.empty(); }));
+    EXPECT_EQ(listener_.events,
+              (std::vector<DeviceEvent>{{DeviceEventKind::Arrival, Path(kPath).substr(0, 6)}}));
+}
+
+// Nodes changed, from the system or posted by the registration itself, has no path; the other
+// events of WM_DEVICECHANGE and an arrival without a broadcast are left out.
+TEST_F(Win32DeviceNotificationsTest, NodesChangedComesOtherEventsDoNot) {
     const InterfaceBroadcast hid = InterfaceHeader(kHidClass);
     EXPECT_GT(Broadcast(DBT_DEVICEQUERYREMOVE, &hid), 0);
     EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, nullptr), 0);
+    EXPECT_GT(Broadcast(DBT_DEVNODES_CHANGED, nullptr), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !listener_.events.empty(); }));
+    ASSERT_TRUE(registration_->PostNodesChanged());
     EXPECT_TRUE(PumpUntil([&] { return listener_.events.size() >= 2; }));
-    EXPECT_EQ(listener_.events,
-              (std::vector<Event>{{DBT_DEVICEQUERYREMOVE, std::nullopt}, {0x8000, std::nullopt}}));
+    EXPECT_EQ(listener_.events, (std::vector<DeviceEvent>{{DeviceEventKind::NodesChanged, u""},
+                                                          {DeviceEventKind::NodesChanged, u""}}));
 }
 
 TEST_F(Win32DeviceNotificationsTest, PostedNodesChangedArrivesThroughTheMessageLoop) {
     ASSERT_TRUE(registration_->PostNodesChanged());
     EXPECT_TRUE(listener_.events.empty());
     EXPECT_TRUE(PumpUntil([&] { return !listener_.events.empty(); }));
-    EXPECT_EQ(listener_.events, (std::vector<Event>{{7, std::nullopt}}));
+    EXPECT_EQ(listener_.events, (std::vector<DeviceEvent>{{DeviceEventKind::NodesChanged, u""}}));
 }
 
 TEST_F(Win32DeviceNotificationsTest, NothingArrivesOnceTheRegistrationIsDestroyed) {
@@ -130,29 +164,24 @@ TEST_F(Win32DeviceNotificationsTest, NothingArrivesOnceTheRegistrationIsDestroye
     EXPECT_TRUE(listener_.events.empty());
 }
 
-TEST(Win32DeviceNotificationsClass, TextThatIsNotAGuidLeavesTheWindowUnregistered) {
-    Win32DeviceNotifications notifications;
+// The backend names its class as the registry writes a GUID; one made for another class hears
+// only that class.
+TEST(Win32DeviceNotificationsClass, TheClassIsNamedByTheBackendAndIsTheOnlyOneHeard) {
+    EXPECT_EQ(Win32DeviceNotifications().InterfaceClassName(),
+              u"{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    Win32DeviceNotifications usb(kUsbDeviceClass);
+    EXPECT_EQ(usb.InterfaceClassName(), u"{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
     RecordingListener listener;
-    std::vector<std::unique_ptr<DeviceNotificationRegistration>> registrations;
-    for (const std::u16string_view text :
-         {u"", u"4d1e55b2-f16f-11cf-88cb-001111000030", u"{4d1e55b2-f16f-11cf-88cb-00111100003g}",
-          u"{4d1e55b2+f16f-11cf-88cb-001111000030}", u"{4d1e55b2-f16f-11cf-88cb-0011110000300}"}) {
-        EXPECT_FALSE(ParseGuidText(text).has_value()) << text.size();
-        registrations.push_back(notifications.Register(text, listener));
-        ASSERT_NE(registrations.back(), nullptr);
-        EXPECT_FALSE(registrations.back()->Registered());
-        // The window still takes its own events.
-        ASSERT_TRUE(registrations.back()->PostNodesChanged());
-    }
-    EXPECT_TRUE(PumpUntil([&] { return listener.events.size() == registrations.size(); }));
-}
-
-TEST(Win32DeviceNotificationsClass, GuidTextParsesInEitherCase) {
-    for (const char16_t* text : {kHidClassText, u"{4D1E55B2-F16F-11CF-88CB-001111000030}"}) {
-        const std::optional<GUID> parsed = ParseGuidText(text);
-        ASSERT_TRUE(parsed.has_value());
-        EXPECT_TRUE(IsEqualGUID(*parsed, kHidClass));
-    }
+    DeviceNotificationStart start = usb.Register(listener);
+    ASSERT_NE(start.registration, nullptr);
+    EXPECT_FALSE(start.failure.has_value());
+    const InterfaceBroadcast hid = InterfaceHeader(kHidClass);
+    const InterfaceBroadcast device = InterfaceHeader(kUsbDeviceClass, L"\\\\?\\usb#1");
+    EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &hid), 0);
+    EXPECT_GT(Broadcast(DBT_DEVICEARRIVAL, &device), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !listener.events.empty(); }));
+    EXPECT_EQ(listener.events,
+              (std::vector<DeviceEvent>{{DeviceEventKind::Arrival, u"\\\\?\\usb#1"}}));
 }
 
 }  // namespace

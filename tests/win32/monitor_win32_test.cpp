@@ -525,6 +525,51 @@ TEST_F(MonitorWindowHere, TheTrayIconIsAddedOnceTheNotificationAreaAppears) {
     EXPECT_TRUE(area.HasIcon(window_->Handle()));
 }
 
+// Handles this thread's messages for a while; how many of them were for `window`, and how many
+// of those were its timer `timer`.
+struct WindowWakeUps {
+    int messages = 0;
+    int timer = 0;
+};
+WindowWakeUps PumpCounting(HWND window, UINT_PTR timer, std::chrono::milliseconds span) {
+    WindowWakeUps counted;
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.hwnd == window) {
+                ++counted.messages;
+                counted.timer += msg.message == WM_TIMER && msg.wParam == timer;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return counted;
+}
+
+// In a session without a notification area the monitor does not keep waking up to add its icon:
+// the retries come ever further apart (2 s, then 4 s, ...), so ten seconds hold two of them. A
+// shell that starts says so with "TaskbarCreated", and the icon is added at once, however long
+// the next retry would be.
+TEST_F(MonitorWindowHere, WithoutANotificationAreaTheRetriesComeEverFurtherApart) {
+    ASSERT_EQ(FindWindowW(FakeNotificationArea::kClass, nullptr), nullptr) << kNeedsNoShell;
+    ASSERT_FALSE(window_->Tray().Shown());
+    constexpr UINT_PTR kTrayRetryTimer = 1;
+    const WindowWakeUps idle = PumpCounting(window_->Handle(), kTrayRetryTimer, 10s);
+    EXPECT_GE(idle.timer, 1);  // it does retry
+    EXPECT_LE(idle.timer, 2);
+    EXPECT_LE(idle.messages, 2);
+    EXPECT_FALSE(window_->Tray().Shown());
+
+    const FakeNotificationArea area;
+    ASSERT_TRUE(area.Created());
+    ASSERT_TRUE(PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
+    EXPECT_TRUE(PumpUntil([&] { return window_->Tray().Shown(); }, 1s));
+    EXPECT_TRUE(area.HasIcon(window_->Handle()));
+}
+
 // The shell broadcasts "TaskbarCreated" when it (re)starts: the monitor adds its icon again. A
 // broadcast that finds the icon still there (the shell kept it) leaves it shown: adding it is
 // refused, changing it is not, and no retry follows.

@@ -163,7 +163,7 @@ struct RealHook {
     RecordingMessageBoxes message_boxes;
     Win32KeyboardState keyboard;
     fake::RecordingDebugOutput debug;
-    TuiHook hook{{files, libraries, message_boxes, keyboard, debug}};
+    TuiHook hook{{files, &libraries, message_boxes, keyboard, debug}};
 };
 
 std::vector<std::string> KeyItems(const TMacroKeyList& list) {
@@ -437,7 +437,7 @@ TEST(UiHookWin32, UnusableLibraryIsTracedWithItsReason) {
         std::wstring caption, text;
         {
             MessageBoxCloser closer;
-            TuiHook hook({files, libraries, message_boxes, keyboard, debug});
+            TuiHook hook({files, &libraries, message_boxes, keyboard, debug});
             loaded = hook.DLLLoaded();
             closer.Stop();
             closed = closer.closed;
