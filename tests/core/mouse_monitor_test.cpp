@@ -302,14 +302,14 @@ TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
 // and nothing is loaded, and the monitor works on.
 TEST_F(MonitorTest, APlatformWithoutAHookLibrarySaysSoOnceWithoutABox) {
     const MonitorPorts ports{monitor_ports.data,
-                             windows,
+                             peer,
                              microphone,
                              tray,
                              {files, nullptr, message_boxes, keyboard, debug},
                              hid,
                              loop,
                              notifications};
-    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, kMonitorWindow);
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_);
     monitor.FormCreate();
     monitor.uiHook1().StartHookKeyboard();
     monitor.uiHook1().RecordMouseMacro();
