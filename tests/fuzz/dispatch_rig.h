@@ -18,6 +18,7 @@
 #include "app/messages.h"
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
+#include "base/key_path_text.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_system.h"
 #include "platform/fake/fake_window_system.h"
@@ -62,7 +63,7 @@ class DispatchRig {
             windows_.windows[std::u16string(kConfigWindowClass)] = kConfigWindow;
         windows_.answers = setup.config_answers;
         if (setup.registry_folder)
-            registry_.CreateKey(StoreRoot::CurrentUser, Folder());
+            registry_.CreateKey(StoreScope::User, KeyPathFromText(Folder()));
         auto& buttons = dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo;
         for (std::size_t n = 0; n < std::size(buttons); ++n) {
             const bool mute = (setup.mute_buttons >> n & 1) != 0;
@@ -107,7 +108,8 @@ class DispatchRig {
         }
         FUZZ_CHECK(microphone_.toggles == toggles);
         FUZZ_CHECK(windows_.messages == sent);
-        const StoredValue* stored = registry_.Find(StoreRoot::CurrentUser, Folder(), u"ProfileID");
+        const StoredValue* stored =
+            registry_.Find(StoreScope::User, KeyPathFromText(Folder()), u"ProfileID");
         if (!profile_id || !setup_.registry_folder) {
             FUZZ_CHECK(stored == nullptr);
         } else {
