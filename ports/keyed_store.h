@@ -51,21 +51,21 @@ class KeyedStore {
     // Opens the key (creating it and the keys above it when missing) and reads the named value,
     // unless it is larger than `max_bytes`: its size is checked before anything of it is read.
     [[nodiscard]] virtual StoredValue ReadValue(StoreScope scope,
-                                                std::span<const std::u16string> key,
+                                                std::span<const std::u16string> key_path,
                                                 std::u16string_view name,
                                                 std::uint64_t max_bytes) = 0;
 
     // Opens the key (creating it and the keys above it when missing) and writes the bytes as a
     // binary value.
     [[nodiscard]] virtual bool WriteBinaryValue(StoreScope scope,
-                                                std::span<const std::u16string> key,
+                                                std::span<const std::u16string> key_path,
                                                 std::u16string_view name,
                                                 std::span<const std::uint8_t> data) = 0;
 
     // Writes a 32-bit number into an existing key; false (and nothing written) when the key
     // does not exist, which this call never creates.
     [[nodiscard]] virtual bool WriteInteger32Value(StoreScope scope,
-                                                   std::span<const std::u16string> key,
+                                                   std::span<const std::u16string> key_path,
                                                    std::u16string_view name,
                                                    std::uint32_t value) = 0;
 };
