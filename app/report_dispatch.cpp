@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/decimal_text.h"
+#include "base/key_path_text.h"
 #include "ports/debug_output.h"
 #include "ports/keyed_store.h"
 #include "ports/microphone.h"
@@ -130,8 +131,8 @@ void ReportDispatcher::ProfileSwitched(std::uintptr_t slot) {
 
 bool ReportDispatcher::WriteProfileID(std::int32_t value) {
     const bool written = ports_.registry.WriteInteger32Value(
-        StoreRoot::CurrentUser, dm_.FOptionsFromConfigFile.ProfileRegFolder, u"ProfileID",
-        static_cast<std::uint32_t>(value));
+        StoreScope::User, KeyPathFromText(dm_.FOptionsFromConfigFile.ProfileRegFolder),
+        u"ProfileID", static_cast<std::uint32_t>(value));
     if (!written)
         ports_.debug.Trace(u"ProfileID " + DecimalText(value) + u" cannot be written: the folder " +
                            dm_.FOptionsFromConfigFile.ProfileRegFolder + u" does not exist");

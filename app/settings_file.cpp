@@ -111,7 +111,7 @@ SettingsFile SettingsFile::Load(const FileSystem& files, const Locale& locale,
 }
 
 SettingsFile::Outcome SettingsFile::Read(const FileSystem& files, const Locale& locale) {
-    const std::u16string path = files.ExecutableFolder() + std::u16string(kSettingsFileName);
+    const std::u16string path = files.PathInFolder(files.ExecutableFolder(), kSettingsFileName);
     const FileRead read = files.ReadWholeFile(path, kMaxSettingsFileSize);
     const std::u16string instead = u"; every setting takes its default";
     switch (read.status) {

@@ -95,7 +95,7 @@ bool LoadHookLibrary(const FileSystem& files, DynamicLibraryLoader& loader,
                 u"Hook library not loaded: the program's folder is unknown; keyboard and "
                 u"mouse hooks are off");
         } else {
-            const std::u16string path = folder + std::u16string(kHookLibraryName);
+            const std::u16string path = files.PathInFolder(folder, kHookLibraryName);
             LibraryLoad load = loader.Load(path);
             if (load.library) {
                 const FoundEntries found = FindEntries(*load.library);

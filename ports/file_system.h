@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace korv {
@@ -49,6 +50,24 @@ class FileSystem {
     // a good one was.
     [[nodiscard]] virtual bool WriteWholeFile(std::u16string_view path,
                                               std::span<const std::uint8_t> bytes) const = 0;
+
+    // Path text. Every path the program builds is built here, with the platform's separator;
+    // nothing is normalised, so the paths the stored records keep are the texts the
+    // configuration program writes, doubled separators included.
+
+    // `name` inside `folder`: the folder, one separator unless the folder ends with one, and the
+    // name. With an empty name, the folder ending in a separator.
+    virtual std::u16string PathInFolder(std::u16string_view folder,
+                                        std::u16string_view name) const = 0;
+    // `path`, one separator and `part`, whatever `path` ends with.
+    virtual std::u16string JoinWithSeparator(std::u16string_view path,
+                                             std::u16string_view part) const = 0;
+    // A path cut after its last separator: the folder with that separator, and the name. Without
+    // a separator the folder is empty.
+    virtual std::pair<std::u16string, std::u16string> SplitFolderAndName(
+        std::u16string_view path) const = 0;
+    // Whether the path names one place whatever the current folder, drive or search order is.
+    virtual bool IsFullPath(std::u16string_view path) const = 0;
 };
 
 }  // namespace korv

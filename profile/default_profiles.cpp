@@ -5,6 +5,7 @@
 #include <string>
 
 #include "keys/code_tables.h"
+#include "ports/file_system.h"
 #include "profile/function_codes.h"
 #include "profile/text_field.h"
 
@@ -247,7 +248,8 @@ void ApplyAllSettingsDefault(TALLGAMESINFO& settings, std::uint16_t system_langu
 
 void ApplyProfileSettingDefault(TProfileSetting& entry, int index,
                                 const TOptionsFromConfigFile& options,
-                                std::u16string_view document_profile_path) {
+                                std::u16string_view document_profile_path,
+                                const FileSystem& files) {
     const std::u16string number = std::u16string(1, static_cast<char16_t>(u'1' + index));
     const std::u16string stem = options.ProfileNamePrefix + number;
     entry.State = 0;
@@ -255,8 +257,8 @@ void ApplyProfileSettingDefault(TProfileSetting& entry, int index,
     SetTextField(entry.FileName, stem + u".pfd", TextTail::Keep);
     SetTextField(entry.RegKeyPath, options.ProfileRegFolder, TextTail::Keep);
     SetTextField(entry.ProfilePath, document_profile_path, TextTail::Keep);
-    // The documents path ends with a backslash already, so two stand before the macro folder.
-    SetTextField(entry.MacroPath, std::u16string(document_profile_path) + u"\\" + stem + u"_Macros",
+    // The documents path ends with a separator already, so two stand before the macro folder.
+    SetTextField(entry.MacroPath, files.JoinWithSeparator(document_profile_path, stem + u"_Macros"),
                  TextTail::Keep);
 }
 

@@ -11,6 +11,8 @@
 
 namespace korv {
 
+class FileSystem;
+
 inline constexpr int kGameProfileCount = 5;
 
 // Game default 0 to 4 (game 0 also serves the default-game store). `now` stamps FProfileUID.
@@ -22,10 +24,11 @@ void ApplyTestDefault(TMouseProfileInfo& profile, double now);
 void ApplyAllSettingsDefault(TALLGAMESINFO& settings, std::uint16_t system_language_id);
 
 // Fills entry `index` of the profile-group default: profile `index + 1` stored in the registry,
-// its file name, key path, folder and macro folder. Texts too long for their fields are cut.
+// its file name, key path, folder and macro folder (a path joined by `files`). Texts too long
+// for their fields are cut.
 void ApplyProfileSettingDefault(TProfileSetting& entry, int index,
                                 const TOptionsFromConfigFile& options,
-                                std::u16string_view document_profile_path);
+                                std::u16string_view document_profile_path, const FileSystem& files);
 // The group part of the profile-group default: group 0 selects profile 0, group 1 profile 1.
 void ApplyProfileGroupSelectionDefault(TProfileSettingGroup& group);
 

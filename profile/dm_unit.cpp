@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/decimal_text.h"
-#include "base/path_text.h"
+#include "base/key_path_text.h"
 #include "hid/usage_and_page.h"
 #include "ports/clock.h"
 #include "ports/debug_output.h"
@@ -214,8 +214,8 @@ void TDM::InitDataModule() {
 
 void TDM::SetUpStore(TuiProfile& store, std::u16string_view file_name) {
     owner_.Check();
-    store.SetRootKey(StoreRoot::CurrentUser);
-    store.SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
+    store.SetRootKey(StoreScope::User);
+    store.SetKeyPath(KeyPathFromText(FOptionsFromConfigFile.ProfileRegFolder));
     store.SetFileName(file_name);
 }
 
@@ -241,10 +241,10 @@ void TDM::InitGameProfiles() {
 void TDM::InitGameProfile(std::int32_t index) {
     const TProfileSetting& entry = FProfileSettingGroup.ProfileSettingList[index];
     TuiProfile& store = GameStore(index);
-    store.SetRootKey(StoreRoot::CurrentUser);
+    store.SetRootKey(StoreScope::User);
     store.SetFileName(GetTextField(entry.FileName));
     store.SetFilePath(GetTextField(entry.ProfilePath));
-    store.SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
+    store.SetKeyPath(KeyPathFromText(FOptionsFromConfigFile.ProfileRegFolder));
     PrimeWithZeros(store, sizeof(TMouseProfileInfo));
     if (entry.StorageType == kStorageTypeFile) {
         LoadGameProfileFromFile(store, entry);
@@ -264,7 +264,7 @@ void TDM::InitGameProfile(std::int32_t index) {
 // a folder that is not a full path; each default written there is traced with its path.
 void TDM::LoadGameProfileFromFile(TuiProfile& store, const TProfileSetting& entry) {
     const std::u16string full_name =
-        WithTrailingBackslash(GetTextField(entry.ProfilePath)) + GetTextField(entry.FileName);
+        ports_.files.PathInFolder(GetTextField(entry.ProfilePath), GetTextField(entry.FileName));
     if (!ports_.files.FileExists(full_name)) {
         store.RestoreToDefault();
         if (!store.SaveStreamToFile(full_name)) {
@@ -272,8 +272,9 @@ void TDM::LoadGameProfileFromFile(TuiProfile& store, const TProfileSetting& entr
                   u" cannot be written; it serves in memory");
         } else {
             Trace(u"Profile file " + full_name + u" is missing; its default was written there" +
-                  (IsFullPath(full_name) ? u""
-                                         : u" (a path relative to the current drive or folder)"));
+                  (ports_.files.IsFullPath(full_name)
+                       ? u""
+                       : u" (a path relative to the current drive or folder)"));
         }
         return;
     }
@@ -466,7 +467,7 @@ bool TDM::SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInf
 
 // True when the name and the folder fit their fields whole (longer texts are cut).
 bool TDM::ChangeCurrentProfileFileNameAndPath(std::u16string_view AProfileFilePath) {
-    const auto [folder, name] = SplitFolderAndName(AProfileFilePath);
+    const auto [folder, name] = ports_.files.SplitFolderAndName(AProfileFilePath);
     CurrentStore().SetFileName(name);
     CurrentStore().SetFilePath(folder);
     TProfileSetting& entry = FProfileSettingGroup.ProfileSettingList[FProfileIndex];
@@ -541,8 +542,12 @@ bool TDM::IsProfileChanged(std::int32_t AIndex) const {
 
 std::u16string TDM::GetPersonalDocumentProfilePath() {
     owner_.Check();
-    const std::u16string path = WithTrailingBackslash(ports_.shell.DocumentsFolder()) +
-                                FOptionsFromConfigFile.ProfileFolder + u"\\";
+    // A separator follows the folder's name even when it ends with one: the path goes into the
+    // stored records as the configuration program builds it.
+    const std::u16string path = ports_.files.JoinWithSeparator(
+        ports_.files.PathInFolder(ports_.shell.DocumentsFolder(),
+                                  FOptionsFromConfigFile.ProfileFolder),
+        {});
     if (!ports_.files.FolderExists(path) && !ports_.files.CreateFolder(path)) {
         Trace(u"The profile folder " + path + u" cannot be created");
     }
@@ -556,7 +561,7 @@ std::u16string TDM::GetPersonalDocumentMacroDatabasePath() {
     if (!ports_.files.FolderExists(folder) && !ports_.files.CreateFolder(folder)) {
         Trace(u"The macro folder " + folder + u" cannot be created");
     }
-    return folder + u"\\" + std::u16string(kMacroDatabaseName);
+    return ports_.files.JoinWithSeparator(folder, kMacroDatabaseName);
 }
 
 // Reads the fields straight from the stores' images, so that nothing is copied and a short
@@ -619,7 +624,7 @@ void TDM::uiProfileSettingGroupRestoreToDefault(ProfileStream& stream) {
     ApplyToStream<TProfileSettingGroup>(stream, [&](TProfileSettingGroup& group) {
         for (int i = 0; i < kProfileCount; ++i) {
             TProfileSetting& entry = group.ProfileSettingList[i];
-            ApplyProfileSettingDefault(entry, i, FOptionsFromConfigFile, documents);
+            ApplyProfileSettingDefault(entry, i, FOptionsFromConfigFile, documents, ports_.files);
             for (const std::u16string& folder :
                  {GetTextField(entry.ProfilePath), GetTextField(entry.MacroPath)}) {
                 if (!ports_.files.FolderExists(folder) && !ports_.files.CreateFolder(folder)) {

@@ -7,20 +7,6 @@
 
 namespace korv {
 
-std::pair<std::u16string, std::u16string> SplitFolderAndName(std::u16string_view path) {
-    const std::size_t cut = path.rfind(u'\\');
-    if (cut == std::u16string_view::npos)
-        return {std::u16string(), std::u16string(path)};
-    return {std::u16string(path.substr(0, cut + 1)), std::u16string(path.substr(cut + 1))};
-}
-
-std::u16string WithTrailingBackslash(std::u16string_view path) {
-    std::u16string out(path);
-    if (out.empty() || out.back() != u'\\')
-        out.push_back(u'\\');
-    return out;
-}
-
 namespace {
 
 StoreLoad::Outcome RegistryOutcome(const StoredValue& value) {
@@ -61,7 +47,7 @@ TuiProfile::TuiProfile(KeyedStore& registry, const FileSystem& files)
 void TuiProfile::SetFilePath(std::u16string_view path) {
     if (path.empty() || path == FFilePath || !files_.FolderExists(path))
         return;
-    FFilePath = WithTrailingBackslash(path);
+    FFilePath = files_.PathInFolder(path, {});
 }
 
 void TuiProfile::SetSize(std::int64_t size) {
@@ -116,7 +102,7 @@ bool TuiProfile::Continue(const TBeforeEvent& event) {
 }
 
 bool TuiProfile::RegistryUsable() const {
-    return FRootKey != StoreRoot::None && !FKeyPath.empty() && !FFileName.empty();
+    return FRootKey.has_value() && !FKeyPath.empty() && !FFileName.empty();
 }
 
 // A key that cannot be opened, a missing value, and a string or 32-bit value (which no store
@@ -126,7 +112,7 @@ bool TuiProfile::LoadStreamFromRegistry() {
     last_load_ = {};
     if (!Continue(OnBeforeLoadFromRegistry) || !RegistryUsable())
         return false;
-    StoredValue value = registry_.ReadValue(FRootKey, FKeyPath, FFileName, kMaxProfileFileSize);
+    StoredValue value = registry_.ReadValue(*FRootKey, FKeyPath, FFileName, kMaxProfileFileSize);
     last_load_ = {RegistryOutcome(value), value.kind, value.size};
     if (last_load_.outcome != StoreLoad::Outcome::Loaded)
         return false;
@@ -143,7 +129,7 @@ bool TuiProfile::LoadStreamFromRegistry() {
 bool TuiProfile::SaveStreamToRegistry() {
     if (!Continue(OnBeforeSaveToRegistry) || !RegistryUsable())
         return false;
-    if (!registry_.WriteBinaryValue(FRootKey, FKeyPath, FFileName, FMemoryStream))
+    if (!registry_.WriteBinaryValue(*FRootKey, FKeyPath, FFileName, FMemoryStream))
         return false;
     if (OnAfterSaveToRegistry)
         OnAfterSaveToRegistry(FMemoryStream);
@@ -181,8 +167,8 @@ bool TuiProfile::LoadStreamFromFile() {
     last_load_ = {};
     if (!Continue(OnBeforeLoadFromFile) || FFilePath.empty())
         return false;
-    FFilePath = WithTrailingBackslash(FFilePath);
-    return LoadExistingFile(FFilePath + FFileName);
+    FFilePath = files_.PathInFolder(FFilePath, {});
+    return LoadExistingFile(files_.PathInFolder(FFilePath, FFileName));
 }
 
 bool TuiProfile::LoadStreamFromFile(std::u16string_view strFilewithpath) {
@@ -197,12 +183,12 @@ bool TuiProfile::LoadStreamFromFile(std::u16string_view strFilewithpath) {
 bool TuiProfile::SaveStreamToFile() {
     if (!Continue(OnBeforeSaveToFile) || FFilePath.empty())
         return false;
-    FFilePath = WithTrailingBackslash(FFilePath);
-    return SaveWholeFile(FFilePath + FFileName);
+    FFilePath = files_.PathInFolder(FFilePath, {});
+    return SaveWholeFile(files_.PathInFolder(FFilePath, FFileName));
 }
 
 bool TuiProfile::SaveStreamToFile(std::u16string_view strFileWithPath) {
-    const auto [folder, name] = SplitFolderAndName(strFileWithPath);
+    const auto [folder, name] = files_.SplitFolderAndName(strFileWithPath);
     if (!folder.empty() && !files_.FolderExists(folder) && !files_.CreateFolder(folder)) {
         return false;
     }
@@ -210,7 +196,7 @@ bool TuiProfile::SaveStreamToFile(std::u16string_view strFileWithPath) {
 }
 
 bool TuiProfile::PreSaveStreamToFile(std::u16string_view strFileWithPath) {
-    const auto [folder, name] = SplitFolderAndName(strFileWithPath);
+    const auto [folder, name] = files_.SplitFolderAndName(strFileWithPath);
     if (!folder.empty() && !files_.FolderExists(folder) && !files_.CreateFolder(folder)) {
         return false;
     }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -52,11 +53,12 @@ class TuiProfile {
     TuiProfile(const TuiProfile&) = delete;
     TuiProfile& operator=(const TuiProfile&) = delete;
 
-    // Properties. FilePath keeps a trailing backslash and only takes folders that exist.
-    StoreRoot RootKey() const { return FRootKey; }
-    void SetRootKey(StoreRoot root) { FRootKey = root; }
-    const std::u16string& KeyPath() const { return FKeyPath; }
-    void SetKeyPath(std::u16string_view path) { FKeyPath = path; }
+    // Properties. RootKey is the store's scope, none until set. FilePath keeps a trailing path
+    // separator and only takes folders that exist.
+    std::optional<StoreScope> RootKey() const { return FRootKey; }
+    void SetRootKey(std::optional<StoreScope> scope) { FRootKey = scope; }
+    const StoreKeyPath& KeyPath() const { return FKeyPath; }
+    void SetKeyPath(StoreKeyPath path) { FKeyPath = std::move(path); }
     const std::u16string& FileName() const { return FFileName; }
     void SetFileName(std::u16string_view name) { FFileName = name; }
     const std::u16string& FilePath() const { return FFilePath; }
@@ -125,19 +127,12 @@ class TuiProfile {
     KeyedStore& registry_;
     const FileSystem& files_;
     ProfileStream FMemoryStream;
-    StoreRoot FRootKey = StoreRoot::None;
-    std::u16string FKeyPath;
+    std::optional<StoreScope> FRootKey;
+    StoreKeyPath FKeyPath;
     std::u16string FFileName;
     std::u16string FFilePath;
     std::int64_t FSize = 0;
     StoreLoad last_load_;
 };
-
-// Splits a full file name at its last backslash: the folder with its trailing backslash, and the
-// name. Without a backslash the folder is empty.
-std::pair<std::u16string, std::u16string> SplitFolderAndName(std::u16string_view path);
-
-// The path with a backslash appended unless it already ends with one.
-std::u16string WithTrailingBackslash(std::u16string_view path);
 
 }  // namespace korv

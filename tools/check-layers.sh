@@ -101,6 +101,7 @@ self_test() {
                    'hid/up.h:#include <profile/records.h>' \
                    'keys/up.h:#include "profile/inner/ok.h"' \
                    'platform/fake/up.h:#include "programs/common/win32_platform.h"' \
+                   'app/up.cpp:#include "programs/cfgstandin/standin_commands.h"' \
                    'audio/new.cpp:#include "base/ascii_text.h"'; do
         mkdir -p "$(dirname "$tmp/${planted%%:*}")"
         printf '%s\n' "${planted#*:}" >"$tmp/${planted%%:*}"

@@ -9,24 +9,26 @@ std::u16string WithoutTrailingSeparator(std::u16string_view path) {
     return std::u16string(path);
 }
 
-// Nothing for a bare name and for a root; "\\name" lies in the root of the current drive.
+// Nothing for a bare name and for a root; "\\name" lies in the root of the current drive, "/name"
+// in the root.
 std::u16string ParentOf(std::u16string_view path) {
     const std::u16string clean = WithoutTrailingSeparator(path);
     const std::size_t cut = clean.find_last_of(u"\\/");
     if (cut == std::u16string::npos || clean.size() == 1)
         return {};
-    return cut == 0 ? std::u16string(u"\\") : clean.substr(0, cut);
+    return cut == 0 ? clean.substr(0, 1) : clean.substr(0, cut);
 }
 
-// A drive root such as "C:" always exists, and so does the root of the current drive ("\\").
+// A drive root such as "C:" always exists, and so do the root of the current drive ("\\") and
+// the root ("/").
 bool AlwaysExists(std::u16string_view folder) {
-    return folder == u"\\" || (folder.size() == 2 && folder[1] == u':');
+    return folder == u"\\" || folder == u"/" || (folder.size() == 2 && folder[1] == u':');
 }
 
 }  // namespace
 
-MemoryFileSystem::MemoryFileSystem(std::u16string executable_folder)
-    : executable_folder_(std::move(executable_folder)) {
+MemoryFileSystem::MemoryFileSystem(std::u16string executable_folder, char16_t separator)
+    : executable_folder_(std::move(executable_folder)), separator_(separator) {
     // The executable's folder and its parents exist.
     for (std::u16string f = WithoutTrailingSeparator(executable_folder_); !f.empty();
          f = ParentOf(f)) {
@@ -93,6 +95,36 @@ bool MemoryFileSystem::WriteWholeFile(std::u16string_view path,
     files_[std::u16string(path)].assign(bytes.begin(), bytes.end());
     ++write_count_;
     return true;
+}
+
+std::u16string MemoryFileSystem::PathInFolder(std::u16string_view folder,
+                                              std::u16string_view name) const {
+    std::u16string path(folder);
+    if (path.empty() || path.back() != separator_)
+        path.push_back(separator_);
+    return path.append(name);
+}
+
+std::u16string MemoryFileSystem::JoinWithSeparator(std::u16string_view path,
+                                                   std::u16string_view part) const {
+    std::u16string joined(path);
+    joined.push_back(separator_);
+    return joined.append(part);
+}
+
+std::pair<std::u16string, std::u16string> MemoryFileSystem::SplitFolderAndName(
+    std::u16string_view path) const {
+    const std::size_t cut = path.rfind(separator_);
+    if (cut == std::u16string_view::npos)
+        return {std::u16string(), std::u16string(path)};
+    return {std::u16string(path.substr(0, cut + 1)), std::u16string(path.substr(cut + 1))};
+}
+
+bool MemoryFileSystem::IsFullPath(std::u16string_view path) const {
+    if (separator_ == u'/')
+        return path.starts_with(u'/');
+    const bool drive = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+    return drive || path.starts_with(u"\\\\");
 }
 
 }  // namespace korv::fake

@@ -1,6 +1,8 @@
 #pragma once
-// A file system held in memory, for the core's tests. Paths use backslashes as on Windows;
-// folders must exist before files are written into them, as on a real disk.
+// A file system held in memory, for the core's tests. Paths use backslashes and the drive/UNC
+// rule of full paths as on Windows, or, given '/', slashes and the rule of Unix (a full path
+// starts with a slash); folders must exist before files are written into them, as on a real
+// disk.
 
 #include <map>
 #include <set>
@@ -11,7 +13,8 @@ namespace korv::fake {
 
 class MemoryFileSystem : public FileSystem {
   public:
-    explicit MemoryFileSystem(std::u16string executable_folder = u"C:\\Program Files\\Monitor\\");
+    explicit MemoryFileSystem(std::u16string executable_folder = u"C:\\Program Files\\Monitor\\",
+                              char16_t separator = u'\\');
 
     void Put(std::u16string path, std::vector<std::uint8_t> bytes);
     // A file that exists but cannot be read (locked or without permission).
@@ -29,6 +32,13 @@ class MemoryFileSystem : public FileSystem {
     [[nodiscard]] bool CreateFolder(std::u16string_view path) const override;
     [[nodiscard]] bool WriteWholeFile(std::u16string_view path,
                                       std::span<const std::uint8_t> bytes) const override;
+    std::u16string PathInFolder(std::u16string_view folder,
+                                std::u16string_view name) const override;
+    std::u16string JoinWithSeparator(std::u16string_view path,
+                                     std::u16string_view part) const override;
+    std::pair<std::u16string, std::u16string> SplitFolderAndName(
+        std::u16string_view path) const override;
+    bool IsFullPath(std::u16string_view path) const override;
 
     // What a test inspects.
     const std::map<std::u16string, std::vector<std::uint8_t>>& Files() const { return files_; }
@@ -38,6 +48,7 @@ class MemoryFileSystem : public FileSystem {
 
   private:
     std::u16string executable_folder_;
+    char16_t separator_;
     // The port is const, as a real file system is state outside the program; the fake keeps
     // that state here.
     mutable std::map<std::u16string, std::vector<std::uint8_t>> files_;

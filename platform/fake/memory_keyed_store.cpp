@@ -1,5 +1,7 @@
 #include "platform/fake/memory_keyed_store.h"
 
+#include <algorithm>
+
 namespace korv::fake {
 namespace {
 
@@ -14,17 +16,31 @@ std::u16string Folded(std::u16string_view s) {
 
 }  // namespace
 
-MemoryKeyedStore::KeyId MemoryKeyedStore::Key(StoreRoot root, std::u16string_view key_path) {
-    return {root, Folded(key_path)};
+MemoryKeyedStore::KeyId MemoryKeyedStore::Key(StoreScope scope,
+                                              std::span<const std::u16string> key_path) {
+    KeyId key{scope, {}};
+    for (const std::u16string& segment : key_path)
+        key.second.push_back(Folded(segment));
+    return key;
 }
 
-StoredValue MemoryKeyedStore::ReadValue(StoreRoot root, std::u16string_view key_path,
+// As the registry: a backslash would name a key below, so it cannot be part of a name.
+bool MemoryKeyedStore::NamesAKey(std::span<const std::u16string> key_path) {
+    return !key_path.empty() && std::ranges::none_of(key_path, [](const std::u16string& segment) {
+        return segment.empty() || segment.find(u'\\') != std::u16string::npos;
+    });
+}
+
+bool MemoryKeyedStore::Usable(StoreScope scope, std::span<const std::u16string> key_path) const {
+    return NamesAKey(key_path) && !unavailable_.contains(Key(scope, key_path));
+}
+
+StoredValue MemoryKeyedStore::ReadValue(StoreScope scope, std::span<const std::u16string> key_path,
                                         std::u16string_view name, std::uint64_t max_bytes) {
     ++read_count_;
-    const KeyId key = Key(root, key_path);
-    if (root == StoreRoot::None || unavailable_.contains(key))
+    if (!Usable(scope, key_path))
         return {};
-    auto& values = keys_[key];  // opening creates the key
+    auto& values = keys_[Key(scope, key_path)];  // opening creates the key
     const auto it = values.find(Folded(name));
     if (it == values.end())
         return {
@@ -38,23 +54,25 @@ StoredValue MemoryKeyedStore::ReadValue(StoreRoot root, std::u16string_view key_
     return value;
 }
 
-bool MemoryKeyedStore::WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+bool MemoryKeyedStore::WriteBinaryValue(StoreScope scope, std::span<const std::u16string> key_path,
                                         std::u16string_view name,
                                         std::span<const std::uint8_t> data) {
-    const KeyId key = Key(root, key_path);
-    if (root == StoreRoot::None || unavailable_.contains(key))
+    if (!Usable(scope, key_path))
         return false;
     ++write_count_;
-    keys_[key][Folded(name)] = {.status = StoredValue::Status::Found,
-                                .kind = StoredValueKind::Binary,
-                                .data = {data.begin(), data.end()}};
+    keys_[Key(scope, key_path)][Folded(name)] = {.status = StoredValue::Status::Found,
+                                                 .kind = StoredValueKind::Binary,
+                                                 .data = {data.begin(), data.end()}};
     return true;
 }
 
-bool MemoryKeyedStore::WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+bool MemoryKeyedStore::WriteInteger32Value(StoreScope scope,
+                                           std::span<const std::u16string> key_path,
                                            std::u16string_view name, std::uint32_t value) {
-    const auto key = keys_.find(Key(root, key_path));
-    if (key == keys_.end() || unavailable_.contains(key->first))
+    if (!Usable(scope, key_path))
+        return false;
+    const auto key = keys_.find(Key(scope, key_path));
+    if (key == keys_.end())
         return false;
     ++write_count_;
     std::vector<std::uint8_t> data(4);
@@ -66,34 +84,43 @@ bool MemoryKeyedStore::WriteInteger32Value(StoreRoot root, std::u16string_view k
     return true;
 }
 
-void MemoryKeyedStore::Put(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
-                           StoredValueKind kind, std::vector<std::uint8_t> data) {
-    keys_[Key(root, key_path)][Folded(name)] = {
+void MemoryKeyedStore::Put(StoreScope scope, std::span<const std::u16string> key_path,
+                           std::u16string_view name, StoredValueKind kind,
+                           std::vector<std::uint8_t> data) {
+    keys_[Key(scope, key_path)][Folded(name)] = {
         .status = StoredValue::Status::Found, .kind = kind, .data = std::move(data)};
 }
 
-void MemoryKeyedStore::MakeUnavailable(StoreRoot root, std::u16string_view key_path) {
-    unavailable_.insert(Key(root, key_path));
+void MemoryKeyedStore::MakeUnavailable(StoreScope scope, std::span<const std::u16string> key_path) {
+    unavailable_.insert(Key(scope, key_path));
 }
 
-const StoredValue* MemoryKeyedStore::Find(StoreRoot root, std::u16string_view key_path,
+const StoredValue* MemoryKeyedStore::Find(StoreScope scope,
+                                          std::span<const std::u16string> key_path,
                                           std::u16string_view name) const {
-    const auto key = keys_.find(Key(root, key_path));
+    const auto key = keys_.find(Key(scope, key_path));
     if (key == keys_.end())
         return nullptr;
     const auto value = key->second.find(Folded(name));
     return value == key->second.end() ? nullptr : &value->second;
 }
 
-std::set<std::u16string> MemoryKeyedStore::ValueNames(StoreRoot root,
-                                                      std::u16string_view key_path) const {
+std::set<std::u16string> MemoryKeyedStore::ValueNames(
+    StoreScope scope, std::span<const std::u16string> key_path) const {
     std::set<std::u16string> names;
-    const auto key = keys_.find(Key(root, key_path));
+    const auto key = keys_.find(Key(scope, key_path));
     if (key != keys_.end()) {
         for (const auto& [name, value] : key->second)
             names.insert(name);
     }
     return names;
+}
+
+std::set<std::pair<StoreScope, StoreKeyPath>> MemoryKeyedStore::Keys() const {
+    std::set<std::pair<StoreScope, StoreKeyPath>> keys;
+    for (const auto& [key, values] : keys_)
+        keys.insert(key);
+    return keys;
 }
 
 }  // namespace korv::fake

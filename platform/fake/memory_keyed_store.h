@@ -1,11 +1,13 @@
 #pragma once
-// A registry held in memory, for the core's tests. Key paths and value names are compared
-// without regard to ASCII case, as the registry compares them.
+// A keyed store held in memory, for the core's tests. Key names and value names are compared
+// without regard to ASCII case, as the registry compares them; a key path that names no key
+// (no segment, an empty segment, a segment with a backslash) is refused, as the registry refuses
+// it.
 
 #include <map>
 #include <set>
 #include <string>
-#include <tuple>
+#include <utility>
 
 #include "ports/keyed_store.h"
 
@@ -13,32 +15,40 @@ namespace korv::fake {
 
 class MemoryKeyedStore : public KeyedStore {
   public:
-    [[nodiscard]] StoredValue ReadValue(StoreRoot root, std::u16string_view key_path,
+    [[nodiscard]] StoredValue ReadValue(StoreScope scope, std::span<const std::u16string> key_path,
                                         std::u16string_view name, std::uint64_t max_bytes) override;
-    [[nodiscard]] bool WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+    [[nodiscard]] bool WriteBinaryValue(StoreScope scope, std::span<const std::u16string> key_path,
                                         std::u16string_view name,
                                         std::span<const std::uint8_t> data) override;
-    [[nodiscard]] bool WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+    [[nodiscard]] bool WriteInteger32Value(StoreScope scope,
+                                           std::span<const std::u16string> key_path,
                                            std::u16string_view name, std::uint32_t value) override;
     // A key that exists without values.
-    void CreateKey(StoreRoot root, std::u16string_view key_path) { keys_[Key(root, key_path)]; }
+    void CreateKey(StoreScope scope, std::span<const std::u16string> key_path) {
+        keys_[Key(scope, key_path)];
+    }
 
     // What a test prepares.
-    void Put(StoreRoot root, std::u16string_view key_path, std::u16string_view name,
+    void Put(StoreScope scope, std::span<const std::u16string> key_path, std::u16string_view name,
              StoredValueKind kind, std::vector<std::uint8_t> data);
     // The key can be neither opened nor created (no access).
-    void MakeUnavailable(StoreRoot root, std::u16string_view key_path);
+    void MakeUnavailable(StoreScope scope, std::span<const std::u16string> key_path);
 
     // What a test inspects.
-    const StoredValue* Find(StoreRoot root, std::u16string_view key_path,
+    const StoredValue* Find(StoreScope scope, std::span<const std::u16string> key_path,
                             std::u16string_view name) const;
-    std::set<std::u16string> ValueNames(StoreRoot root, std::u16string_view key_path) const;
+    std::set<std::u16string> ValueNames(StoreScope scope,
+                                        std::span<const std::u16string> key_path) const;
+    // Every key that exists, its segments folded to lower case.
+    std::set<std::pair<StoreScope, StoreKeyPath>> Keys() const;
     int ReadCount() const { return read_count_; }
     int WriteCount() const { return write_count_; }
 
   private:
-    using KeyId = std::pair<StoreRoot, std::u16string>;
-    static KeyId Key(StoreRoot root, std::u16string_view key_path);
+    using KeyId = std::pair<StoreScope, StoreKeyPath>;
+    static KeyId Key(StoreScope scope, std::span<const std::u16string> key_path);
+    static bool NamesAKey(std::span<const std::u16string> key_path);
+    bool Usable(StoreScope scope, std::span<const std::u16string> key_path) const;
 
     std::map<KeyId, std::map<std::u16string, StoredValue>> keys_;
     std::set<KeyId> unavailable_;

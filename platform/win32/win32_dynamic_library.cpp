@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "base/path_text.h"
 #include "platform/win32/wide_string.h"
+#include "platform/win32/win32_file_system.h"
 
 namespace korv::win32 {
 namespace {
@@ -49,7 +49,7 @@ LibraryLoadFailure FailureOf(DWORD error, const std::wstring& path) {
 }  // namespace
 
 LibraryLoad Win32DynamicLibraryLoader::Load(std::u16string_view path) {
-    if (!IsFullPath(path))
+    if (!Win32FileSystem::IsWindowsFullPath(path))
         return {nullptr, LibraryLoadFailure::NotFullPath, ERROR_INVALID_PARAMETER};
     const std::wstring wide = ToWide(path);
     // The library's own imports come from its folder and the system folder only.

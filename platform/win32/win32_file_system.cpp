@@ -132,4 +132,30 @@ std::u16string Win32FileSystem::ExecutableFolder() const {
     return FromWide(std::wstring_view(path).substr(0, path.find_last_of(L"\\/") + 1));
 }
 
+std::u16string Win32FileSystem::PathInFolder(std::u16string_view folder,
+                                             std::u16string_view name) const {
+    std::u16string path(folder);
+    if (path.empty() || path.back() != u'\\')
+        path.push_back(u'\\');
+    return path.append(name);
+}
+
+std::u16string Win32FileSystem::JoinWithSeparator(std::u16string_view path,
+                                                  std::u16string_view part) const {
+    return std::u16string(path).append(u"\\").append(part);
+}
+
+std::pair<std::u16string, std::u16string> Win32FileSystem::SplitFolderAndName(
+    std::u16string_view path) const {
+    const std::size_t cut = path.rfind(u'\\');
+    if (cut == std::u16string_view::npos)
+        return {std::u16string(), std::u16string(path)};
+    return {std::u16string(path.substr(0, cut + 1)), std::u16string(path.substr(cut + 1))};
+}
+
+bool Win32FileSystem::IsWindowsFullPath(std::u16string_view path) {
+    const bool drive = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+    return drive || path.starts_with(u"\\\\");
+}
+
 }  // namespace korv::win32

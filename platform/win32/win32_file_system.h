@@ -1,5 +1,6 @@
 #pragma once
-// Files and folders on Windows.
+// Files and folders on Windows. Paths are built with backslashes; a full path is a drive path
+// ("C:\..." or "C:/...") or a UNC path ("\\server\...").
 
 #include "ports/file_system.h"
 
@@ -15,6 +16,16 @@ class Win32FileSystem : public FileSystem {
     [[nodiscard]] bool CreateFolder(std::u16string_view path) const override;
     [[nodiscard]] bool WriteWholeFile(std::u16string_view path,
                                       std::span<const std::uint8_t> bytes) const override;
+    std::u16string PathInFolder(std::u16string_view folder,
+                                std::u16string_view name) const override;
+    std::u16string JoinWithSeparator(std::u16string_view path,
+                                     std::u16string_view part) const override;
+    std::pair<std::u16string, std::u16string> SplitFolderAndName(
+        std::u16string_view path) const override;
+    bool IsFullPath(std::u16string_view path) const override { return IsWindowsFullPath(path); }
+
+    // The only forms that name one place whatever the current drive, folder or search order is.
+    static bool IsWindowsFullPath(std::u16string_view path);
 };
 
 }  // namespace korv::win32

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 
 #include "platform/win32/unique_handle.h"
@@ -16,24 +17,32 @@ struct KeyTraits : NullIsEmpty<HKEY> {
 };
 using UniqueKey = UniqueResource<KeyTraits>;
 
-HKEY RootHandle(StoreRoot root) {
-    switch (root) {
-        case StoreRoot::CurrentUser:
-            return HKEY_CURRENT_USER;
-        case StoreRoot::LocalMachine:
-            return HKEY_LOCAL_MACHINE;
-        case StoreRoot::None:
-            break;
-    }
-    return nullptr;
+HKEY RootHandle(StoreScope scope) {
+    return scope == StoreScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-UniqueKey OpenOrCreate(StoreRoot root, std::u16string_view key_path, REGSAM access) {
+// The segments joined with backslashes, the registry's own key path. Nothing for a path that
+// names no key: no segment, an empty one, or one with a backslash, which would name a key below.
+std::optional<std::wstring> RegistryPath(std::span<const std::u16string> key) {
+    if (key.empty())
+        return std::nullopt;
+    std::wstring path;
+    for (const std::u16string& segment : key) {
+        if (segment.empty() || segment.find(u'\\') != std::u16string::npos)
+            return std::nullopt;
+        if (!path.empty())
+            path.push_back(L'\\');
+        path += ToWide(segment);
+    }
+    return path;
+}
+
+UniqueKey OpenOrCreate(StoreScope scope, std::span<const std::u16string> key_path, REGSAM access) {
     UniqueKey key;
-    const HKEY parent = RootHandle(root);
-    if (parent == nullptr)
+    const std::optional<std::wstring> path = RegistryPath(key_path);
+    if (!path)
         return key;
-    if (RegCreateKeyExW(parent, ToWide(key_path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExW(RootHandle(scope), path->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         access, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
         static_cast<void>(key.Release());  // a failed call leaves no key to close
     }
@@ -56,10 +65,10 @@ StoredValueKind KindOf(DWORD type) {
 
 }  // namespace
 
-StoredValue Win32KeyedStore::ReadValue(StoreRoot root, std::u16string_view key_path,
+StoredValue Win32KeyedStore::ReadValue(StoreScope scope, std::span<const std::u16string> key_path,
                                        std::u16string_view name, std::uint64_t max_bytes) {
     StoredValue value;
-    const UniqueKey key = OpenOrCreate(root, key_path, KEY_READ | KEY_WRITE);
+    const UniqueKey key = OpenOrCreate(scope, key_path, KEY_READ | KEY_WRITE);
     if (!key)
         return value;
     const std::wstring value_name = ToWide(name);
@@ -96,23 +105,24 @@ StoredValue Win32KeyedStore::ReadValue(StoreRoot root, std::u16string_view key_p
     return value;
 }
 
-bool Win32KeyedStore::WriteBinaryValue(StoreRoot root, std::u16string_view key_path,
+bool Win32KeyedStore::WriteBinaryValue(StoreScope scope, std::span<const std::u16string> key_path,
                                        std::u16string_view name,
                                        std::span<const std::uint8_t> data) {
-    const UniqueKey key = OpenOrCreate(root, key_path, KEY_WRITE);
+    const UniqueKey key = OpenOrCreate(scope, key_path, KEY_WRITE);
     if (!key || data.size() > MAXDWORD)
         return false;
     return RegSetValueExW(key.Get(), ToWide(name).c_str(), 0, REG_BINARY, data.data(),
                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
-bool Win32KeyedStore::WriteInteger32Value(StoreRoot root, std::u16string_view key_path,
+bool Win32KeyedStore::WriteInteger32Value(StoreScope scope,
+                                          std::span<const std::u16string> key_path,
                                           std::u16string_view name, std::uint32_t value) {
-    const HKEY parent = RootHandle(root);
-    if (parent == nullptr)
+    const std::optional<std::wstring> path = RegistryPath(key_path);
+    if (!path)
         return false;
     UniqueKey key;
-    if (RegOpenKeyExW(parent, ToWide(key_path).c_str(), 0, KEY_SET_VALUE, key.Receive()) !=
+    if (RegOpenKeyExW(RootHandle(scope), path->c_str(), 0, KEY_SET_VALUE, key.Receive()) !=
         ERROR_SUCCESS) {
         static_cast<void>(key.Release());  // a failed call leaves no key to close
         return false;

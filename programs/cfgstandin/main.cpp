@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "app/settings_file.h"
-#include "app/standin_commands.h"
 #include "platform/win32/peer_messages.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
+#include "programs/cfgstandin/standin_commands.h"
 #include "programs/common/win32_platform.h"
 
 namespace korv::win32 {

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/settings_file.h"
+#include "base/key_path_text.h"
 #include "hid/usage_and_page.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "profile/default_profiles.h"
@@ -19,6 +20,7 @@ namespace {
 using test::Bytes;
 
 constexpr std::u16string_view kRegFolder = test::kDefaultRegFolder;
+const StoreKeyPath& kRegKey = test::kDefaultRegKey;
 constexpr std::u16string_view kProfileFolder = u"C:\\users\\gamer\\Documents\\Profile\\";
 
 template <typename Record>
@@ -41,10 +43,10 @@ class DataModuleWorld : public fake::FakeDataModulePorts {
 
     void PutValue(std::u16string_view name, Bytes data,
                   StoredValueKind kind = StoredValueKind::Binary) {
-        registry.Put(StoreRoot::CurrentUser, kRegFolder, name, kind, std::move(data));
+        registry.Put(StoreScope::User, kRegKey, name, kind, std::move(data));
     }
     const StoredValue* Value(std::u16string_view name) const {
-        return registry.Find(StoreRoot::CurrentUser, kRegFolder, name);
+        return registry.Find(StoreScope::User, kRegKey, name);
     }
     // A stored group record made from the default one by `edit`.
     Bytes GroupRecord(const std::function<void(TProfileSettingGroup&)>& edit) {
@@ -60,7 +62,7 @@ class DataModuleTest : public ::testing::Test, public DataModuleWorld {};
 
 TEST_F(DataModuleTest, CleanStartStoresTheGroupAndAllSettingsDefaultsOnly) {
     const auto dm = Start();
-    EXPECT_EQ(registry.ValueNames(StoreRoot::CurrentUser, kRegFolder),
+    EXPECT_EQ(registry.ValueNames(StoreScope::User, kRegKey),
               (std::set<std::u16string>{u"profilesettinggroup.pfd", u"allsettings.pfd"}));
     EXPECT_EQ(Value(u"ProfileSettingGroup.pfd")->data,
               reference::ProfileGroupDefault(kProfileFolder, kRegFolder));
@@ -342,7 +344,7 @@ TEST_F(DataModuleTest, CorruptStoredValuesNeverEndTheModule) {
         SCOPED_TRACE(c.what);
         fake::MemoryKeyedStore registry;
         const Bytes data = c.data(*this);
-        registry.Put(StoreRoot::CurrentUser, kRegFolder, c.name, c.kind, data);
+        registry.Put(StoreScope::User, kRegKey, c.name, c.kind, data);
         const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
         EXPECT_EQ(dm->FProfileIndex, c.expected_profile);
         EXPECT_TRUE(TDM::IsProfileGroupIndexInRange(dm->FProfileGroupIndex));
@@ -359,7 +361,7 @@ TEST_F(DataModuleTest, CorruptStoredValuesNeverEndTheModule) {
         EXPECT_TRUE(dm->RestoreProfileGroupToDefault(0));
         dm->RestoreAllProfileInfoToDefault();
 
-        const StoredValue* after = registry.Find(StoreRoot::CurrentUser, kRegFolder, c.name);
+        const StoredValue* after = registry.Find(StoreScope::User, kRegKey, c.name);
         ASSERT_NE(after, nullptr);
         if (c.kind != StoredValueKind::Text && c.kind != StoredValueKind::Integer32) {
             EXPECT_EQ(after->data, data);  // a damaged record is left to its owner
@@ -371,7 +373,7 @@ TEST_F(DataModuleTest, SavesReportWhetherTheRegistryTookTheRecord) {
     const auto dm = Start();
     EXPECT_TRUE(dm->SaveProfileInfoToRegistry(1));
     EXPECT_TRUE(dm->SaveBackAllProfileInfo());
-    registry.MakeUnavailable(StoreRoot::CurrentUser, kRegFolder);
+    registry.MakeUnavailable(StoreScope::User, kRegKey);
     EXPECT_FALSE(dm->SaveProfileInfoToRegistry(1));
     EXPECT_FALSE(dm->SaveCurrentProfileInfoToRegistry());
     EXPECT_FALSE(dm->SaveBackAllProfileInfo());
@@ -515,6 +517,102 @@ TEST_F(DataModuleTest, InMemoryResetsOfTheActiveProfile) {
     EXPECT_EQ(c.ReportRate, 125);
     EXPECT_EQ(c.LEDConfig.R + c.LEDConfig.G + c.LEDConfig.B, 255);
     EXPECT_EQ(c.LEDConfig.BREATH_SPEED, 3);
+}
+
+}  // namespace
+}  // namespace korv
+
+namespace korv {
+namespace {
+
+TEST(KeyPathFromText, ReadsTheTextAsTheRegistryDoes) {
+    const std::pair<std::u16string_view, StoreKeyPath> cases[] = {
+        {u"software\\Korv", {u"software", u"Korv"}},
+        {u"software\\Korv\\", {u"software", u"Korv"}},      // a trailing backslash ends the path
+        {u"software\\\\Korv\\\\", {u"software", u"Korv"}},  // doubled ones separate once
+        {u"software", {u"software"}},
+        {u"software\\ Korv. /x", {u"software", u" Korv. /x"}},  // anything else is a name
+        {u"\\software\\Korv", {}},  // refused by the registry: names no key
+        {u"\\", {}},
+        {u"", {}},  // would name the top of the scope itself
+    };
+    for (const auto& [text, path] : cases)
+        EXPECT_EQ(KeyPathFromText(text), path) << std::string(text.begin(), text.end());
+}
+
+// The settings file's folder text is the configuration program's contract: the stores use the
+// key it names, and the profile-group record keeps the text as it is.
+TEST(DataModuleKeyPath, TheStoresUseTheKeyTheSettingsFolderNames) {
+    const std::pair<std::string, StoreKeyPath> cases[] = {
+        {"Korv", {u"software", u"korv"}},
+        {"Korv\\", {u"software", u"korv"}},
+        {"\\Korv\\\\Data", {u"software", u"korv", u"data"}},
+        {"", {u"software"}},
+    };
+    for (const auto& [folder, key] : cases) {
+        SCOPED_TRACE(folder);
+        fake::FakeDataModulePorts world;
+        const std::string ini = "[options]\nProfileRegFolder=" + folder + "\n";
+        world.files.Put(world.files.ExecutableFolder() + u"config.ini",
+                        Bytes(ini.begin(), ini.end()));
+        const auto dm = LoadDataModule(world.Ports());
+        EXPECT_EQ(world.registry.Keys(), (std::set{std::pair{StoreScope::User, key}}));
+        EXPECT_EQ(world.registry.ValueNames(StoreScope::User, key),
+                  (std::set<std::u16string>{u"profilesettinggroup.pfd", u"allsettings.pfd"}));
+        const std::u16string text = u"software\\" + std::u16string(folder.begin(), folder.end());
+        EXPECT_EQ(GetTextField(dm->FProfileSettingGroup.ProfileSettingList[0].RegKeyPath), text);
+    }
+}
+
+// The core builds no path itself: on a file system whose separator is '/', every file and
+// folder the data module names is built with '/', and the stored paths keep the same shape as
+// on Windows (the doubled separator before a macro folder included).
+TEST(DataModulePaths, EveryPathIsBuiltWithTheFileSystemsSeparator) {
+    fake::MemoryKeyedStore registry;
+    fake::MemoryFileSystem files(u"/opt/korv/", u'/');
+    fake::FakeShell shell;
+    shell.documents = u"/home/gamer/Documents";
+    files.AddFolder(shell.documents);
+    fake::FakeLocale locale;
+    fake::FixedClock clock;
+    fake::RecordingDebugOutput debug;
+    const std::string ini = "[options]\nprofileFolder=Mine\n";
+    files.Put(u"/opt/korv/config.ini", Bytes(ini.begin(), ini.end()));
+    // Profile 2 is stored in a file below a full path, profile 4 below a relative one.
+    {
+        auto group = std::make_unique<TProfileSettingGroup>();
+        const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
+        *group = dm->FProfileSettingGroup;
+        group->ProfileSettingList[1].StorageType = kStorageTypeFile;
+        SetTextField(group->ProfileSettingList[1].ProfilePath, u"/home/gamer/Documents/Mine");
+        group->ProfileSettingList[3].StorageType = kStorageTypeFile;
+        SetTextField(group->ProfileSettingList[3].ProfilePath, u"Mine");
+        files.AddFolder(u"Mine");
+        registry.Put(StoreScope::User, test::kDefaultRegKey, u"ProfileSettingGroup.pfd",
+                     StoredValueKind::Binary, ImageOf(*group));
+    }
+    debug.lines.clear();
+    const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
+
+    EXPECT_EQ(dm->GetPersonalDocumentProfilePath(), u"/home/gamer/Documents/Mine/");
+    EXPECT_EQ(dm->GetPersonalDocumentMacroDatabasePath(),
+              u"/home/gamer/Documents/Mine/MacroDB/MacroSet.MSDB");
+    const TProfileSetting& entry = dm->FProfileSettingGroup.ProfileSettingList[0];
+    EXPECT_EQ(GetTextField(entry.ProfilePath), u"/home/gamer/Documents/Mine/");
+    EXPECT_EQ(GetTextField(entry.MacroPath), u"/home/gamer/Documents/Mine//Profile1_Macros");
+    EXPECT_TRUE(files.FolderExists(u"/home/gamer/Documents/Mine//Profile1_Macros"));
+    std::vector<std::u16string> written;
+    for (const auto& [path, bytes] : files.Files()) {
+        written.push_back(path);
+        EXPECT_EQ(path.find(u'\\'), std::u16string::npos) << written.size();
+    }
+    EXPECT_EQ(written,
+              (std::vector<std::u16string>{u"/home/gamer/Documents/Mine/Profile2.pfd",
+                                           u"/opt/korv/config.ini", u"Mine/Profile4.pfd"}));
+    // Only the relative folder is traced as one.
+    ASSERT_EQ(debug.lines.size(), 2u);
+    EXPECT_EQ(debug.lines[0].find(u"relative"), std::u16string::npos);
+    EXPECT_NE(debug.lines[1].find(u"relative"), std::u16string::npos);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ namespace korv {
 namespace {
 
 using fake::PeerCall;
-constexpr std::u16string_view kRegFolder = test::kDefaultRegFolder;
 
 class MonitorTest : public ::testing::Test, protected fake::FakeMonitorPorts {
   protected:
@@ -113,7 +112,7 @@ TEST_F(MonitorTest, ReloadProfilesRecordsTheIdentifierAndTheNewProfile) {
     EXPECT_TRUE(other->SaveProfileInfoToRegistry(0));
 
     monitor->WMReloadProfiles(3);
-    const StoredValue* id = registry.Find(StoreRoot::CurrentUser, kRegFolder, u"ProfileID");
+    const StoredValue* id = registry.Find(StoreScope::User, test::kDefaultRegKey, u"ProfileID");
     ASSERT_NE(id, nullptr);
     EXPECT_EQ(id->data[0], 3);
     monitor->Dispatcher().uiHIDData1Data(u"", u"", 7,

@@ -37,8 +37,7 @@ class DispatchTest : public ::testing::Test, protected fake::FakeDataModulePorts
         dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode = code;
     }
     std::optional<std::uint32_t> ProfileID() const {
-        const StoredValue* v =
-            registry.Find(StoreRoot::CurrentUser, test::kDefaultRegFolder, u"ProfileID");
+        const StoredValue* v = registry.Find(StoreScope::User, test::kDefaultRegKey, u"ProfileID");
         if (v == nullptr)
             return std::nullopt;
         return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | v->data[3] << 24;
@@ -153,7 +152,7 @@ TEST_F(DispatchTest, ProfileEventWithoutFolderStillTellsThePeer) {
     ReportDispatcher without_folder(DispatchPorts(empty), *dm_);
     without_folder.WMMonitorEvent(21, 0);
     EXPECT_FALSE(without_folder.WriteProfileID(5));
-    EXPECT_TRUE(empty.ValueNames(StoreRoot::CurrentUser, test::kDefaultRegFolder).empty());
+    EXPECT_TRUE(empty.ValueNames(StoreScope::User, test::kDefaultRegKey).empty());
     EXPECT_EQ(peer_.calls, (Calls{{kProfile, 0}}));
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::u16string_view kKey = u"software\\Test";
+const StoreKeyPath kKey{u"software", u"Test"};
 constexpr std::u16string_view kName = u"Profile1.pfd";
 constexpr std::u16string_view kFolder = u"C:\\users\\gamer\\Documents\\Profile\\";
 // A size that stands for a file that exists but cannot be read.
@@ -30,7 +30,7 @@ class StoreTest : public ::testing::Test {
   protected:
     StoreTest() : store_(registry_, files_) {
         files_.AddFolder(std::u16string(kFolder));
-        store_.SetRootKey(StoreRoot::CurrentUser);
+        store_.SetRootKey(StoreScope::User);
         store_.SetKeyPath(kKey);
         store_.SetFileName(kName);
         store_.SetFilePath(kFolder);
@@ -51,7 +51,7 @@ TEST_F(StoreTest, RegistryAndFileRoundTripsAreByteExact) {
     store_.Write(image.data(), static_cast<std::int32_t>(image.size()));
     ASSERT_TRUE(store_.SaveStreamToRegistry());
     ASSERT_TRUE(store_.SaveStreamToFile());
-    const StoredValue* stored = registry_.Find(StoreRoot::CurrentUser, kKey, kName);
+    const StoredValue* stored = registry_.Find(StoreScope::User, kKey, kName);
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(stored->kind, StoredValueKind::Binary);
     EXPECT_EQ(stored->data, image);
@@ -68,7 +68,7 @@ TEST_F(StoreTest, RegistryAndFileRoundTripsAreByteExact) {
 
 TEST_F(StoreTest, ShortValueLeavesAShortStreamAndReadCopiesWhatThereIs) {
     Prime(113064);
-    registry_.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Binary, Pattern(10));
+    registry_.Put(StoreScope::User, kKey, kName, StoredValueKind::Binary, Pattern(10));
     ASSERT_TRUE(store_.LoadStreamFromRegistry());
     EXPECT_EQ(store_.Stream().size(), 10u);
 
@@ -81,7 +81,7 @@ TEST_F(StoreTest, ShortValueLeavesAShortStreamAndReadCopiesWhatThereIs) {
 TEST_F(StoreTest, ValueOfTheSameSizeKeepsTheStreamMemory) {
     Prime(64);
     const std::uint8_t* block = store_.Stream().data();
-    registry_.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Binary, Pattern(64));
+    registry_.Put(StoreScope::User, kKey, kName, StoredValueKind::Binary, Pattern(64));
     ASSERT_TRUE(store_.LoadStreamFromRegistry());
     EXPECT_EQ(store_.Stream().data(), block);
     EXPECT_EQ(store_.Stream(), Pattern(64));
@@ -97,25 +97,30 @@ TEST_F(StoreTest, FailedRegistryLoadsLeaveTheStreamAndFireNoAfterEvent) {
     const Case cases[] = {
         {"missing value", [](auto&, auto&) {}, Outcome::Missing},
         {"key that cannot be opened",
-         [](auto& registry, auto&) { registry.MakeUnavailable(StoreRoot::CurrentUser, kKey); },
+         [](auto& registry, auto&) { registry.MakeUnavailable(StoreScope::User, kKey); },
          Outcome::Unreadable},
         {"string value",
          [](auto& registry, auto&) {
-             registry.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Text, Pattern(8));
+             registry.Put(StoreScope::User, kKey, kName, StoredValueKind::Text, Pattern(8));
          },
          Outcome::RefusedKind},
         {"32-bit value",
          [](auto& registry, auto&) {
-             registry.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Integer32,
-                          Pattern(4));
+             registry.Put(StoreScope::User, kKey, kName, StoredValueKind::Integer32, Pattern(4));
          },
          Outcome::RefusedKind},
-        {"root key not set", [](auto&, auto& store) { store.SetRootKey(StoreRoot::None); },
+        {"root key not set", [](auto&, auto& store) { store.SetRootKey(std::nullopt); },
          Outcome::NotTried},
         {"empty value name", [](auto&, auto& store) { store.SetFileName(u""); }, Outcome::NotTried},
+        {"no key path", [](auto&, auto& store) { store.SetKeyPath({}); }, Outcome::NotTried},
+        {"key path with an empty segment",
+         [](auto&, auto& store) {
+             store.SetKeyPath({u"software", u"", u"Test"});
+         },
+         Outcome::Unreadable},
         {"cancelled by the before-event",
          [](auto& registry, auto& store) {
-             registry.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Binary, Pattern(8));
+             registry.Put(StoreScope::User, kKey, kName, StoredValueKind::Binary, Pattern(8));
              store.OnBeforeLoadFromRegistry = [](ProfileStream&, bool& go_on) { go_on = false; };
          },
          Outcome::NotTried},
@@ -124,7 +129,7 @@ TEST_F(StoreTest, FailedRegistryLoadsLeaveTheStreamAndFireNoAfterEvent) {
         SCOPED_TRACE(c.what);
         fake::MemoryKeyedStore registry;
         TuiProfile store(registry, files_);
-        store.SetRootKey(StoreRoot::CurrentUser);
+        store.SetRootKey(StoreScope::User);
         store.SetKeyPath(kKey);
         store.SetFileName(kName);
         int after = 0;
@@ -140,14 +145,14 @@ TEST_F(StoreTest, FailedRegistryLoadsLeaveTheStreamAndFireNoAfterEvent) {
 }
 
 TEST_F(StoreTest, ValuesOfOtherKindsAreReadAsRawBytes) {
-    registry_.Put(StoreRoot::CurrentUser, kKey, kName, StoredValueKind::Other, Pattern(12));
+    registry_.Put(StoreScope::User, kKey, kName, StoredValueKind::Other, Pattern(12));
     EXPECT_TRUE(store_.LoadStreamFromRegistry());
     EXPECT_EQ(store_.Stream(), Pattern(12));
     EXPECT_EQ(after_events_, 1);
 }
 
 TEST_F(StoreTest, RootKeyNotSetNeverTouchesTheRegistry) {
-    store_.SetRootKey(StoreRoot::None);
+    store_.SetRootKey(std::nullopt);
     EXPECT_FALSE(store_.LoadStreamFromRegistry());
     EXPECT_FALSE(store_.SaveStreamToRegistry());
     EXPECT_EQ(registry_.ReadCount() + registry_.WriteCount(), 0);

@@ -18,6 +18,7 @@
 #include "app/mouse_monitor.h"
 #include "app/settings_file.h"
 #include "base/ascii_text.h"
+#include "base/key_path_text.h"
 #include "lang/translation_engine.h"
 #include "profile/default_profiles.h"
 #include "profile/text_field.h"
@@ -86,16 +87,16 @@ std::u16string Lower(std::u16string_view text) {
 // names the game profiles' values and files.
 TProfileSettingGroup MonitorRig::ProfileGroup() const {
     TProfileSettingGroup group{};
-    const StoredValue* stored =
-        registry.Find(StoreRoot::CurrentUser, options_.ProfileRegFolder, kFixedValueNames[1]);
+    const StoredValue* stored = registry.Find(
+        StoreScope::User, KeyPathFromText(options_.ProfileRegFolder), kFixedValueNames[1]);
     if (stored != nullptr && stored->data.size() >= sizeof group) {
         std::memcpy(&group, stored->data.data(), sizeof group);
         return group;
     }
     const std::u16string documents =
-        WithTrailingBackslash(shell.documents) + options_.ProfileFolder + u"\\";
+        files.JoinWithSeparator(files.PathInFolder(shell.documents, options_.ProfileFolder), {});
     for (int i = 0; i < kProfileCount; ++i)
-        ApplyProfileSettingDefault(group.ProfileSettingList[i], i, options_, documents);
+        ApplyProfileSettingDefault(group.ProfileSettingList[i], i, options_, documents, files);
     return group;
 }
 
@@ -131,8 +132,8 @@ void MonitorRig::CheckNothingOverwritten() const {
     for (const auto& [lower, value] : binary_values_) {
         if (lower == u"profileid")
             continue;  // the monitor's own value
-        const StoredValue* now =
-            registry.Find(StoreRoot::CurrentUser, options_.ProfileRegFolder, value.first);
+        const StoredValue* now = registry.Find(
+            StoreScope::User, KeyPathFromText(options_.ProfileRegFolder), value.first);
         FUZZ_CHECK(now != nullptr && now->data == value.second);
     }
     for (const auto& [path, bytes] : user_files_) {
@@ -145,7 +146,7 @@ void MonitorRig::PutValue(std::uint8_t command, InputReader& input) {
     const auto kind = static_cast<StoredValueKind>((command >> 2) % 4);
     const std::u16string name = ValueName(input.Byte());
     const std::span<const std::uint8_t> bytes = input.Piece();
-    registry.Put(StoreRoot::CurrentUser, options_.ProfileRegFolder, name, kind,
+    registry.Put(StoreScope::User, KeyPathFromText(options_.ProfileRegFolder), name, kind,
                  {bytes.begin(), bytes.end()});
     if (kind == StoredValueKind::Binary || kind == StoredValueKind::Other)
         binary_values_[Lower(name)] = {name, {bytes.begin(), bytes.end()}};
@@ -156,7 +157,7 @@ void MonitorRig::PutValue(std::uint8_t command, InputReader& input) {
 // A profile file where the profile-group record names it.
 void MonitorRig::PutProfileFile(InputReader& input) {
     const TProfileSetting& entry = ProfileGroup().ProfileSettingList[input.Byte() % kProfileCount];
-    PutFile(WithTrailingBackslash(GetTextField(entry.ProfilePath)) + GetTextField(entry.FileName),
+    PutFile(files.PathInFolder(GetTextField(entry.ProfilePath), GetTextField(entry.FileName)),
             input.Piece());
 }
 

@@ -18,6 +18,7 @@
 
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
+#include "base/key_path_text.h"
 #include "platform/fake/fake_config_peer.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "platform/fake/fake_main_loop.h"
@@ -59,7 +60,7 @@ class DispatchRig {
         peer_.running = setup.config_window;
         peer_.answers = setup.config_answers;
         if (setup.registry_folder)
-            registry_.CreateKey(StoreRoot::CurrentUser, Folder());
+            registry_.CreateKey(StoreScope::User, KeyPathFromText(Folder()));
         auto& buttons = dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo;
         for (std::size_t n = 0; n < std::size(buttons); ++n) {
             const bool mute = (setup.mute_buttons >> n & 1) != 0;
@@ -100,7 +101,8 @@ class DispatchRig {
         loop_.RunPending();
         FUZZ_CHECK(microphone_.toggles == toggles);
         FUZZ_CHECK(peer_.calls == (setup_.config_window ? told : decltype(told){}));
-        const StoredValue* stored = registry_.Find(StoreRoot::CurrentUser, Folder(), u"ProfileID");
+        const StoredValue* stored =
+            registry_.Find(StoreScope::User, KeyPathFromText(Folder()), u"ProfileID");
         if (!profile_id || !setup_.registry_folder) {
             FUZZ_CHECK(stored == nullptr);
         } else {

@@ -12,9 +12,12 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "app/settings_file.h"
+#include "base/key_path_text.h"
 #include "platform/win32/wide_string.h"
+#include "platform/win32/win32_dynamic_library.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_keyed_store.h"
 #include "platform/win32/win32_locale.h"
@@ -297,35 +300,185 @@ TEST(Win32FileSystemReads, SizeIsAskedBeforeAnythingIsRead) {
 
 TEST(Win32KeyedStore, ReadsValuesByKindAndRoundTripsBinary) {
     const std::wstring key = L"software\\KorvStoreTest" + std::to_wstring(GetCurrentProcessId());
-    const std::u16string key16 = FromWide(key);
+    const StoreKeyPath key16{u"software", FromWide(key.substr(key.find(L'\\') + 1))};
     Win32KeyedStore store;
     const Bytes image{0, 1, 2, 3, 250, 0};
-    ASSERT_TRUE(store.WriteBinaryValue(StoreRoot::CurrentUser, key16, u"bin", image));
+    ASSERT_TRUE(store.WriteBinaryValue(StoreScope::User, key16, u"bin", image));
     const DWORD number = 7;
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"num", REG_DWORD, &number, 4);
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"text", REG_SZ, L"x", 4);
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"multi", REG_MULTI_SZ, L"a\0", 6);
 
-    const StoredValue bin = store.ReadValue(StoreRoot::CurrentUser, key16, u"BIN", 1024);
+    const StoredValue bin = store.ReadValue(StoreScope::User, key16, u"BIN", 1024);
     EXPECT_EQ(bin.status, StoredValue::Status::Found);
     EXPECT_EQ(bin.kind, StoredValueKind::Binary);
     EXPECT_EQ(bin.data, image);
-    const StoredValue limited = store.ReadValue(StoreRoot::CurrentUser, key16, u"bin", 5);
+    const StoredValue limited = store.ReadValue(StoreScope::User, key16, u"bin", 5);
     EXPECT_EQ(limited.status, StoredValue::Status::TooLarge);
     EXPECT_EQ(limited.size, image.size());
     EXPECT_TRUE(limited.data.empty());
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"num", 1024).kind,
+    EXPECT_EQ(store.ReadValue(StoreScope::User, key16, u"num", 1024).kind,
               StoredValueKind::Integer32);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"text", 1024).kind,
-              StoredValueKind::Text);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"multi", 1024).kind,
+    EXPECT_EQ(store.ReadValue(StoreScope::User, key16, u"text", 1024).kind, StoredValueKind::Text);
+    EXPECT_EQ(store.ReadValue(StoreScope::User, key16, u"multi", 1024).kind,
               StoredValueKind::Other);
-    EXPECT_EQ(store.ReadValue(StoreRoot::CurrentUser, key16, u"missing", 1024).status,
+    EXPECT_EQ(store.ReadValue(StoreScope::User, key16, u"missing", 1024).status,
               StoredValue::Status::NoValue);
-    EXPECT_EQ(store.ReadValue(StoreRoot::None, key16, u"bin", 1024).status,
-              StoredValue::Status::KeyUnavailable);
-    EXPECT_FALSE(store.WriteBinaryValue(StoreRoot::None, key16, u"bin", image));
     RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+// A key path that names no key is refused before the registry is asked, and so is a segment
+// that holds a backslash: joined, it would name a key below the one it names.
+TEST(Win32KeyedStore, RefusesPathsThatNameNoKey) {
+    const std::u16string name = u"KorvRefused" + FromWide(std::to_wstring(GetCurrentProcessId()));
+    const StoreKeyPath refused[] = {
+        {}, {u""}, {u"software", u""}, {u"", u"software"}, {u"software\\" + name}};
+    Win32KeyedStore store;
+    const Bytes image{1, 2, 3};
+    for (const StoreKeyPath& path : refused) {
+        SCOPED_TRACE(testing::PrintToString(path.size()) + " segments");
+        EXPECT_EQ(store.ReadValue(StoreScope::User, path, u"v", 1024).status,
+                  StoredValue::Status::KeyUnavailable);
+        EXPECT_FALSE(store.WriteBinaryValue(StoreScope::User, path, u"v", image));
+        EXPECT_FALSE(store.WriteInteger32Value(StoreScope::User, path, u"v", 1));
+    }
+    DWORD size = 0;
+    EXPECT_NE(RegGetValueW(HKEY_CURRENT_USER, nullptr, L"v", RRF_RT_ANY, nullptr, nullptr, &size),
+              ERROR_SUCCESS)
+        << "a value was written into the top of the user's hive";
+    HKEY key = nullptr;
+    EXPECT_NE(
+        RegOpenKeyExW(HKEY_CURRENT_USER, (L"software\\" + ToWide(name)).c_str(), 0, KEY_READ, &key),
+        ERROR_SUCCESS);
+}
+
+// The settings file names the profile data's key as text; the key path made of it names the
+// key that the registry names for the same text, or, where the registry refuses the text, none.
+TEST(Win32KeyedStore, KeyPathFromTextNamesTheKeyTheRegistryNames) {
+    const std::u16string id = FromWide(std::to_wstring(GetCurrentProcessId()));
+    const std::u16string top = u"software\\KorvKeyText" + id;
+    struct Case {
+        std::u16string text;
+        const wchar_t* registry_key;  // the key the value must land in, where one is named
+    };
+    const std::wstring top_w = ToWide(top);
+    const std::wstring inner = top_w + L"\\inner";
+    const Case cases[] = {
+        {top + u"\\inner", inner.c_str()},
+        {top + u"\\inner\\", inner.c_str()},
+        {top + u"\\inner\\\\\\", inner.c_str()},
+        {top + u"\\\\inner", inner.c_str()},
+        {u"\\" + top + u"\\inner", nullptr},
+        {u"\\", nullptr},
+        {top + u"\\in/ner", nullptr},  // a slash is part of a key's name
+        {top + u"\\ inner. ", nullptr},
+    };
+    Win32KeyedStore store;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+        RegDeleteTreeW(HKEY_CURRENT_USER, top_w.c_str());
+        const std::wstring text = ToWide(c.text);
+        // What the registry itself does with the text.
+        HKEY raw = nullptr;
+        const LSTATUS opened = RegCreateKeyExW(HKEY_CURRENT_USER, text.c_str(), 0, nullptr, 0,
+                                               KEY_WRITE, nullptr, &raw, nullptr);
+        if (opened == ERROR_SUCCESS) {
+            RegCloseKey(raw);
+            RegDeleteTreeW(HKEY_CURRENT_USER, top_w.c_str());
+        }
+        const bool written =
+            store.WriteBinaryValue(StoreScope::User, KeyPathFromText(c.text), u"v", Bytes{9});
+        EXPECT_EQ(written, opened == ERROR_SUCCESS);
+        if (!written)
+            continue;
+        // The value is found under the text as the registry reads it, and under the key the
+        // case names.
+        DWORD size = 0;
+        EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, text.c_str(), L"v", RRF_RT_REG_BINARY, nullptr,
+                               nullptr, &size),
+                  ERROR_SUCCESS);
+        if (c.registry_key != nullptr) {
+            EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, c.registry_key, L"v", RRF_RT_REG_BINARY,
+                                   nullptr, nullptr, &size),
+                      ERROR_SUCCESS);
+        }
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, top_w.c_str());
+    // An empty text would name the top of the hive itself: the store refuses it.
+    EXPECT_FALSE(store.WriteBinaryValue(StoreScope::User, KeyPathFromText(u""), u"v", Bytes{9}));
+}
+
+// The machine scope is HKEY_LOCAL_MACHINE; a 32-bit value goes into an existing key only.
+TEST(Win32KeyedStore, ScopesAreTheUserAndTheMachineHive) {
+    const std::wstring key = L"software\\KorvScope" + std::to_wstring(GetCurrentProcessId());
+    const StoreKeyPath path{u"software", FromWide(key.substr(9))};
+    Win32KeyedStore store;
+    EXPECT_FALSE(store.WriteInteger32Value(StoreScope::Machine, path, u"n", 5));
+    ASSERT_TRUE(store.WriteBinaryValue(StoreScope::Machine, path, u"b", Bytes{1}));
+    EXPECT_TRUE(store.WriteInteger32Value(StoreScope::Machine, path, u"n", 5));
+    DWORD number = 0, size = sizeof number;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"n", RRF_RT_REG_DWORD, nullptr,
+                           &number, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number, 5u);
+    HKEY user = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &user), ERROR_SUCCESS);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+// Paths are built as the program always built them: backslashes, a separator added only where
+// a folder lacks one (or always, for the stored default paths), cut after the last backslash.
+TEST(Win32FileSystemPaths, AreBuiltWithBackslashesAsBefore) {
+    const Win32FileSystem files;
+    const std::tuple<std::u16string_view, std::u16string_view, std::u16string, std::u16string>
+        joins[] = {
+            // folder, name, PathInFolder, JoinWithSeparator
+            {u"C:\\a", u"b.pfd", u"C:\\a\\b.pfd", u"C:\\a\\b.pfd"},
+            {u"C:\\a\\", u"b.pfd", u"C:\\a\\b.pfd", u"C:\\a\\\\b.pfd"},
+            {u"C:/a/", u"b", u"C:/a/\\b", u"C:/a/\\b"},
+            {u"", u"b", u"\\b", u"\\b"},
+            {u"C:\\a", u"", u"C:\\a\\", u"C:\\a\\"},
+        };
+    for (const auto& [folder, name, in_folder, joined] : joins) {
+        EXPECT_EQ(files.PathInFolder(folder, name), in_folder);
+        EXPECT_EQ(files.JoinWithSeparator(folder, name), joined);
+    }
+    using Split = std::pair<std::u16string, std::u16string>;
+    EXPECT_EQ(files.SplitFolderAndName(u"C:\\a\\b.pfd"), Split(u"C:\\a\\", u"b.pfd"));
+    EXPECT_EQ(files.SplitFolderAndName(u"C:/a/b.pfd"), Split(u"", u"C:/a/b.pfd"));
+    EXPECT_EQ(files.SplitFolderAndName(u"b.pfd"), Split(u"", u"b.pfd"));
+    // Full: a drive path or a UNC path. Relative to the current drive or folder: the rest.
+    for (std::u16string_view full : {u"C:\\a", u"c:/a", u"\\\\server\\share\\a"})
+        EXPECT_TRUE(files.IsFullPath(full)) << full.size();
+    for (std::u16string_view relative : {u"C:a", u"\\a", u"a\\b", u"/a", u"C:", u""})
+        EXPECT_FALSE(files.IsFullPath(relative)) << relative.size();
+    // A path built here names the same file as the platform does.
+    const std::u16string folder =
+        FromWide(TempFolder(L"KorvPathTest" + std::to_wstring(GetCurrentProcessId())));
+    ASSERT_TRUE(files.CreateFolder(folder));
+    const std::u16string file = files.PathInFolder(folder, u"x.pfd");
+    ASSERT_TRUE(files.WriteWholeFile(file, Bytes{1}));
+    EXPECT_TRUE(files.IsFullPath(file));
+    EXPECT_EQ(files.SplitFolderAndName(file), Split(files.PathInFolder(folder, {}), u"x.pfd"));
+    EXPECT_NE(GetFileAttributesW((ToWide(folder) + L"\\x.pfd").c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(ToWide(file).c_str());
+    RemoveDirectoryW(ToWide(folder).c_str());
+}
+
+// A library is loaded by a full path only, whatever the search order would find for the rest;
+// the built uiHook.dll beside the tests is found by its full path.
+TEST(Win32DynamicLibraryLoader, LoadsByFullPathOnly) {
+    Win32DynamicLibraryLoader loader;
+    const std::u16string folder = Win32FileSystem().ExecutableFolder();
+    for (const std::u16string& path :
+         {std::u16string(u"uiHook.dll"), u"." + folder.substr(2) + u"uiHook.dll",
+          folder.substr(2) + u"uiHook.dll", folder.substr(0, 2) + u"uiHook.dll"}) {
+        const LibraryLoad load = loader.Load(path);
+        EXPECT_EQ(load.library, nullptr) << std::string(path.begin(), path.end());
+        EXPECT_EQ(load.failure, LibraryLoadFailure::NotFullPath);
+    }
+    EXPECT_NE(loader.Load(folder + u"uiHook.dll").library, nullptr);
 }
 
 TEST(Win32FileSystemWrites, ReplaceWholeFilesAndCreateOneFolderLevel) {

@@ -1,4 +1,4 @@
-#include "app/standin_commands.h"
+#include "programs/cfgstandin/standin_commands.h"
 
 #include <algorithm>
 #include <memory>
