@@ -10,7 +10,7 @@
 namespace korv {
 
 TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports,
-                                         TDM& data_module)
+                                         TDM& data_module, const SettingsFile& settings)
     : Component(owner, u"KORVANTH417MONMAIN", std::u16string(kMonitorClassName),
                 ComponentKind::kWindow),
       ports_(ports),
@@ -21,9 +21,8 @@ TKORVANTH417MONMAIN::TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& p
       dispatcher_(
           {ports.peer, ports.main_loop, ports.data.registry, ports.microphone, ports.data.debug},
           data_module),
-      hid_data_(std::make_unique<TuiHIDData>(
-          ports.hid, ports.main_loop, ports.data.debug,
-          SettingsFile::Load(ports.data.files, ports.data.locale).ReadIncludeList())),
+      hid_data_(std::make_unique<TuiHIDData>(ports.hid, ports.main_loop, ports.data.debug,
+                                             settings.ReadIncludeList())),
       device_arrival_timer_(ports.main_loop.CreateTimer([this] { TimerDeviceArrialTimer(); })),
       hid_event_(std::make_unique<TuiHIDEvent>(ports.device_notifications, ports.main_loop,
                                                ports.data.debug)),

@@ -27,6 +27,7 @@
 namespace korv {
 
 class Microphone;
+class SettingsFile;
 
 // Everything the monitor window works through.
 struct MonitorPorts {
@@ -62,8 +63,10 @@ class TKORVANTH417MONMAIN : public Component {
   public:
     // Creates the components in the window's order: the hook component (which loads the hook
     // library), the language component, the tray, the HID data component (with the include list
-    // of the settings file), the re-open timer and the device-event component.
-    TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports, TDM& data_module);
+    // of `settings`, the settings file read at start), the re-open timer and the device-event
+    // component.
+    TKORVANTH417MONMAIN(Component* owner, const MonitorPorts& ports, TDM& data_module,
+                        const SettingsFile& settings);
 
     void FormCreate();
     void FormDestroy();

@@ -210,9 +210,12 @@ std::vector<std::u16string> SettingsFile::ReadIncludeList() const {
     return ids;
 }
 
-std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports) {
-    const SettingsFile settings = SettingsFile::Load(ports.files, ports.locale, ports.debug);
+std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports, const SettingsFile& settings) {
     return CreateDataModule(ports, {settings.ReadOptions(), settings.ReadOtherConfig()});
+}
+
+std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports) {
+    return LoadDataModule(ports, SettingsFile::Load(ports.files, ports.locale, ports.debug));
 }
 
 }  // namespace korv

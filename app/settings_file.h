@@ -84,6 +84,8 @@ struct SettingsFile::Outcome {
     std::u16string problem;
 };
 
+// Creates the data module with the settings read at start (a program reads "config.ini" once).
+std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports, const SettingsFile& settings);
 // Reads "config.ini" beside the executable and creates the data module with its settings.
 std::unique_ptr<TDM> LoadDataModule(const DataModulePorts& ports);
 

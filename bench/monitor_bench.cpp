@@ -195,7 +195,7 @@ void PumpFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
 // first one's time in ms, or a negative value without a microphone.
 double MeasureReportToToggle(int runs) {
     win32::Win32Platform platform;
-    const auto dm = LoadDataModule(platform.DataPorts());
+    const auto dm = LoadDataModule(platform.DataPorts(), platform.settings);
     const auto window = win32::MonitorWindow::Create(GetModuleHandleW(nullptr), platform, *dm);
     if (window == nullptr) {
         std::printf("the monitor window cannot be created\n");

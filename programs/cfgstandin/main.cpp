@@ -192,7 +192,7 @@ int RunCommand(StandInCommand command) {
     Win32Platform platform;
     if (const auto problem = ResolveLanguage(command, {platform.locale, platform.files}))
         return Report(ToWide(*problem), kExitUsage);
-    const auto dm = LoadDataModule(platform.DataPorts());
+    const auto dm = LoadDataModule(platform.DataPorts(), platform.settings);
     const std::wstring what = ToWide(DescribeStandInCommand(command));
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
     if (!request.stored) {

@@ -1,15 +1,12 @@
 #include "programs/common/win32_platform.h"
 
-#include "app/settings_file.h"
-
 namespace korv::win32 {
 
 namespace {
 
-std::vector<PipeHidDeclaration> DeclaredSimulatedInterfaces(const Win32FileSystem& files,
-                                                            const Win32Locale& locale,
+std::vector<PipeHidDeclaration> DeclaredSimulatedInterfaces(const SettingsFile& settings,
                                                             const DebugOutput& debug) {
-    SimulatedInterfaceList declared = SettingsFile::Load(files, locale).ReadSimulatedInterfaces();
+    SimulatedInterfaceList declared = settings.ReadSimulatedInterfaces();
     for (const std::u16string& entry : declared.rejected) {
         debug.Trace(u"config.ini: " + entry +
                     u" is not PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, INPUT-LENGTH, "
@@ -27,6 +24,6 @@ std::vector<PipeHidDeclaration> DeclaredSimulatedInterfaces(const Win32FileSyste
 
 Win32Platform::Win32Platform()
     : microphone(debug, [this] { return title; }),
-      pipe_hid(DeclaredSimulatedInterfaces(files, locale, debug)) {}
+      pipe_hid(DeclaredSimulatedInterfaces(settings, debug)) {}
 
 }  // namespace korv::win32

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/mouse_monitor.h"
+#include "app/settings_file.h"
 #include "hid/combined_hid_interfaces.h"
 #include "platform/win32/win32_config_peer.h"
 #include "platform/win32/win32_device_notifications.h"
@@ -33,6 +34,8 @@ class Win32Platform {
     Win32Locale locale;
     Win32Clock clock;
     Win32DebugOutput debug;
+    // "config.ini", read once at start for everything that needs it.
+    const SettingsFile settings = SettingsFile::Load(files, locale, debug);
     Win32ConfigPeer peer{shell, files, debug};
     Win32DynamicLibraryLoader libraries;
     Win32MessageBoxes message_boxes;

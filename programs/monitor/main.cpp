@@ -30,7 +30,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         platform.debug.Trace(u"Single-instance mutex cannot be created; the monitor ends");
         return kExitNoMutex;
     }
-    const auto data_module = LoadDataModule(platform.DataPorts());
+    const auto data_module = LoadDataModule(platform.DataPorts(), platform.settings);
     int result = kExitWindowFailed;
     if (const auto window = MonitorWindow::Create(instance, platform, *data_module))
         result = RunMessageLoop();

@@ -81,7 +81,8 @@ void MonitorWindow::CreateComponents(TDM& data_module, HICON program_icon) {
         platform.hid,
         platform.main_loop,
         platform.device_notifications};
-    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module);
+    monitor_ =
+        std::make_unique<TKORVANTH417MONMAIN>(nullptr, ports, data_module, platform.settings);
     ShowTrayIcon();
     monitor_->FormCreate();
     platform_.title = monitor_->Title();

@@ -23,10 +23,12 @@ class MonitorTest : public ::testing::Test, protected fake::FakeMonitorPorts {
     // The translation engine is process-wide: leave it showing the source texts.
     ~MonitorTest() override { ResetLanguage(); }
     std::unique_ptr<TKORVANTH417MONMAIN> Create() {
-        auto monitor = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_);
+        auto monitor =
+            std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_, Settings());
         monitor->FormCreate();
         return monitor;
     }
+    SettingsFile Settings() const { return SettingsFile::Load(files, locale); }
     // Line `n` of the tray's hint (0 is the program, 1 the microphone's state).
     std::u16string HintLine(std::size_t n) const {
         std::u16string_view rest = tray.hint;
@@ -242,14 +244,20 @@ TEST_F(ReopenTest, AButtonPressOnTheMouseTogglesTheMicrophone) {
 
 TEST_F(ReopenTest, TheIncludeListOfTheSettingsFileNarrowsTheSearch) {
     hid.Add(u"second mouse", {u"HID\\VID_5&PID_6"}, kMouseCollection);
-    files.Put(files.ExecutableFolder() + u"config.ini",
-              test::Bytes{'[', 'I', 'n',  'c', 'l', 'u', 'd', 'e', 'H',  'I', 'D', 'D', 'e', 'v',
-                          'i', 'c', 'e',  'L', 'i', 's', 't', ']', '\n', 'i', 'd', '1', '=', 'h',
-                          'i', 'd', '\\', 'v', 'i', 'd', '_', '5', '&',  'p', 'i', 'd', '_', '6'});
-    const auto monitor = Create();
+    const std::u16string config = files.ExecutableFolder() + u"config.ini";
+    const auto include = [](std::string_view id) {
+        const std::string text = "[IncludeHIDDeviceList]\nid1=" + std::string(id);
+        return test::Bytes(text.begin(), text.end());
+    };
+    files.Put(config, include("hid\\vid_5&pid_6"));
+    const SettingsFile settings = Settings();  // as the program reads it once at start
+    // The monitor takes the list read at start: a file changed afterwards is not read again.
+    files.Put(config, include("hid\\vid_1&pid_2"));
+    TKORVANTH417MONMAIN monitor(nullptr, monitor_ports, *dm_, settings);
+    monitor.FormCreate();
     loop.Advance(std::chrono::milliseconds(3000));
     EXPECT_EQ(Opened(), std::set<std::u16string>{u"second mouse"});
-    EXPECT_EQ(monitor->uiHIDData1().RunningReaderCount(), 1u);
+    EXPECT_EQ(monitor.uiHIDData1().RunningReaderCount(), 1u);
 }
 
 // The re-open trace counts the readers that read: not one that could not open its interface,
@@ -289,7 +297,7 @@ TEST_F(MonitorTest, MissingHookLibraryIsReportedAndTheMonitorGoesOn) {
                              hid,
                              loop,
                              notifications};
-    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_);
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, Settings());
     monitor.FormCreate();
     ASSERT_EQ(message_boxes.shown.size(), 1u);
     EXPECT_EQ(message_boxes.shown[0].text, u"uiHook.dll can not be found!");
@@ -308,7 +316,7 @@ TEST_F(MonitorTest, APlatformWithoutAHookLibrarySaysSoOnceWithoutABox) {
                              hid,
                              loop,
                              notifications};
-    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_);
+    TKORVANTH417MONMAIN monitor(nullptr, ports, *dm_, Settings());
     monitor.FormCreate();
     monitor.uiHook1().StartHookKeyboard();
     monitor.uiHook1().RecordMouseMacro();

@@ -116,7 +116,8 @@ void MonitorRig::PutFile(const std::u16string& path, std::span<const std::uint8_
 void MonitorRig::Start() {
     dm_ = LoadDataModule(Ports());
     CheckState();
-    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_);
+    monitor_ = std::make_unique<TKORVANTH417MONMAIN>(nullptr, monitor_ports, *dm_,
+                                                     SettingsFile::Load(files, locale));
     monitor_->FormCreate();
 }
 
