@@ -122,24 +122,15 @@ struct HidLibraries {
 
 namespace {
 
-// Owns a device information set.
-class UniqueDeviceInfoSet {
-  public:
-    UniqueDeviceInfoSet(const DeviceSetupFunctions& functions, HDEVINFO set)
-        : functions_(functions), set_(set) {}
-    UniqueDeviceInfoSet(const UniqueDeviceInfoSet&) = delete;
-    UniqueDeviceInfoSet& operator=(const UniqueDeviceInfoSet&) = delete;
-    ~UniqueDeviceInfoSet() {
-        if (Valid())
-            functions_.destroy_device_info_list(set_);
-    }
-    bool Valid() const { return set_ != INVALID_HANDLE_VALUE && set_ != nullptr; }
-    HDEVINFO Get() const { return set_; }
-
-  private:
-    const DeviceSetupFunctions& functions_;
-    HDEVINFO set_;
+// Owns a device information set, released through the set-up library bound at run time.
+struct DeviceInfoSetTraits {
+    using Value = HDEVINFO;
+    static Value Empty() { return INVALID_HANDLE_VALUE; }
+    static bool Holds(Value set) { return set != INVALID_HANDLE_VALUE && set != nullptr; }
+    void Close(Value set) const { functions->destroy_device_info_list(set); }
+    const DeviceSetupFunctions* functions = nullptr;
 };
+using UniqueDeviceInfoSet = UniqueResource<DeviceInfoSetTraits>;
 
 // Splits a multi-string at each terminating zero until an empty string; the buffer ends in two
 // zeros, so the split stays inside it.
@@ -206,9 +197,9 @@ std::optional<HidInterfaceInfo> InterfaceAt(const DeviceSetupFunctions& function
 void AppendPlatformInterfaces(const HidLibraries& libraries, std::vector<HidInterfaceInfo>& found) {
     const DeviceSetupFunctions& functions = libraries.device_setup;
     GUID interface_class = libraries.interface_class;
-    const UniqueDeviceInfoSet set(functions,
-                                  functions.get_class_devs(&interface_class, nullptr, nullptr,
-                                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    const UniqueDeviceInfoSet set(functions.get_class_devs(&interface_class, nullptr, nullptr,
+                                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+                                  DeviceInfoSetTraits{.functions = &functions});
     if (!set.Valid())
         return;
     for (DWORD index = 0;; ++index) {
