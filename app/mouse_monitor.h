@@ -87,7 +87,7 @@ class TKORVANTH417MONMAIN : public Component {
     void WMReloadProfiles(std::intptr_t lParam);
     void WMReloadSettings();
     void WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam) {
-        dispatcher_.WMMonitorEvent(wParam, lParam);
+        dispatcher_.ReceiveMonitorEvent(wParam, lParam);
     }
     ReportDispatcher& Dispatcher() { return dispatcher_; }
 

@@ -56,11 +56,7 @@ void ReportDispatcher::DecodeKeyReport(std::span<const std::uint8_t> data) {
         if (std::equal(KeyReportTable[j].begin() + 1, KeyReportTable[j].end(), data.begin())) {
             ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(j)) +
                                u" postmessage record!");
-            const bool deferred = Defer(
-                [](ReportDispatcher& self, std::uintptr_t key) { self.WMMonitorEvent(key, 1); }, j);
-            if (!deferred)
-                ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(j)) +
-                                   u" is lost: the main loop takes no more work");
+            MonitorEvent(j);
             return;
         }
     }
@@ -74,8 +70,32 @@ void ReportDispatcher::DecodeDeviceEvent(std::span<const std::uint8_t> data) {
         static_cast<void>(ports_.peer.NotifyDeviceEvent(
             kind == kEventNotify2 ? PeerDeviceEvent::Kind2 : PeerDeviceEvent::Kind6, value));
     } else if (kind == kEventProfileSwitch && value <= 4) {
-        DeferProfileSwitch(value);
+        MonitorEvent(kFirstProfileEvent + value);
     }
+}
+
+bool ReportDispatcher::IsProfileEvent(std::uintptr_t event) {
+    return event >= kFirstProfileEvent && event <= kFirstProfileEvent + 4;
+}
+
+void ReportDispatcher::MonitorEvent(std::uintptr_t event) {
+    if (IsProfileEvent(event)) {
+        DeferProfileSwitch(static_cast<std::uint8_t>(event - kFirstProfileEvent));
+        return;
+    }
+    const bool deferred = Defer(
+        [](ReportDispatcher& self, std::uintptr_t key) { self.WMMonitorEvent(key, 1); }, event);
+    if (!deferred)
+        ports_.debug.Trace(u"KeyIndex = " + DecimalText(static_cast<std::int64_t>(event)) +
+                           u" is lost: the main loop takes no more work");
+}
+
+void ReportDispatcher::ReceiveMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam) {
+    owner_.Check();
+    if (IsProfileEvent(wParam))
+        MonitorEvent(wParam);
+    else
+        WMMonitorEvent(wParam, lParam);
 }
 
 // One task tells the peer of the latest slot; switches that arrive before it runs replace the
@@ -108,7 +128,7 @@ void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lPara
         const std::uint16_t code =
             dm_.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[wParam].FunctionCode;
         DoKeyFunction(static_cast<std::uint8_t>(wParam), code, static_cast<std::uint8_t>(lParam));
-    } else if (wParam >= kFirstProfileEvent && wParam <= kFirstProfileEvent + 4) {
+    } else if (IsProfileEvent(wParam)) {
         ProfileSwitched(wParam - kFirstProfileEvent);
     }
 }

@@ -69,6 +69,10 @@ class ReportDispatcher {
                         std::uint8_t ReportID, std::span<const std::uint8_t> Data,
                         std::uint16_t Size);
 
+    // A monitor event that another program sends the monitor (as its window's message 7524 on
+    // Windows): a profile switch is folded like the mouse's, any other event is handled at once.
+    void ReceiveMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam);
+
     // The monitor event handler: wParam 0..11 is a button of the active profile (lParam 1),
     // kFirstProfileEvent + slot a profile switch to slot 0..4; anything else is ignored.
     void WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lParam);
@@ -85,6 +89,11 @@ class ReportDispatcher {
   private:
     void DecodeKeyReport(std::span<const std::uint8_t> data);
     void DecodeDeviceEvent(std::span<const std::uint8_t> data);
+    // A decoded event, left to the main loop: a key event becomes a task, a profile switch
+    // (kFirstProfileEvent + slot, also from key indexes 21..23) is folded into the one still to
+    // be told.
+    void MonitorEvent(std::uintptr_t event);
+    [[nodiscard]] static bool IsProfileEvent(std::uintptr_t event);
     void DeferProfileSwitch(std::uint8_t slot);
     void TellPendingProfileSwitch();
     void ProfileSwitched(std::uintptr_t slot);

@@ -266,7 +266,12 @@ bool TuiHidDeviceReadThread::Deliver(std::size_t read_size) {
     }
     switch (shared.Enqueue({{report.begin(), report.end()}, std::move(usages)})) {
         case Shared::Queued::First:
-            return main_loop_.PostTask([keep = shared_] { keep->Drain(); });
+            if (main_loop_.PostTask([keep = shared_] { keep->Drain(); }))
+                return true;
+            // Without its task the queue would never be taken: the reader ends and says so.
+            debug_.Trace(u"HID reader of " + shared.target.device_path +
+                         u" ends: the main loop takes no more work");
+            return false;
         case Shared::Queued::Behind:
             return true;
         case Shared::Queued::Stopped:

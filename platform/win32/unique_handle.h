@@ -53,7 +53,8 @@ class UniqueResource : private Traits {
     // Gives up ownership without releasing.
     [[nodiscard]] Value Release() { return std::exchange(value_, Traits::Empty()); }
     // For a call that returns the handle through a pointer: releases what is held first. A
-    // failed call may leave garbage there, so callers Reset() after a failure.
+    // failed call may leave garbage there, so callers give it up with Release() after a failure
+    // (Reset() would close it).
     [[nodiscard]] Value* Receive() {
         Reset();
         return &value_;

@@ -2,25 +2,24 @@
 
 #include <windows.h>
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 #include "platform/win32/win32_file_system.h"
 
 namespace korv::win32 {
 namespace {
 
+// The library stays loaded while the object lives.
 class Win32DynamicLibrary : public DynamicLibrary {
   public:
     explicit Win32DynamicLibrary(HMODULE module) : module_(module) {}
-    ~Win32DynamicLibrary() override { FreeLibrary(module_); }
-    Win32DynamicLibrary(const Win32DynamicLibrary&) = delete;
-    Win32DynamicLibrary& operator=(const Win32DynamicLibrary&) = delete;
 
     LibraryProc FindProc(const char* name) const override {
-        return reinterpret_cast<LibraryProc>(GetProcAddress(module_, name));
+        return reinterpret_cast<LibraryProc>(GetProcAddress(module_.Get(), name));
     }
 
   private:
-    HMODULE module_;
+    UniqueModule module_;
 };
 
 LibraryLoadFailure FailureOf(DWORD error, const std::wstring& path) {

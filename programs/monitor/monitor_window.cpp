@@ -9,6 +9,9 @@
 namespace korv::win32 {
 namespace {
 
+// The window of the portable monitor's component has its class name.
+static_assert(kMonitorWindowClass == kMonitorClassName);
+
 constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 constexpr int kProgramIconResource = 1;
 // While the shell's notification area is not there (early at logon, or a session without a

@@ -330,9 +330,13 @@ inline EntriesReview ReviewSimulatedEntries(const std::vector<std::wstring>& val
                                       L"INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH");
             continue;
         }
-        // Pipe names compare without regard to ASCII case, as the system compares them.
-        if (!korv::EqualsIgnoringAsciiCase(entry->pipe_name,
-                                           std::u16string(pipe.begin(), pipe.end())) ||
+        // Pipe names compare as the system compares them: without regard to ASCII case, and
+        // without trailing dots and blanks.
+        const auto system_name = [](std::u16string_view name) {
+            return name.substr(0, name.find_last_not_of(u". ") + 1);
+        };
+        const std::u16string served(pipe.begin(), pipe.end());
+        if (!korv::EqualsIgnoringAsciiCase(system_name(entry->pipe_name), system_name(served)) ||
             review.declared_by != 0)
             continue;
         review.declared_by = i + 1;

@@ -165,6 +165,11 @@ TEST(MouseSimSettings, ReviewFindsThePipesFirstDeclarationAndSaysWhatIsWrong) {
 
     EXPECT_EQ(ReviewSimulatedEntries({short_input}, L"sim-a").problems.size(), 1u);
 
+    // Nor with trailing dots or blanks, which the system drops from a pipe's name.
+    const std::wstring dotted = L"Sim-A.., HID\\X, 0xFFA0, 1, 8, 8, 0";
+    EXPECT_EQ(ReviewSimulatedEntries({dotted}, L"sim-a").declared_by, 1u);
+    EXPECT_EQ(ReviewSimulatedEntries({good}, L"sim-a. ").declared_by, 1u);
+
     const EntriesReview broken = ReviewSimulatedEntries({L"nonsense", good}, L"sim-a");
     EXPECT_EQ(broken.declared_by, 2u);
     ASSERT_EQ(broken.problems.size(), 1u);

@@ -186,6 +186,21 @@ TEST_F(DispatchTest, ProfileSwitchesQueuedBehindASlowPeerAreFoldedIntoTheLatest)
     EXPECT_EQ(loop_.PendingTasks(), 0u);
 }
 
+// Profile switches fold whatever announces them: key indexes 21..23 of key reports, and the
+// monitor event another program sends; a key event another program sends acts at once.
+TEST_F(DispatchTest, ProfileSwitchesOfKeyReportsAndOtherProgramsFoldToo) {
+    SetFunction(4, 28);
+    for (int i = 0; i < 600; ++i) {
+        Report(7, {0, 0, 0x20, 0, 0, 0, 0});  // key index 21: profile slot 0
+        dispatcher_->ReceiveMonitorEvent(kFirstProfileEvent + 3, 0);
+    }
+    dispatcher_->ReceiveMonitorEvent(4, 1);
+    EXPECT_EQ(microphone_.toggles, 1);
+    EXPECT_TRUE(peer_.calls.empty());
+    EXPECT_EQ(loop_.RunPending(), 1u);
+    EXPECT_EQ(peer_.calls, (Calls{{kProfile, 3}}));
+}
+
 // The program ends with tasks still queued: they find the dispatcher gone and tell nothing.
 TEST_F(DispatchTest, TasksLeftWhenTheDispatcherGoesDoNothing) {
     SetFunction(4, 28);

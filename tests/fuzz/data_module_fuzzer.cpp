@@ -203,6 +203,7 @@ void MonitorRig::Run(InputReader& input) {
     // Every button of the active profile and every profile slot, as the reports announce them.
     for (std::uintptr_t event = 0; event <= 25; ++event)
         Monitor().WMMonitorEvent(event, 1);
+    loop.RunPending();  // the profile switch they fold into
     const std::vector<std::int32_t> macros = dm_->GetAllProfilesMacroIndexList();
     FUZZ_CHECK(std::set(macros.begin(), macros.end()).size() == macros.size());
     CheckNothingOverwritten();

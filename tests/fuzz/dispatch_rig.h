@@ -1,11 +1,12 @@
 #pragma once
 // The report decoder and the handler of its events over faked ports, for the fuzz targets of
 // input reports, with a small model of what each report must cause: a 7-byte key report whose
-// 24-bit mask has one bit set leaves that button's event to the main loop, a 7-byte device event
-// a profile event (kind 1, slot 0 to 4; switches before the main loop comes round fold into the
-// latest) or a notice to the configuration program at once (kinds 2 and 6), anything else
-// nothing. The main loop then runs the events: a button with the mute function toggles the
-// microphone, a profile event writes ProfileID and tells the configuration program.
+// 24-bit mask has one bit set leaves that button's event to the main loop (key indexes 21..23
+// are profile switches), a 7-byte device event a profile switch (kind 1, slot 0 to 4) or a
+// notice to the configuration program at once (kinds 2 and 6), anything else nothing; switches
+// before the main loop comes round fold into the latest. The main loop then runs the events: a
+// button with the mute function toggles the microphone, a profile switch writes ProfileID and
+// tells the configuration program.
 
 #include <bit>
 #include <cstdint>
@@ -95,8 +96,6 @@ class DispatchRig {
                 profile_switch(*std::exchange(pending_slot_, std::nullopt));
             else if (event.key < 12 && (setup_.mute_buttons >> event.key & 1) != 0)
                 ++toggles;
-            else if (event.key >= 21)
-                profile_switch(static_cast<std::uint8_t>(event.key - 21));
         }
         loop_.RunPending();
         FUZZ_CHECK(microphone_.toggles == toggles);
@@ -130,19 +129,28 @@ class DispatchRig {
             return false;
         if (report_id == kKeyReportId) {
             const std::uint32_t mask = data[0] | data[1] << 8 | data[2] << 16;
-            if (std::has_single_bit(mask))
-                queued_.push_back({static_cast<std::uintptr_t>(std::countr_zero(mask))});
+            if (!std::has_single_bit(mask))
+                return false;
+            const auto key = static_cast<std::uintptr_t>(std::countr_zero(mask));
+            if (key >= kFirstProfileEvent)
+                QueueProfileSwitch(static_cast<std::uint8_t>(key - kFirstProfileEvent));
+            else
+                queued_.push_back({key});
         } else if (report_id == kDeviceEventReportId) {
             const std::uint8_t kind = data[0];
             const std::uint8_t value = data[1];
-            if (kind == 1 && value <= 4) {
-                if (!pending_slot_)
-                    queued_.push_back({0, true});
-                pending_slot_ = value;
-            }
+            if (kind == 1 && value <= 4)
+                QueueProfileSwitch(value);
             return (kind == 2 || kind == 6) && setup_.config_window;
         }
         return false;
+    }
+
+    // Switches before the main loop comes round fold into one task that tells the latest.
+    void QueueProfileSwitch(std::uint8_t slot) {
+        if (!pending_slot_)
+            queued_.push_back({0, true});
+        pending_slot_ = slot;
     }
 
     DispatchSetup setup_;

@@ -190,6 +190,33 @@ TEST(Win32HidInterfaces, ReadOnAnIdleVirtualDeviceWaitsUntilCancelledFromAnother
     opened.device.reset();
 }
 
+// The platform's errors as the reader acts on them. A wait that failed (a bad handle) is not a
+// cancelled read, which would end the reader as if the device had gone.
+TEST(Win32HidInterfaces, ErrorsMapToTheKindsTheReaderActsOn) {
+    const struct {
+        DWORD error;
+        HidFailureKind kind;
+    } cases[] = {
+        {ERROR_DEVICE_NOT_CONNECTED, HidFailureKind::DeviceGone},
+        {ERROR_BROKEN_PIPE, HidFailureKind::DeviceGone},
+        {ERROR_FILE_NOT_FOUND, HidFailureKind::DeviceGone},
+        {ERROR_OPERATION_ABORTED, HidFailureKind::Cancelled},
+        {ERROR_ACCESS_DENIED, HidFailureKind::AccessDenied},
+        {ERROR_SHARING_VIOLATION, HidFailureKind::AccessDenied},
+        {ERROR_INVALID_HANDLE, HidFailureKind::Invalid},
+        {ERROR_PIPE_BUSY, HidFailureKind::Other},
+        {ERROR_TIMEOUT, HidFailureKind::Other},
+        {ERROR_GEN_FAILURE, HidFailureKind::Other},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(HidFailureKindOf(c.error), c.kind);
+        const HidFailure failure = HidFailureOf("WaitForMultipleObjects", c.error);
+        EXPECT_EQ(failure.code, c.error);
+        EXPECT_EQ(failure.kind, c.kind);
+    }
+}
+
 TEST(Win32HidInterfaces, OpeningAMissingInterfaceNamesTheFailingCall) {
     const Win32HidInterfaces interfaces;
     const auto opened =

@@ -84,8 +84,8 @@ TEST(Win32MainLoop, TaskPostedByATaskRunsAfterIt) {
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
 }
 
-// A task that runs the message loop again (as the re-open does) may meet the wake-up of tasks
-// posted meanwhile: the tasks queued before them still run first.
+// A task that runs the message loop again (ProcessPending, as a handler may) may meet the wake-up
+// of tasks posted meanwhile: the tasks queued before them still run first.
 TEST(Win32MainLoop, ATaskThatRunsTheLoopAgainKeepsTheOrder) {
     Win32MainLoop loop;
     std::vector<char> ran;
