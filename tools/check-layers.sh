@@ -19,8 +19,9 @@ hook: keys base ports
 profile: keys hid base ports
 app: profile hook lang keys hid base ports
 platform/win32: base ports
+platform/linux: hid base ports
 platform/fake: profile hook lang keys hid base ports
-programs/common: platform/win32 app profile hook lang keys hid base ports
+programs/common: platform/win32 platform/linux app profile hook lang keys hid base ports
 TABLE
 top_layers="programs tests bench"
 
