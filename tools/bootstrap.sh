@@ -13,6 +13,8 @@ packages=(
     wine wine64 pulseaudio xvfb
     python3 clang libclang-rt-14-dev xdotool imagemagick
     nsis fonts-wqy-microhei
+    pkg-config libudev-dev libpulse-dev libsystemd-dev pulseaudio-utils dbus-daemon
+    libfuse3-dev fuse3 iproute2 util-linux
 )
 
 missing_packages() {
