@@ -98,20 +98,29 @@ std::optional<std::int32_t> ParseSettingsInteger(std::u16string_view text) {
     return ParseDecimal(text, negative);
 }
 
+std::u16string SettingsFile::InstalledPath(const FileSystem& files) {
+    return files.PathInFolder(files.DataFolder(), kSettingsFileName);
+}
+
 SettingsFile SettingsFile::Load(const FileSystem& files, const Locale& locale) {
-    return Read(files, locale).settings;
+    return Read(files, locale, InstalledPath(files)).settings;
 }
 
 SettingsFile SettingsFile::Load(const FileSystem& files, const Locale& locale,
                                 const DebugOutput& debug) {
-    Outcome outcome = Read(files, locale);
+    return LoadFile(InstalledPath(files), files, locale, debug);
+}
+
+SettingsFile SettingsFile::LoadFile(std::u16string_view path, const FileSystem& files,
+                                    const Locale& locale, const DebugOutput& debug) {
+    Outcome outcome = Read(files, locale, std::u16string(path));
     if (!outcome.problem.empty())
         debug.Trace(outcome.problem);
     return std::move(outcome.settings);
 }
 
-SettingsFile::Outcome SettingsFile::Read(const FileSystem& files, const Locale& locale) {
-    const std::u16string path = files.PathInFolder(files.ExecutableFolder(), kSettingsFileName);
+SettingsFile::Outcome SettingsFile::Read(const FileSystem& files, const Locale& locale,
+                                         const std::u16string& path) {
     const FileRead read = files.ReadWholeFile(path, kMaxSettingsFileSize);
     const std::u16string instead = u"; every setting takes its default";
     switch (read.status) {

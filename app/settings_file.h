@@ -53,12 +53,18 @@ class SettingsFile {
   public:
     explicit SettingsFile(IniFile ini) : ini_(std::move(ini)) {}
 
-    // Reads "config.ini" from the executable's folder. A file that is there but cannot be used
+    // Reads "config.ini" from the program's data folder. A file that is there but cannot be used
     // (unreadable, or above kMaxSettingsFileSize) gives every default and, with `debug`, one
     // trace line; the data module's start-up reads it first and says so, later readers are quiet.
     static SettingsFile Load(const FileSystem& files, const Locale& locale);
     static SettingsFile Load(const FileSystem& files, const Locale& locale,
                              const DebugOutput& debug);
+    // The same for a settings file at `path`, where the platform keeps a user's own copy apart
+    // from the installed one.
+    static SettingsFile LoadFile(std::u16string_view path, const FileSystem& files,
+                                 const Locale& locale, const DebugOutput& debug);
+    // The installed "config.ini": in the program's data folder.
+    static std::u16string InstalledPath(const FileSystem& files);
 
     // Section "options".
     TOptionsFromConfigFile ReadOptions() const;
@@ -74,7 +80,7 @@ class SettingsFile {
   private:
     // The settings read, and the trace line of a file that could not be used (else empty).
     struct Outcome;
-    static Outcome Read(const FileSystem& files, const Locale& locale);
+    static Outcome Read(const FileSystem& files, const Locale& locale, const std::u16string& path);
 
     IniFile ini_;
 };

@@ -176,7 +176,7 @@ TuiLanguage::~TuiLanguage() {
 
 void TuiLanguage::LoadLocalFile() {
     const std::u16string path =
-        Ports().files.PathInFolder(Ports().files.ExecutableFolder(), kLanguageFileName);
+        Ports().files.PathInFolder(Ports().files.DataFolder(), kLanguageFileName);
     if (!Ports().files.FileExists(path))
         return;
     ClearLanguages();

@@ -39,6 +39,11 @@ class FileSystem {
     // The folder of the running executable, ending in a path separator.
     virtual std::u16string ExecutableFolder() const = 0;
 
+    // The folder of the program's installed data files ("ui.local", the shipped "config.ini"),
+    // ending in a path separator: the executable's own folder where the program is installed as
+    // one folder, a shared data folder where the system keeps programs and data apart.
+    virtual std::u16string DataFolder() const { return ExecutableFolder(); }
+
     [[nodiscard]] virtual bool FileExists(std::u16string_view path) const = 0;
     [[nodiscard]] virtual bool FolderExists(std::u16string_view path) const = 0;
 

@@ -27,6 +27,11 @@ class MemoryFileSystem : public FileSystem {
     [[nodiscard]] FileRead ReadWholeFile(std::u16string_view path,
                                          std::uint64_t max_bytes) const override;
     std::u16string ExecutableFolder() const override { return executable_folder_; }
+    // The data folder is the executable's until a test moves it, as a Linux installation does.
+    std::u16string DataFolder() const override {
+        return data_folder_.empty() ? executable_folder_ : data_folder_;
+    }
+    void SetDataFolder(std::u16string folder) { data_folder_ = std::move(folder); }
     [[nodiscard]] bool FileExists(std::u16string_view path) const override;
     [[nodiscard]] bool FolderExists(std::u16string_view path) const override;
     [[nodiscard]] bool CreateFolder(std::u16string_view path) const override;
@@ -48,6 +53,7 @@ class MemoryFileSystem : public FileSystem {
 
   private:
     std::u16string executable_folder_;
+    std::u16string data_folder_;
     char16_t separator_;
     // The port is const, as a real file system is state outside the program; the fake keeps
     // that state here.

@@ -196,6 +196,24 @@ TEST_F(SettingsFileTest, OnlyFilesUpToTheLimitAreRead) {
     }
 }
 
+// Where the platform keeps data apart from programs, the installed file is the data folder's, and
+// a user's own copy elsewhere is read by its path with the same rules.
+TEST_F(SettingsFileTest, TheInstalledFileIsTheDataFoldersAndAnotherIsReadByItsPath) {
+    fake::MemoryFileSystem files(u"/usr/bin/", u'/');
+    files.SetDataFolder(u"/usr/share/app/");
+    files.Put(u"/usr/bin/config.ini", Bytes("[options]\nprofileFolder=BesideTheProgram\n"));
+    files.Put(u"/usr/share/app/config.ini", Bytes("[options]\nprofileFolder=Installed\n"));
+    files.Put(u"/home/u/.config/app/config.ini", Bytes("[options]\nprofileFolder=Users\n"));
+    fake::RecordingDebugOutput debug;
+    EXPECT_EQ(SettingsFile::InstalledPath(files), u"/usr/share/app/config.ini");
+    EXPECT_EQ(SettingsFile::Load(files, locale_).ReadOptions().ProfileFolder, u"Installed");
+    EXPECT_EQ(SettingsFile::LoadFile(u"/home/u/.config/app/config.ini", files, locale_, debug)
+                  .ReadOptions()
+                  .ProfileFolder,
+              u"Users");
+    EXPECT_TRUE(debug.lines.empty());
+}
+
 TEST_F(SettingsFileTest, OptionsFromTheFile) {
     const TOptionsFromConfigFile options =
         LoadText(

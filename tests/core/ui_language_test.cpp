@@ -112,6 +112,18 @@ TEST_F(UiLanguageTest, LanguagesOfTheLocalFileComeFirstAndWin) {
     EXPECT_TRUE(language.Table().Original.Contains(u"Config"));
 }
 
+// Where data lives apart from the programs, "ui.local" is the data folder's; one beside the
+// executable is not read.
+TEST_F(UiLanguageTest, TheLocalFileIsTheDataFolders) {
+    files_.SetDataFolder(u"C:\\Data\\");
+    files_.Put(LocalFilePath(), TableFile({{u"EN", {u"Config=Beside the program"}}}));
+    files_.Put(u"C:\\Data\\ui.local", TableFile({{u"EN", {u"Config=Installed"}}}));
+    TuiLanguage& language = MakeComponent(window_);
+    ASSERT_EQ(language.LocalFileStatus(), LanguageFileStatus::kLoaded);
+    language.SetLang(u"EN");
+    EXPECT_EQ(TranslateText(u"Config"), u"Installed");
+}
+
 // A "ui.local" that is there but not used leaves the built-in table and says why in one trace
 // line; an oversized one is not even read.
 TEST_F(UiLanguageTest, DamagedLocalFileLeavesTheBuiltInTable) {
