@@ -89,6 +89,7 @@ struct FakeHidraw::Server {
         std::vector<Report> outputs;
         std::vector<Report> features_set;
         bool hold_writes = false;
+        bool deny_opens = false;
     };
     struct PendingRead {
         fuse_req_t req;
@@ -240,6 +241,8 @@ struct FakeHidraw::Server {
         const auto node = server.NodeOfInode(inode);
         if (!node || !server.devices[static_cast<std::size_t>(*node)].plugged)
             return static_cast<void>(fuse_reply_err(req, ENOENT));
+        if (server.devices[static_cast<std::size_t>(*node)].deny_opens)
+            return static_cast<void>(fuse_reply_err(req, EACCES));
         fi->fh = server.next_file++;
         fi->direct_io = 1;  // every read and write reaches the server, whole
         fi->nonseekable = 1;
@@ -532,11 +535,10 @@ void FakeHidraw::Unplug(int node) {
     {
         const std::lock_guard lock(server_->mutex);
         server_->devices[static_cast<std::size_t>(node)].plugged = false;
+        // Blocking reads wait only on an empty queue; queued reports are still read.
         for (auto& [id, file] : server_->files) {
-            if (file.node == node && file.queue.empty())
+            if (file.node == node)
                 server_->EndFile(file, EIO);
-            else if (file.node == node)
-                Server::Wake(file);
         }
     }
     std::error_code error;
@@ -567,6 +569,11 @@ void FakeHidraw::HoldWrites(int node, bool hold) {
         if (file.node == node)
             Server::Wake(file);
     }
+}
+
+void FakeHidraw::DenyOpens(int node, bool deny) {
+    const std::lock_guard lock(server_->mutex);
+    server_->devices[static_cast<std::size_t>(node)].deny_opens = deny;
 }
 
 std::vector<Report> FakeHidraw::Outputs(int node) const {

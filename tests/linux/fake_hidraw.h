@@ -68,6 +68,8 @@ class FakeHidraw {
     void SetFeatureReport(int node, Report report);
     // While held, writes fail with EAGAIN and poll reports no POLLOUT.
     void HoldWrites(int node, bool hold);
+    // While denied, opens of the node fail with EACCES, as a node of another user's does.
+    void DenyOpens(int node, bool deny);
 
     [[nodiscard]] std::vector<Report> Outputs(int node) const;
     [[nodiscard]] std::vector<Report> FeaturesSet(int node) const;
