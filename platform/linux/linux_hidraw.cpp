@@ -73,13 +73,18 @@ struct FileContents {
 
 // Reads a regular file of at most `max_size` bytes; never more than one byte beyond that, so an
 // oversized file costs nothing. Not a regular file (a FIFO that would block): Unreadable.
+FileContents NotRead(FileStatus status) {
+    return {status, {}};
+}
+
 FileContents ReadBoundedFile(const fs::path& path, std::size_t max_size) {
     const OwnedFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file.Valid())
-        return {errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing : FileStatus::Unreadable};
+        return NotRead(errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing
+                                                           : FileStatus::Unreadable);
     struct stat info {};
     if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return {FileStatus::Unreadable};
+        return NotRead(FileStatus::Unreadable);
     std::string bytes(max_size + 1, '\0');
     std::size_t filled = 0;
     while (filled < bytes.size()) {
@@ -87,13 +92,13 @@ FileContents ReadBoundedFile(const fs::path& path, std::size_t max_size) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return {FileStatus::Unreadable};
+            return NotRead(FileStatus::Unreadable);
         if (n == 0)
             break;
         filled += static_cast<std::size_t>(n);
     }
     if (filled > max_size)
-        return {FileStatus::TooLarge};
+        return NotRead(FileStatus::TooLarge);
     bytes.resize(filled);
     return {FileStatus::Read, std::move(bytes)};
 }

@@ -6,6 +6,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,8 +97,8 @@ struct FakeHidraw::Server {
         std::size_t size;
     };
     struct File {
-        int node;
-        std::uint64_t generation;
+        int node = 0;
+        std::uint64_t generation = 0;
         std::deque<Report> queue;
         fuse_pollhandle* poll = nullptr;  // to notify at the next change
         std::deque<PendingRead> reads;    // blocking reads that wait for a report
@@ -246,8 +247,9 @@ struct FakeHidraw::Server {
         fi->fh = server.next_file++;
         fi->direct_io = 1;  // every read and write reaches the server, whole
         fi->nonseekable = 1;
-        server.files.emplace(
-            fi->fh, File{*node, server.devices[static_cast<std::size_t>(*node)].generation});
+        File& file = server.files[fi->fh];
+        file.node = *node;
+        file.generation = server.devices[static_cast<std::size_t>(*node)].generation;
         if (fuse_reply_open(req, fi) != 0)
             server.files.erase(fi->fh);  // the open was interrupted: no release will come
         server.changed.notify_all();
@@ -468,7 +470,9 @@ int FakeHidraw::AddDevice(Report descriptor, const FakeHidrawIds& ids) {
     {
         const std::lock_guard lock(server_->mutex);
         node = static_cast<int>(server_->devices.size());
-        server_->devices.push_back({std::move(descriptor), ids});
+        Server::Device& device = server_->devices.emplace_back();
+        device.descriptor = std::move(descriptor);
+        device.ids = ids;
     }
     WriteSysfs(node);
     return node;

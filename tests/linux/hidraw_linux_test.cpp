@@ -113,8 +113,11 @@ class HidrawTest : public ::testing::Test {
 TEST_F(HidrawTest, EachTopLevelCollectionIsAnInterfaceWithTheIdentifiersWindowsGivesIt) {
     const int boot = fake_.AddDevice(Hex(kBootMouse), kInterface0);
     const int wired = AddWiredMouse();
-    const int bluetooth =
-        fake_.AddDevice(Hex(kVendor), {.bus = 0x0005, .vendor = 0x1234, .product = 0x9ABC});
+    FakeHidrawIds bluetooth_ids;  // no USB folders above it
+    bluetooth_ids.bus = 0x0005;
+    bluetooth_ids.vendor = 0x1234;
+    bluetooth_ids.product = 0x9ABC;
+    const int bluetooth = fake_.AddDevice(Hex(kVendor), bluetooth_ids);
     const auto found = interfaces_.Enumerate();
     ASSERT_EQ(Paths(found), (std::vector<std::u16string>{
                                 Wide(fake_.NodePath(boot)), Wide(fake_.NodePath(wired) + "#col01"),
