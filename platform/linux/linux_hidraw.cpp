@@ -449,6 +449,8 @@ class HidrawDevice final : public HidDevice {
     };
     // Waits in poll for `events` on the node and for the stop eventfd, until `deadline` if any.
     [[nodiscard]] Waited WaitFor(short events, std::optional<Clock::time_point> deadline) const;
+    [[nodiscard]] std::optional<HidReadResult> Take(std::size_t size,
+                                                    std::span<std::uint8_t> buffer) const;
     [[nodiscard]] std::optional<HidFailure> Transferable(std::string_view operation) const;
     [[nodiscard]] std::optional<HidFailure> FeatureIoctl(std::string_view operation,
                                                          unsigned long request,
@@ -498,19 +500,9 @@ HidReadResult HidrawDevice::Read(std::span<std::uint8_t> buffer) {
     while (!cancelled_.load()) {
         const ssize_t n = read(node_.Get(), scratch_.data(), scratch_.size());
         if (n >= 0) {
-            const std::span<const std::uint8_t> report(scratch_.data(),
-                                                       static_cast<std::size_t>(n));
-            if (!collection_.OwnsReport(report))
-                continue;  // another collection's
-            // A report longer than the buffer is not taken in part, as a message pipe's is not.
-            if (report.size() > buffer.size())
-                return ReadOutcome(HidReadResult::Status::Failed,
-                                   {"read", HidFailureKind::Other, EMSGSIZE});
-            std::ranges::copy(report, buffer.begin());
-            HidReadResult result;
-            result.status = HidReadResult::Status::Report;
-            result.size = report.size();
-            return result;
+            if (auto taken = Take(static_cast<std::size_t>(n), buffer))
+                return *taken;
+            continue;  // another collection's report
         }
         if (errno == EINTR)
             continue;
@@ -520,20 +512,33 @@ HidReadResult HidrawDevice::Read(std::span<std::uint8_t> buffer) {
             return ReadOutcome(HidReadResult::Status::Failed,
                                {"poll", HidFailureKind::DeviceGone, ENODEV});
         const Waited waited = WaitFor(POLLIN, std::nullopt);
-        switch (waited.how) {
-            case Waited::How::Cancelled:
-                return CancelledRead();
-            case Waited::How::Failed:
-                return ReadOutcome(HidReadResult::Status::Failed, FailureOf("poll", waited.error));
-            case Waited::How::TimedOut:
-            case Waited::How::Ready:
-                break;
-        }
+        if (waited.how == Waited::How::Cancelled)
+            return CancelledRead();
+        if (waited.how == Waited::How::Failed)
+            return ReadOutcome(HidReadResult::Status::Failed, FailureOf("poll", waited.error));
         if ((waited.revents & POLLNVAL) != 0)
             return ReadOutcome(HidReadResult::Status::Failed, FailureOf("poll", EBADF));
         hung_up = (waited.revents & (POLLERR | POLLHUP)) != 0;
     }
     return CancelledRead();
+}
+
+// The outcome of a report of `size` bytes in the scratch buffer: nothing when it belongs to
+// another collection of the node.
+std::optional<HidReadResult> HidrawDevice::Take(std::size_t size,
+                                                std::span<std::uint8_t> buffer) const {
+    const std::span<const std::uint8_t> report(scratch_.data(), size);
+    if (!collection_.OwnsReport(report))
+        return std::nullopt;
+    // A report longer than the buffer is not taken in part, as a message pipe's is not.
+    if (report.size() > buffer.size())
+        return ReadOutcome(HidReadResult::Status::Failed,
+                           {"read", HidFailureKind::Other, EMSGSIZE});
+    std::ranges::copy(report, buffer.begin());
+    HidReadResult result;
+    result.status = HidReadResult::Status::Report;
+    result.size = report.size();
+    return result;
 }
 
 void HidrawDevice::CancelRead() {

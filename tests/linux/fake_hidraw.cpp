@@ -91,6 +91,7 @@ struct FakeHidraw::Server {
         std::vector<Report> features_set;
         bool hold_writes = false;
         bool deny_opens = false;
+        int opens = 0;
     };
     struct PendingRead {
         fuse_req_t req;
@@ -247,6 +248,7 @@ struct FakeHidraw::Server {
         fi->fh = server.next_file++;
         fi->direct_io = 1;  // every read and write reaches the server, whole
         fi->nonseekable = 1;
+        ++server.devices[static_cast<std::size_t>(*node)].opens;
         File& file = server.files[fi->fh];
         file.node = *node;
         file.generation = server.devices[static_cast<std::size_t>(*node)].generation;
@@ -594,6 +596,16 @@ int FakeHidraw::OpenFiles(int node) const {
     const std::lock_guard lock(server_->mutex);
     return static_cast<int>(std::ranges::count(
         server_->files, node, [](const auto& entry) { return entry.second.node; }));
+}
+
+int FakeHidraw::Opens(int node) const {
+    const std::lock_guard lock(server_->mutex);
+    return server_->devices[static_cast<std::size_t>(node)].opens;
+}
+
+bool FakeHidraw::WaitForOpenFiles(int node, int count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(server_->mutex);
+    return server_->changed.wait_for(lock, timeout, [&] { return OpenFiles(node) == count; });
 }
 
 bool FakeHidraw::WaitForWaiters(int node, int count, std::chrono::milliseconds timeout) const {

@@ -74,6 +74,12 @@ class FakeHidraw {
     [[nodiscard]] std::vector<Report> Outputs(int node) const;
     [[nodiscard]] std::vector<Report> FeaturesSet(int node) const;
     [[nodiscard]] int OpenFiles(int node) const;
+    // How many opens of the node succeeded since it was added.
+    [[nodiscard]] int Opens(int node) const;
+    // Waits until exactly `count` files of the node are open: the kernel tells the server of a
+    // close only after close() has returned. False after `timeout`.
+    [[nodiscard]] bool WaitForOpenFiles(int node, int count,
+                                        std::chrono::milliseconds timeout) const;
     // Waits until `count` open files of the node wait in poll or read for a report; false after
     // `timeout`.
     [[nodiscard]] bool WaitForWaiters(int node, int count, std::chrono::milliseconds timeout) const;

@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,7 +137,7 @@ TEST_F(HidrawTest, EachTopLevelCollectionIsAnInterfaceWithTheIdentifiersWindowsG
         ASSERT_TRUE(opened.device);
         EXPECT_EQ(opened.device->Capabilities().capabilities, expected[i]);
     }
-    EXPECT_EQ(fake_.OpenFiles(boot) + fake_.OpenFiles(wired) + fake_.OpenFiles(bluetooth), 0);
+    EXPECT_EQ(fake_.Opens(boot) + fake_.Opens(wired) + fake_.Opens(bluetooth), 0);
 }
 
 TEST_F(HidrawTest, AnIncludeListWrittenForWindowsSelectsTheSameCollection) {
@@ -153,7 +155,7 @@ TEST_F(HidrawTest, AnIncludeListWrittenForWindowsSelectsTheSameCollection) {
     EXPECT_TRUE(exists({}));
     EXPECT_FALSE(exists({u"HID\\VID_1234&PID_5678&MI_00"}));
     EXPECT_FALSE(exists({u"HID\\VID_1234&PID_5678&MI_01&Col01"}));
-    EXPECT_EQ(fake_.OpenFiles(wired), 0);  // each closed again
+    EXPECT_TRUE(fake_.WaitForOpenFiles(wired, 0, 5s));  // each closed again
 }
 
 // What goes wrong in one node's sysfs files; the node is skipped with one trace line, the
@@ -243,7 +245,7 @@ TEST_F(HidrawTest, OnlyThePathsTheWalkGivesOpen) {
         EXPECT_FALSE(opened.device);
         EXPECT_EQ(opened.failure.kind, HidFailureKind::DeviceGone);
     }
-    EXPECT_EQ(fake_.OpenFiles(single) + fake_.OpenFiles(wired), 0);
+    EXPECT_EQ(fake_.Opens(single) + fake_.Opens(wired), 0);
 }
 
 TEST_F(HidrawTest, OpensFailAsTheNodeRefuses) {
@@ -505,7 +507,7 @@ TEST_F(HidrawReaderTest, TheCoresReaderDeliversTheVendorReportAndEndsOnUnplug) {
     EXPECT_EQ(debug_.Lines(),
               std::vector<std::u16string>{std::u16string(kDeviceNotConnectedTrace)});
     hid.HidStopRead();
-    EXPECT_EQ(fake_.OpenFiles(wired), 0);
+    EXPECT_TRUE(fake_.WaitForOpenFiles(wired, 0, 5s));
 }
 
 TEST_F(HidrawReaderTest, ButtonsOfTheCollectionReachTheParsedDataHandler) {
@@ -527,6 +529,40 @@ TEST_F(HidrawReaderTest, ButtonsOfTheCollectionReachTheParsedDataHandler) {
     ASSERT_TRUE(RunUntilQuit());
     EXPECT_EQ(buttons, (std::vector<std::uint32_t>{3u << 16, 3u}));
     hid.HidStopRead();
+}
+
+std::size_t EntriesOf(const char* folder) {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// Each reader owns the node's descriptor and its stop eventfd; unplugs and re-opens leave
+// neither behind, nor a thread.
+TEST_F(HidrawReaderTest, ReplugsAndReopensLeaveNoDescriptorOrThreadBehind) {
+    const int wired = AddWiredMouse();
+    TuiHIDData hid(interfaces_, loop_, debug_, {});
+    std::atomic<int> gone = 0;
+    hid.OnDeviceNotConnected = [&](std::u16string_view, std::u16string_view) { ++gone; };
+    const std::size_t descriptors = EntriesOf("/proc/self/fd");
+    const std::size_t threads = EntriesOf("/proc/self/task");
+    for (int i = 1; i <= 100; ++i) {
+        hid.HidStopRead();
+        hid.HidFindAndReadDevice(kMouseVendorCollection, u"*");
+        ASSERT_EQ(hid.ReadingReaderCount(), 1u);
+        ASSERT_TRUE(fake_.WaitForWaiters(wired, 1, 5s));
+        if (i % 2 == 0) {  // every other time the device goes away while read
+            fake_.Unplug(wired);
+            const auto until = std::chrono::steady_clock::now() + 5s;
+            while (gone.load() < i / 2 && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_EQ(gone.load(), i / 2);
+            fake_.Replug(wired);
+        }
+    }
+    hid.HidStopRead();
+    EXPECT_TRUE(fake_.WaitForOpenFiles(wired, 0, 5s));
+    EXPECT_EQ(EntriesOf("/proc/self/fd"), descriptors);
+    EXPECT_EQ(EntriesOf("/proc/self/task"), threads);
 }
 
 }  // namespace
