@@ -91,6 +91,9 @@ class UdevSource {
             const UniqueUdevDevice device(udev_monitor_receive_device(monitor_.get()));
             if (!device && (errno == EAGAIN || errno == 0))
                 break;
+            // The socket overflowed and events were lost: which devices changed is unknown.
+            if (!device && errno == ENOBUFS)
+                events.push_back({DeviceEventKind::NodesChanged, {}});
             if (!device)
                 continue;
             if (std::optional<DeviceEvent> event = EventOf(device.get()))

@@ -3,9 +3,12 @@
 // - a libudev monitor of the "udev" source (the udev daemon's netlink group), filtered on the
 //   hidraw subsystem: "add" is an arrival and "remove" a removal of the node it names
 //   (/dev/hidrawN). Without a udev daemon (containers have none) nothing comes, and the
-//   registration works all the same;
+//   registration works all the same. Events lost to a full socket give one NodesChanged;
 // - inotify on the folder of the simulated interfaces' sockets: a socket file that appears is
-//   an arrival, one that is removed a removal, with the socket's full file name.
+//   an arrival, one that is removed a removal, with the socket's full file name (the control
+//   sockets of the simulated mouse, NAME-control, count too: one more arrival restarts the
+//   core's re-open delay and changes nothing else). Lost events are made up by looking at the
+//   folder again; a folder that is removed is made again and watched again.
 // No threads, no timers: the loop wakes only for an event.
 //
 // Threads: construction, Register, the registration and every callback on the loop's thread.

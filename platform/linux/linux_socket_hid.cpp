@@ -295,7 +295,10 @@ std::u16string SocketHidPath(std::string_view folder, std::u16string_view name) 
 
 LinuxSocketHidInterfaces::LinuxSocketHidInterfaces(std::string folder,
                                                    std::vector<SocketHidDeclaration> declared)
-    : folder_(std::move(folder)), declared_(OnePerName(std::move(declared))) {}
+    : folder_(std::move(folder)) {
+    if (!folder_.empty())
+        declared_ = OnePerName(std::move(declared));
+}
 
 std::vector<HidInterfaceInfo> LinuxSocketHidInterfaces::Enumerate() const {
     std::vector<HidInterfaceInfo> found;

@@ -44,7 +44,8 @@ inline constexpr std::size_t kMaxSocketReportLength = 65535;
 
 class LinuxSocketHidInterfaces : public HidInterfaces {
   public:
-    // `folder`: where the sockets are (DefaultSocketFolder, or a test's own). A name declared
+    // `folder`: where the sockets are (DefaultSocketFolder, or a test's own); empty when there
+    // is none, and then nothing is listed or opened. A name declared
     // more than once is one interface, its first declaration counts; a name that holds a '/', is
     // empty, or is "." or ".." declares nothing.
     LinuxSocketHidInterfaces(std::string folder, std::vector<SocketHidDeclaration> declared);

@@ -432,6 +432,11 @@ TEST(SocketHidInterfaces, ANameDeclaredTwiceIsListedOnceAndBadNamesNever) {
         static_cast<std::uint32_t>(ENOENT));
     EXPECT_EQ(interfaces.Open(SocketHidPath(folder.Path(), u"a/b"), HidOpenMode::Identify).device,
               nullptr);
+
+    // Without a folder (no runtime folder in the environment) nothing is declared.
+    const LinuxSocketHidInterfaces nowhere("", {{u"SIM", u"HID\\FIRST", caps}});
+    EXPECT_TRUE(nowhere.Enumerate().empty());
+    EXPECT_EQ(nowhere.Open(u"/SIM", HidOpenMode::Identify).device, nullptr);
 }
 
 TEST(SocketFolder, TheDefaultIsBelowTheRuntimeFolderAndIsMadeForItsOwnerOnly) {
