@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,10 +100,15 @@ bool IsNoOwner(const SdBusError& error) {
            error.Is("org.freedesktop.DBus.Error.ServiceUnknown");
 }
 
+// Debian 12's <sys/pidfd.h> declares pidfd_open without C linkage for C++: the system call.
+int PidFdOpen(pid_t pid) {
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
 }  // namespace
 
 struct LinuxConfigPeer::Child {
-    explicit Child(pid_t child_pid) : pid(child_pid), pidfd(pidfd_open(child_pid, 0)) {}
+    explicit Child(pid_t child_pid) : pid(child_pid), pidfd(PidFdOpen(child_pid)) {}
     pid_t pid;
     UniqueFd pidfd;
     std::unique_ptr<FdWatch> watch;
