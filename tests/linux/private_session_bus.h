@@ -110,26 +110,42 @@ class ChildProcess {
     int exit_code_ = -1;
 };
 
+// A temporary folder of its own, removed with everything in it.
+class TemporaryFolder {
+  public:
+    TemporaryFolder() {
+        char pattern[] = "/tmp/korv-bus-XXXXXX";
+        if (mkdtemp(pattern) != nullptr)
+            path_ = pattern;
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    // Empty when it could not be made.
+    [[nodiscard]] const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
 class PrivateSessionBus {
   public:
     PrivateSessionBus() {
-        char folder[] = "/tmp/korv-bus-XXXXXX";
-        if (mkdtemp(folder) == nullptr)
+        if (folder_.Path().empty())
             return;
-        folder_ = folder;
         daemon_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--print-address", "--address=unix:path=" + folder_ + "/bus"});
+                                     "--print-address",
+                                     "--address=unix:path=" + folder_.Path() + "/bus"},
+            /*quiet=*/true);
         if (daemon_->Started())
             address_ = daemon_->ReadLine(std::chrono::seconds(5));
     }
-    ~PrivateSessionBus() {
-        Stop();
-        if (!folder_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder_, ignored);
-        }
-    }
+    ~PrivateSessionBus() { Stop(); }
     PrivateSessionBus(const PrivateSessionBus&) = delete;
     PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
 
@@ -139,7 +155,7 @@ class PrivateSessionBus {
     void Stop() { daemon_.reset(); }
 
   private:
-    std::string folder_;
+    TemporaryFolder folder_;
     std::unique_ptr<ChildProcess> daemon_;
     std::string address_;
 };
