@@ -198,14 +198,14 @@ PeerDelivery LinuxConfigPeer::AskProfileSwitched(std::uint8_t slot) {
         return PeerDelivery::Failed;
     const SdBusMessage call(raw);
     SdBusError error;
-    sd_bus_message* reply = nullptr;
+    sd_bus_message* raw_reply = nullptr;
     const int result =
         sd_bus_message_append(call.get(), "u", static_cast<std::uint32_t>(slot)) >= 0 &&
                 sd_bus_message_set_auto_start(call.get(), 0) >= 0
             ? sd_bus_call(bus_.Get(), call.get(), BusTimeout(kPeerAnswerTimeout), error.Get(),
-                          &reply)
+                          &raw_reply)
             : -EINVAL;
-    sd_bus_message_unref(reply);
+    const SdBusMessage reply(raw_reply);
     bus_.Refresh();
     if (result >= 0)
         return PeerDelivery::Delivered;
