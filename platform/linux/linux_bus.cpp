@@ -80,6 +80,7 @@ LinuxBus::~LinuxBus() {
 // of the closing) and says 0 once there is nothing left to do now. It must not be entered
 // again from one of its own callbacks.
 void LinuxBus::Process() {
+    owner_.Check();
     if (processing_)
         return;
     processing_ = true;
@@ -90,6 +91,7 @@ void LinuxBus::Process() {
 }
 
 void LinuxBus::Refresh() {
+    owner_.Check();
     if (!watch_ || processing_)
         return;
     sd_bus* bus = connection_.get();

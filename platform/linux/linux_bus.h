@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/thread_affinity.h"
 #include "platform/linux/linux_main_loop.h"
 #include "ports/debug_output.h"
 
@@ -109,6 +110,7 @@ class LinuxBus {
     std::unique_ptr<OneShotTimer> timer_;
     std::uint64_t deadline_usec_ = UINT64_MAX;  // the timer's deadline, CLOCK_MONOTONIC
     bool processing_ = false;
+    ThreadAffinity owner_;
 };
 
 }  // namespace korv::os_linux
