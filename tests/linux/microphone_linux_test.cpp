@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -186,6 +188,50 @@ TEST_F(MicrophoneOnPulse, ReconnectsToARestartedServerWithoutABusyLoop) {
     microphone_.ToggleMute();
     EXPECT_TRUE(RunUntil([&] { return microphone_.Muted() == true; }));
     EXPECT_EQ(server_.SourceMute(), "yes");
+}
+
+// Ends the loop's run at each trace line, noting when it came.
+class QuitOnTrace : public DebugOutput {
+  public:
+    explicit QuitOnTrace(LinuxMainLoop& loop) : loop_(loop) {}
+    void Trace(std::u16string_view line) const override {
+        lines.emplace_back(line);
+        loop_.Quit(0);
+    }
+    mutable std::vector<std::u16string> lines;
+
+  private:
+    LinuxMainLoop& loop_;
+};
+
+// A press is a read and a set on the server, answered within the loop's own turns: against a
+// local server a fraction of a millisecond; the bound leaves room for sanitizers and a busy
+// machine.
+TEST_F(MicrophoneOnPulse, APressIsAnsweredWithinMilliseconds) {
+    ASSERT_TRUE(server_.Start(PrivatePulseServer::WithMicrophone()));
+    QuitOnTrace traces(loop_);
+    LinuxMicrophone microphone(loop_, traces, "korv-test", server_.Server());
+    microphone.Prepare();
+    ASSERT_TRUE(RunUntil([&] { return microphone.Connected(); }));
+    const auto give_up = loop_.CreateTimer([&] { loop_.Quit(1); });
+    std::vector<std::chrono::nanoseconds> times;
+    for (int i = 0; i < 21; ++i) {
+        give_up->Start(2s);
+        const auto start = std::chrono::steady_clock::now();
+        microphone.ToggleMute();
+        ASSERT_EQ(loop_.Run(), 0) << "no answer to press " << i;
+        times.push_back(std::chrono::steady_clock::now() - start);
+        give_up->Stop();
+    }
+    ASSERT_TRUE(std::ranges::all_of(traces.lines, [](const std::u16string& line) {
+        return line.starts_with(u"Microphone \"");
+    }));
+    std::ranges::sort(times);
+    const auto median = times[times.size() / 2];
+    std::printf("median press to answer: %.3f ms\n",
+                std::chrono::duration<double, std::milli>(median).count());
+    EXPECT_LT(median, 5ms);
+    EXPECT_EQ(server_.SourceMute(), "yes");  // an odd number of presses
 }
 
 TEST_F(MicrophoneOnPulse, AnIdleConnectionWakesNobody) {
