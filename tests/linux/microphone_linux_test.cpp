@@ -35,6 +35,16 @@ long WakeUpsOfThisThread() {
     return -1;
 }
 
+long ThreadsOfThisProcess() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("Threads:"))
+            return std::stol(line.substr(line.find(':') + 1));
+    }
+    return -1;
+}
+
 std::chrono::nanoseconds ThreadCpuTime() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
@@ -234,9 +244,13 @@ TEST_F(MicrophoneOnPulse, APressIsAnsweredWithinMilliseconds) {
     EXPECT_EQ(server_.SourceMute(), "yes");  // an odd number of presses
 }
 
-TEST_F(MicrophoneOnPulse, AnIdleConnectionWakesNobody) {
+// The sound library runs in the program's loop: no thread of its own, and no wake-up while the
+// connection is idle.
+TEST_F(MicrophoneOnPulse, AnIdleConnectionWakesNobodyAndAddsNoThread) {
+    const long threads = ThreadsOfThisProcess();
     StartConnected(PrivatePulseServer::WithMicrophone());
     ASSERT_TRUE(RunUntil([&] { return microphone_.Muted().has_value(); }));
+    EXPECT_EQ(ThreadsOfThisProcess(), threads);
     const long wake_ups = WakeUpsOfThisThread();
     RunFor(1s);
     // The timer that ends the run is the one wake-up.
