@@ -31,10 +31,13 @@ class TempFolder {
 
     // The names in a folder below this one ("" for this one itself).
     std::set<std::string> Names(const std::string& below = {}) const {
+        return NamesIn(path_ + (below.empty() ? "" : "/" + below));
+    }
+    // The names in any folder; none when it is not there.
+    static std::set<std::string> NamesIn(const std::string& folder) {
         std::set<std::string> names;
         std::error_code error;
-        for (const auto& entry :
-             std::filesystem::directory_iterator(path_ + (below.empty() ? "" : "/" + below), error))
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
             names.insert(entry.path().filename().string());
         return names;
     }
