@@ -163,6 +163,26 @@ TEST(LinuxLocale, TheLanguageComponentReadsItAsOnWindows) {
     EXPECT_EQ(locale.DecodeSystemText("\xe8\xae\xbe\xe7\xbd\xae \xff"), u"\u8bbe\u7f6e \ufffd");
 }
 
+// Text from outside is never trusted to be UTF-8: every malformed sequence becomes U+FFFD and
+// the conversion goes on; a lone surrogate of the core's text becomes U+FFFD on the way out.
+TEST(Utf8Text, MalformedInputBecomesReplacementCharacters) {
+    const std::pair<std::string, std::u16string> decoded[] = {
+        {"plain", u"plain"},
+        {"\xc3\xa9\xe4\xb8\xad\xf0\x9f\x96\xb1", u"\u00e9\u4e2d\U0001F5B1"},
+        {"\xc0\xaf", u"\ufffd\ufffd"},                      // overlong '/'
+        {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},            // an encoded surrogate
+        {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},  // above U+10FFFF
+        {"a\xe4\xb8", u"a\ufffd\ufffd"},                    // cut short
+        {"\x80x", u"\ufffdx"},                              // a lone continuation byte
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+    };
+    for (const auto& [bytes, text] : decoded)
+        EXPECT_EQ(FromUtf8(bytes), text);
+    EXPECT_EQ(ToUtf8(u"\u00e9\U0001F5B1"), "\xc3\xa9\xf0\x9f\x96\xb1");
+    EXPECT_EQ(ToUtf8(std::u16string(1, char16_t{0xD800}) + u"x"), "\xef\xbf\xbdx");
+    EXPECT_EQ(ToUtf8(u"x" + std::u16string(1, char16_t{0xDC00})), "x\xef\xbf\xbd");
+}
+
 // --- documents folder, config.ini, store root ---------------------------------------------
 
 TEST(LinuxShell, DocumentsFolderComesFromUserDirsElseDocumentsInTheHome) {
