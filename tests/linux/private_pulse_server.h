@@ -5,11 +5,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -60,19 +61,25 @@ class PrivatePulseServer {
             args.push_back(module);
         }
         std::vector<std::string> env = Environment();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        const std::string program = FindProgram("pulseaudio");
         const std::string log = folder_ + "/pulseaudio.log";
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int spawned = posix_spawnp(&pid_, "pulseaudio", &actions, nullptr,
-                                         Pointers(args).data(), Pointers(env).data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            pid_ = -1;
+        std::vector<char*> argv = Pointers(args);
+        std::vector<char*> envp = Pointers(env);
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ < 0)
             return false;
+        if (pid_ == 0) {
+            // The server ends with the test program even when a crash or a time limit ends it.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent)
+                _exit(1);
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+            const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (out < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0)
+                _exit(1);
+            execve(program.c_str(), argv.data(), envp.data());
+            _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
             if (Pactl("info").find("Server Name") != std::string::npos)
@@ -120,6 +127,18 @@ class PrivatePulseServer {
     std::vector<std::string> Environment() const {
         return {"HOME=" + folder_, "XDG_RUNTIME_DIR=" + folder_,
                 "PATH=" + std::string(getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin")};
+    }
+    static std::string FindProgram(const std::string& name) {
+        const char* path = getenv("PATH");
+        std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+        for (std::size_t from = 0; from <= folders.size();) {
+            const std::size_t cut = std::min(folders.find(':', from), folders.size());
+            const std::string candidate = folders.substr(from, cut - from) + "/" + name;
+            if (cut > from && access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+            from = cut + 1;
+        }
+        return "/usr/bin/" + name;
     }
     static std::vector<char*> Pointers(std::vector<std::string>& texts) {
         std::vector<char*> pointers;
