@@ -30,11 +30,12 @@ class UniqueFd {
     [[nodiscard]] bool Valid() const { return fd_ >= 0; }
     explicit operator bool() const { return Valid(); }
 
-    // Closes the descriptor held (its close errors have no one to go to) and takes `fd`.
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
+    // Closes the descriptor held and takes `fd`. False when the close reported an error (a
+    // write-back that failed), which a writer that must know its data reached the disk checks.
+    bool Reset(int fd = -1) {
+        const bool closed = fd_ < 0 || ::close(fd_) == 0;
         fd_ = fd;
+        return closed;
     }
 
   private:
