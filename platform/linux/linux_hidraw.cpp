@@ -22,6 +22,8 @@
 
 #include "hid/hardware_ids.h"
 #include "hid/report_descriptor.h"
+#include "platform/linux/unique_fd.h"
+#include "platform/linux/utf8_text.h"
 
 namespace korv::os_linux {
 namespace {
@@ -45,25 +47,6 @@ constexpr std::string_view kCollectionMark = "#col";
 
 // ---- Descriptors and files -------------------------------------------------------------------
 
-// A descriptor closed by its owner's destructor.
-class OwnedFd {
-  public:
-    explicit OwnedFd(int fd = -1) : fd_(fd) {}
-    ~OwnedFd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    OwnedFd& operator=(OwnedFd&&) = delete;
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    [[nodiscard]] int Get() const { return fd_; }
-    [[nodiscard]] bool Valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
-
 enum class FileStatus : std::uint8_t { Read, Missing, TooLarge, Unreadable };
 
 struct FileContents {
@@ -78,7 +61,7 @@ FileContents NotRead(FileStatus status) {
 }
 
 FileContents ReadBoundedFile(const fs::path& path, std::size_t max_size) {
-    const OwnedFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file.Valid())
         return NotRead(errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing
                                                            : FileStatus::Unreadable);
@@ -115,70 +98,6 @@ std::string_view StatusText(FileStatus status) {
             return "unreadable";
     }
     return "unreadable";
-}
-
-// ---- Text --------------------------------------------------------------------------------------
-
-std::u16string Utf16FromUtf8(std::string_view text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int extra = lead < 0x80         ? 0
-                          : lead >> 5 == 0x6  ? 1
-                          : lead >> 4 == 0xE  ? 2
-                          : lead >> 3 == 0x1E ? 3
-                                              : -1;
-        char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-        bool valid = extra >= 0 && i + static_cast<std::size_t>(extra) < text.size();
-        for (int k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            out.push_back(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
-}
-
-std::string Utf8FromUtf16(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out;
 }
 
 // The value of "KEY=value" in a uevent file.
@@ -418,7 +337,7 @@ HidReadResult CancelledRead() {
 // One collection of an open node (or, for Identify, of a node that is not opened at all).
 class HidrawDevice final : public HidDevice {
   public:
-    HidrawDevice(HidCollectionLayout collection, HidOpenMode mode, OwnedFd node, OwnedFd stop)
+    HidrawDevice(HidCollectionLayout collection, HidOpenMode mode, UniqueFd node, UniqueFd stop)
         : collection_(std::move(collection)),
           mode_(mode),
           node_(std::move(node)),
@@ -458,8 +377,8 @@ class HidrawDevice final : public HidDevice {
 
     const HidCollectionLayout collection_;
     const HidOpenMode mode_;
-    const OwnedFd node_;
-    const OwnedFd stop_;                   // readable once CancelRead was called
+    const UniqueFd node_;
+    const UniqueFd stop_;                  // readable once CancelRead was called
     std::atomic<bool> cancelled_ = false;  // ends every later read before it starts
     std::vector<std::uint8_t> scratch_;    // the reader's: one report of any length hidraw gives
 };
@@ -663,12 +582,12 @@ HidInterfaces::OpenResult LinuxHidrawInterfaces::Open(std::u16string_view path,
         return {nullptr, not_found};
     HidCollectionLayout collection = std::move(read.node->collections[index]);
     if (mode == HidOpenMode::Identify)
-        return {std::make_unique<HidrawDevice>(std::move(collection), mode, OwnedFd(), OwnedFd()),
+        return {std::make_unique<HidrawDevice>(std::move(collection), mode, UniqueFd(), UniqueFd()),
                 {}};
-    OwnedFd node(open(device_file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    UniqueFd node(open(device_file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!node.Valid())
         return {nullptr, FailureOf("open", errno)};
-    OwnedFd stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    UniqueFd stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!stop.Valid())
         return {nullptr, {"eventfd", HidFailureKind::Other, static_cast<std::uint32_t>(errno)}};
     return {std::make_unique<HidrawDevice>(std::move(collection), mode, std::move(node),

@@ -423,8 +423,9 @@ TEST_F(PeerBusTest, APeerThatHangsHoldsTheProfileSwitchAtMostTheAnswerTime) {
 // when the next message happens to arrive.
 TEST_F(PeerBusTest, ACallThatArrivesDuringTheQuestionIsServedRightAfterIt) {
     fake::FakeMicrophone microphone;
-    const auto service =
-        LinuxMonitorService::Create(*bus_, {.toggle_microphone = [&] { microphone.ToggleMute(); }});
+    MonitorRequests requests;
+    requests.toggle_microphone = [&] { microphone.ToggleMute(); };
+    const auto service = LinuxMonitorService::Create(*bus_, std::move(requests));
     ASSERT_TRUE(service);
     ASSERT_EQ(service->OwnName(), BusNameResult::Owned);
     const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
@@ -552,8 +553,9 @@ TEST_F(PeerBusTest, AnIdleConnectionWakesNothing) {
     for (const auto& [fd, events] : WatchedDescriptors()) {
         watched[DescriptorKind(fd)].push_back(events &
                                               ~static_cast<std::uint32_t>(EPOLLHUP | EPOLLERR));
-        if (DescriptorKind(fd) == "socket")
+        if (DescriptorKind(fd) == "socket") {
             EXPECT_EQ(fd, sd_bus_get_fd(bus_->Get()));
+        }
         if (DescriptorKind(fd) == "anon_inode:[timerfd]") {
             std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
             const std::string text((std::istreambuf_iterator<char>(info)), {});
