@@ -211,6 +211,21 @@ eventually 5 has_line "$work/config.log" "7036 UM_MONITOR_EXIT" &&
     pass "the configuration program is told that the monitor ends" ||
     fail "no MonitorExit at the end"
 
+# Without its bus a monitor would be a second one beside the next that starts: it ends.
+"$bin/korvanth417-monitor" 2>"$work/monitor-2.log" &
+monitor_pid=$!
+eventually 10 busctl --user status com.korvanth417.Monitor || fail "the monitor did not start again"
+kill "$bus_pid"
+wait "$bus_pid" 2>/dev/null
+bus_pid=""
+bus_end_status=0
+timeout 10 tail --pid="$monitor_pid" -f /dev/null || bus_end_status=timeout
+wait "$monitor_pid" 2>/dev/null || bus_end_status=$?
+monitor_pid=""
+[ "$bus_end_status" = 0 ] && has_line "$work/monitor-2.log" "The monitor ends with its session bus" &&
+    pass "the monitor ends when its session bus goes away" ||
+    fail "after the bus went away: $bus_end_status, $(tail -n 3 "$work/monitor-2.log")"
+
 echo "--- the monitor's trace lines"
 cat "$work/monitor.log"
 if [ "$failures" -gt 0 ]; then
