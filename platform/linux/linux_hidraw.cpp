@@ -22,6 +22,7 @@
 #include "hid/hardware_ids.h"
 #include "hid/report_descriptor.h"
 #include "platform/linux/hid_device_io.h"
+#include "platform/linux/posix_files.h"
 #include "platform/linux/unique_fd.h"
 #include "platform/linux/utf8_text.h"
 
@@ -46,43 +47,15 @@ constexpr std::string_view kCollectionMark = "#col";
 
 // ---- Descriptors and files -------------------------------------------------------------------
 
-enum class FileStatus : std::uint8_t { Read, Missing, TooLarge, Unreadable };
+using FileStatus = FileRead::Status;
 
-struct FileContents {
-    FileStatus status = FileStatus::Unreadable;
-    std::string bytes;
-};
-
-// Reads a regular file of at most `max_size` bytes; never more than one byte beyond that, so an
-// oversized file costs nothing. Not a regular file (a FIFO that would block): Unreadable.
-FileContents NotRead(FileStatus status) {
-    return {status, {}};
+// A sysfs attribute reports a page or 0 as its size whatever it holds: only the bytes read count.
+FileRead ReadSysfsFile(const fs::path& path, std::size_t max_size) {
+    return ReadBoundedFile(path.string(), max_size, ReportedSize::NotTheContent);
 }
 
-FileContents ReadBoundedFile(const fs::path& path, std::size_t max_size) {
-    const UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!file.Valid())
-        return NotRead(errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing
-                                                           : FileStatus::Unreadable);
-    struct stat info {};
-    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return NotRead(FileStatus::Unreadable);
-    std::string bytes(max_size + 1, '\0');
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = read(file.Get(), bytes.data() + filled, bytes.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return NotRead(FileStatus::Unreadable);
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    if (filled > max_size)
-        return NotRead(FileStatus::TooLarge);
-    bytes.resize(filled);
-    return {FileStatus::Read, std::move(bytes)};
+std::string_view TextOf(const FileRead& file) {
+    return {reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()};
 }
 
 std::string_view StatusText(FileStatus status) {
@@ -182,12 +155,12 @@ bool ReadHidId(std::string_view hid_id, std::uint16_t& bus, HidDeviceIdentity& i
 // not a number of at most `max_digits` hexadecimal digits.
 bool ReadOptionalHex(const fs::path& path, std::size_t max_digits,
                      std::optional<std::uint32_t>& value) {
-    const FileContents file = ReadBoundedFile(path, kMaxNumberFileSize);
+    const FileRead file = ReadSysfsFile(path, kMaxNumberFileSize);
     if (file.status == FileStatus::Missing)
         return true;
     if (file.status != FileStatus::Read)
         return false;
-    value = HexNumber(file.bytes, max_digits);
+    value = HexNumber(TextOf(file), max_digits);
     return value.has_value();
 }
 
@@ -214,30 +187,29 @@ std::string FileProblem(std::string_view what, FileStatus status) {
 
 NodeRead ReadNode(const fs::path& root, const std::string& name) {
     const fs::path class_entry = root / "sys/class/hidraw" / name;
-    const FileContents uevent = ReadBoundedFile(class_entry / "uevent", kMaxUeventSize);
+    const FileRead uevent = ReadSysfsFile(class_entry / "uevent", kMaxUeventSize);
     if (uevent.status != FileStatus::Read)
         return Skipped(FileProblem("uevent", uevent.status));
-    const auto devname = UeventValue(uevent.bytes, "DEVNAME");
+    const auto devname = UeventValue(TextOf(uevent), "DEVNAME");
     if (!devname || !IsPlainName(*devname))
         return Skipped("its uevent names no device file");
     std::error_code error;
     const fs::path hid_device = fs::canonical(class_entry / "device", error);
     if (error)
         return Skipped("it has no HID device");
-    const FileContents hid_uevent = ReadBoundedFile(hid_device / "uevent", kMaxUeventSize);
+    const FileRead hid_uevent = ReadSysfsFile(hid_device / "uevent", kMaxUeventSize);
     if (hid_uevent.status != FileStatus::Read)
         return Skipped(FileProblem("HID device's uevent", hid_uevent.status));
     HidrawNode node;
     std::uint16_t bus = 0;
-    const auto hid_id = UeventValue(hid_uevent.bytes, "HID_ID");
+    const auto hid_id = UeventValue(TextOf(hid_uevent), "HID_ID");
     if (!hid_id || !ReadHidId(*hid_id, bus, node.identity))
         return Skipped("its HID device has no valid HID_ID");
-    const FileContents descriptor =
-        ReadBoundedFile(hid_device / "report_descriptor", kMaxReportDescriptorSize);
+    const FileRead descriptor =
+        ReadSysfsFile(hid_device / "report_descriptor", kMaxReportDescriptorSize);
     if (descriptor.status != FileStatus::Read)
         return Skipped(FileProblem("report descriptor", descriptor.status));
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptor.bytes.data());
-    auto collections = ParseReportDescriptor({bytes, descriptor.bytes.size()});
+    auto collections = ParseReportDescriptor(descriptor.bytes);
     if (!collections || collections->empty())
         return Skipped("its report descriptor is malformed");
     if (bus == kBusUsb) {
