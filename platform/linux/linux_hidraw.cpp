@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +21,8 @@
 
 #include "hid/hardware_ids.h"
 #include "hid/report_descriptor.h"
+#include "platform/linux/hid_device_io.h"
+#include "platform/linux/posix_files.h"
 #include "platform/linux/unique_fd.h"
 #include "platform/linux/utf8_text.h"
 
@@ -29,7 +30,6 @@ namespace korv::os_linux {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // A sysfs text attribute is at most a page.
 constexpr std::size_t kMaxUeventSize = 4096;
@@ -47,43 +47,15 @@ constexpr std::string_view kCollectionMark = "#col";
 
 // ---- Descriptors and files -------------------------------------------------------------------
 
-enum class FileStatus : std::uint8_t { Read, Missing, TooLarge, Unreadable };
+using FileStatus = FileRead::Status;
 
-struct FileContents {
-    FileStatus status = FileStatus::Unreadable;
-    std::string bytes;
-};
-
-// Reads a regular file of at most `max_size` bytes; never more than one byte beyond that, so an
-// oversized file costs nothing. Not a regular file (a FIFO that would block): Unreadable.
-FileContents NotRead(FileStatus status) {
-    return {status, {}};
+// A sysfs attribute reports a page or 0 as its size whatever it holds: only the bytes read count.
+FileRead ReadSysfsFile(const fs::path& path, std::size_t max_size) {
+    return ReadBoundedFile(path.string(), max_size, ReportedSize::NotTheContent);
 }
 
-FileContents ReadBoundedFile(const fs::path& path, std::size_t max_size) {
-    const UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!file.Valid())
-        return NotRead(errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing
-                                                           : FileStatus::Unreadable);
-    struct stat info {};
-    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return NotRead(FileStatus::Unreadable);
-    std::string bytes(max_size + 1, '\0');
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = read(file.Get(), bytes.data() + filled, bytes.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return NotRead(FileStatus::Unreadable);
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    if (filled > max_size)
-        return NotRead(FileStatus::TooLarge);
-    bytes.resize(filled);
-    return {FileStatus::Read, std::move(bytes)};
+std::string_view TextOf(const FileRead& file) {
+    return {reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()};
 }
 
 std::string_view StatusText(FileStatus status) {
@@ -191,12 +163,12 @@ bool ReadHidId(std::string_view hid_id, std::uint16_t& bus, HidDeviceIdentity& i
 // not a number of at most `max_digits` hexadecimal digits.
 bool ReadOptionalNumber(const fs::path& path, std::size_t max_digits, int base,
                         std::optional<std::uint32_t>& value) {
-    const FileContents file = ReadBoundedFile(path, kMaxNumberFileSize);
+    const FileRead file = ReadSysfsFile(path, kMaxNumberFileSize);
     if (file.status == FileStatus::Missing)
         return true;
     if (file.status != FileStatus::Read)
         return false;
-    value = Number(file.bytes, max_digits, base);
+    value = Number(TextOf(file), max_digits, base);
     return value.has_value();
 }
 
@@ -228,30 +200,29 @@ std::string FileProblem(std::string_view what, FileStatus status) {
 
 NodeRead ReadNode(const fs::path& root, const std::string& name) {
     const fs::path class_entry = root / "sys/class/hidraw" / name;
-    const FileContents uevent = ReadBoundedFile(class_entry / "uevent", kMaxUeventSize);
+    const FileRead uevent = ReadSysfsFile(class_entry / "uevent", kMaxUeventSize);
     if (uevent.status != FileStatus::Read)
         return Skipped(FileProblem("uevent", uevent.status));
-    const auto devname = UeventValue(uevent.bytes, "DEVNAME");
+    const auto devname = UeventValue(TextOf(uevent), "DEVNAME");
     if (!devname || !IsPlainName(*devname))
         return Skipped("its uevent names no device file");
     std::error_code error;
     const fs::path hid_device = fs::canonical(class_entry / "device", error);
     if (error)
         return Skipped("it has no HID device");
-    const FileContents hid_uevent = ReadBoundedFile(hid_device / "uevent", kMaxUeventSize);
+    const FileRead hid_uevent = ReadSysfsFile(hid_device / "uevent", kMaxUeventSize);
     if (hid_uevent.status != FileStatus::Read)
         return Skipped(FileProblem("HID device's uevent", hid_uevent.status));
     HidrawNode node;
     std::uint16_t bus = 0;
-    const auto hid_id = UeventValue(hid_uevent.bytes, "HID_ID");
+    const auto hid_id = UeventValue(TextOf(hid_uevent), "HID_ID");
     if (!hid_id || !ReadHidId(*hid_id, bus, node.identity))
         return Skipped("its HID device has no valid HID_ID");
-    const FileContents descriptor =
-        ReadBoundedFile(hid_device / "report_descriptor", kMaxReportDescriptorSize);
+    const FileRead descriptor =
+        ReadSysfsFile(hid_device / "report_descriptor", kMaxReportDescriptorSize);
     if (descriptor.status != FileStatus::Read)
         return Skipped(FileProblem("report descriptor", descriptor.status));
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptor.bytes.data());
-    auto collections = ParseReportDescriptor({bytes, descriptor.bytes.size()});
+    auto collections = ParseReportDescriptor(descriptor.bytes);
     if (!collections || collections->empty())
         return Skipped("its report descriptor is malformed");
     if (bus == kBusUsb) {
@@ -300,51 +271,6 @@ std::vector<std::string> NodeNames(const fs::path& root) {
     return names;
 }
 
-// ---- Failures ----------------------------------------------------------------------------------
-
-HidFailureKind KindOfErrno(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case EIO:
-        case ESHUTDOWN:
-        case ENOTCONN:  // the server of the node went away
-            return HidFailureKind::DeviceGone;
-        case ECANCELED:
-            return HidFailureKind::Cancelled;
-        case EACCES:
-        case EPERM:
-        case EBUSY:
-            return HidFailureKind::AccessDenied;
-        case EINVAL:
-        case EBADF:
-        case ENOTTY:
-        case EFAULT:
-        case ENOSYS:
-        case EOPNOTSUPP:
-            return HidFailureKind::Invalid;
-        default:
-            return HidFailureKind::Other;
-    }
-}
-
-HidFailure FailureOf(std::string_view operation, int error) {
-    return {operation, KindOfErrno(error), static_cast<std::uint32_t>(error)};
-}
-
-HidReadResult ReadOutcome(HidReadResult::Status status, HidFailure failure) {
-    HidReadResult result;
-    result.status = status;
-    result.failure = failure;
-    return result;
-}
-
-HidReadResult CancelledRead() {
-    return ReadOutcome(HidReadResult::Status::Cancelled,
-                       {"read", HidFailureKind::Cancelled, ECANCELED});
-}
-
 // ---- The device --------------------------------------------------------------------------------
 
 // One collection of an open node (or, for Identify, of a node that is not opened at all).
@@ -379,13 +305,6 @@ class HidrawDevice final : public HidDevice {
 
   private:
     [[nodiscard]] bool HasReportIds() const { return !collection_.report_ids.empty(); }
-    struct Waited {
-        enum class How : std::uint8_t { Ready, Cancelled, TimedOut, Failed } how;
-        short revents = 0;  // Ready: the node's
-        int error = 0;      // Failed: poll's
-    };
-    // Waits in poll for `events` on the node and for the stop eventfd, until `deadline` if any.
-    [[nodiscard]] Waited WaitFor(short events, std::optional<Clock::time_point> deadline) const;
     [[nodiscard]] std::optional<HidReadResult> Take(std::size_t size,
                                                     std::span<std::uint8_t> buffer) const;
     [[nodiscard]] std::optional<HidFailure> Transferable(std::string_view operation) const;
@@ -400,29 +319,6 @@ class HidrawDevice final : public HidDevice {
     std::atomic<bool> cancelled_ = false;  // ends every later read before it starts
     std::vector<std::uint8_t> scratch_;    // the reader's: one report of any length hidraw gives
 };
-
-HidrawDevice::Waited HidrawDevice::WaitFor(short events,
-                                           std::optional<Clock::time_point> deadline) const {
-    pollfd fds[] = {{node_.Get(), events, 0}, {stop_.Get(), POLLIN, 0}};
-    for (;;) {
-        int timeout_ms = -1;
-        if (deadline) {
-            const auto left = *deadline - Clock::now();
-            timeout_ms = static_cast<int>(std::max<std::int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
-        }
-        const int ready = poll(fds, 2, timeout_ms);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return {Waited::How::Failed, 0, errno};
-        if (fds[1].revents != 0)
-            return {Waited::How::Cancelled};
-        if (ready == 0)
-            return {Waited::How::TimedOut};
-        return {Waited::How::Ready, fds[0].revents};
-    }
-}
 
 // Reads until a report of this collection arrives. The node's descriptor reads without
 // waiting (O_NONBLOCK): a report already queued is taken at once, otherwise poll waits for the
@@ -444,20 +340,21 @@ HidReadResult HidrawDevice::Read(std::span<std::uint8_t> buffer) {
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN)
-            return ReadOutcome(HidReadResult::Status::Failed, FailureOf("read", errno));
+            return ReadOutcome(HidReadResult::Status::Failed, HidFailureOf("read", errno));
         if (hung_up)  // nothing queued and nothing will come
             return ReadOutcome(HidReadResult::Status::Failed,
                                {"poll", HidFailureKind::DeviceGone, ENODEV});
-        const Waited waited = WaitFor(POLLIN, std::nullopt);
-        if (waited.how == Waited::How::Cancelled)
-            return CancelledRead();
-        if (waited.how == Waited::How::Failed)
-            return ReadOutcome(HidReadResult::Status::Failed, FailureOf("poll", waited.error));
+        const DeviceWait waited =
+            WaitForDeviceOrStop(node_.Get(), POLLIN, stop_.Get(), std::nullopt);
+        if (waited.how == DeviceWait::How::Stopped)
+            return CancelledRead("read");
+        if (waited.how == DeviceWait::How::Failed)
+            return ReadOutcome(HidReadResult::Status::Failed, HidFailureOf("poll", waited.error));
         if ((waited.revents & POLLNVAL) != 0)
-            return ReadOutcome(HidReadResult::Status::Failed, FailureOf("poll", EBADF));
+            return ReadOutcome(HidReadResult::Status::Failed, HidFailureOf("poll", EBADF));
         hung_up = (waited.revents & (POLLERR | POLLHUP)) != 0;
     }
-    return CancelledRead();
+    return CancelledRead("read");
 }
 
 // The outcome of a report of `size` bytes in the scratch buffer: nothing when it belongs to
@@ -479,19 +376,12 @@ std::optional<HidReadResult> HidrawDevice::Take(std::size_t size,
                            {"read", HidFailureKind::Other, EMSGSIZE});
     std::fill_n(buffer.begin(), framed, std::uint8_t{0});
     std::ranges::copy(report, buffer.begin() + static_cast<std::ptrdiff_t>(offset));
-    HidReadResult result;
-    result.status = HidReadResult::Status::Report;
-    result.size = framed;
-    return result;
+    return ReportRead(framed);
 }
 
 void HidrawDevice::CancelRead() {
     cancelled_ = true;
-    if (!stop_.Valid())
-        return;
-    const std::uint64_t one = 1;
-    // An eventfd takes an 8-byte count at once or not at all; a full counter is readable anyway.
-    static_cast<void>(write(stop_.Get(), &one, sizeof one));
+    SignalStop(stop_);
 }
 
 std::optional<HidFailure> HidrawDevice::Transferable(std::string_view operation) const {
@@ -508,7 +398,7 @@ std::optional<HidFailure> HidrawDevice::Write(std::span<const std::uint8_t> repo
     std::vector<std::uint8_t> whole(report.begin(), report.end());
     whole.resize(
         std::max<std::size_t>(whole.size(), collection_.capabilities.output_report_length));
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kHidrawWriteTimeoutMs);
+    const auto deadline = DeviceClock::now() + std::chrono::milliseconds(kHidrawWriteTimeoutMs);
     while (!cancelled_.load()) {
         const ssize_t n = write(node_.Get(), whole.data(), whole.size());
         if (n >= 0) {
@@ -519,16 +409,16 @@ std::optional<HidFailure> HidrawDevice::Write(std::span<const std::uint8_t> repo
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN)
-            return FailureOf("write", errno);
-        const Waited waited = WaitFor(POLLOUT, deadline);
+            return HidFailureOf("write", errno);
+        const DeviceWait waited = WaitForDeviceOrStop(node_.Get(), POLLOUT, stop_.Get(), deadline);
         switch (waited.how) {
-            case Waited::How::Cancelled:
+            case DeviceWait::How::Stopped:
                 return HidFailure{"write", HidFailureKind::Cancelled, ECANCELED};
-            case Waited::How::TimedOut:
+            case DeviceWait::How::TimedOut:
                 return HidFailure{"write", HidFailureKind::Other, ETIMEDOUT};
-            case Waited::How::Failed:
-                return FailureOf("poll", waited.error);
-            case Waited::How::Ready:
+            case DeviceWait::How::Failed:
+                return HidFailureOf("poll", waited.error);
+            case DeviceWait::How::Ready:
                 break;
         }
         if ((waited.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 &&
@@ -550,7 +440,7 @@ std::optional<HidFailure> HidrawDevice::FeatureIoctl(std::string_view operation,
         if (ioctl(node_.Get(), request, buffer.data()) >= 0)
             return std::nullopt;
         if (errno != EINTR)
-            return FailureOf(operation, errno);
+            return HidFailureOf(operation, errno);
     }
 }
 
@@ -611,10 +501,10 @@ HidInterfaces::OpenResult LinuxHidrawInterfaces::Open(std::u16string_view path,
                 {}};
     UniqueFd node(open(device_file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!node.Valid())
-        return {nullptr, FailureOf("open", errno)};
-    UniqueFd stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        return {nullptr, HidFailureOf("open", errno)};
+    UniqueFd stop = NewStopEvent();
     if (!stop.Valid())
-        return {nullptr, {"eventfd", HidFailureKind::Other, static_cast<std::uint32_t>(errno)}};
+        return {nullptr, HidFailureOf("eventfd", errno)};
     return {std::make_unique<HidrawDevice>(std::move(collection), mode, std::move(node),
                                            std::move(stop)),
             {}};

@@ -2,7 +2,6 @@
 
 #include <linux/sockios.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,11 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
 
+#include "platform/linux/hid_device_io.h"
 #include "platform/linux/unique_fd.h"
 #include "platform/linux/utf8_text.h"
 
@@ -24,55 +25,6 @@ namespace {
 
 // How long a write may wait for room in the socket before it fails, as a HID write may.
 constexpr int kWriteTimeoutMs = 1000;
-
-HidFailureKind SocketFailureKindOf(int error) {
-    switch (error) {
-        case ENOENT:
-        case ECONNREFUSED:  // the file is there, no server listens on it any more
-        case ECONNRESET:
-        case EPIPE:
-        case ENOTCONN:
-            return HidFailureKind::DeviceGone;
-        case ECANCELED:
-            return HidFailureKind::Cancelled;
-        case EACCES:
-        case EPERM:
-            return HidFailureKind::AccessDenied;
-        case EBADF:
-        case EINVAL:
-        case ENAMETOOLONG:
-        case EMSGSIZE:
-        case ENOTSOCK:
-        case EOPNOTSUPP:
-        case EPROTOTYPE:  // a socket of another type
-            return HidFailureKind::Invalid;
-        default:
-            return HidFailureKind::Other;
-    }
-}
-
-HidFailure SocketFailure(std::string_view operation, int error) {
-    return {operation, SocketFailureKindOf(error), static_cast<std::uint32_t>(error)};
-}
-
-HidReadResult ReadOutcome(HidReadResult::Status status, HidFailure failure) {
-    HidReadResult result;
-    result.status = status;
-    result.failure = failure;
-    return result;
-}
-
-HidReadResult CancelledRead() {
-    return ReadOutcome(HidReadResult::Status::Cancelled,
-                       {"poll", HidFailureKind::Cancelled, ECANCELED});
-}
-
-HidReadResult ReportOf(std::size_t size) {
-    HidReadResult result;
-    result.status = HidReadResult::Status::Report;
-    result.size = size;
-    return result;
-}
 
 // recv gives 0 both for an empty message and at the end of the connection. It is the end when
 // the server has closed its side and nothing is left to read.
@@ -156,9 +108,6 @@ class SocketHidDevice : public HidDevice {
     }
 
   private:
-    enum class Ready : std::uint8_t { Socket, Stopped, TimedOut, Failed };
-    // Waits until the socket has `events` or CancelRead was called; `timeout_ms` -1 waits on.
-    [[nodiscard]] Ready WaitFor(short events, int timeout_ms, int& error) const;
     [[nodiscard]] std::optional<HidFailure> Send(std::span<const std::uint8_t> message);
 
     UniqueFd socket_;
@@ -168,72 +117,55 @@ class SocketHidDevice : public HidDevice {
     std::atomic<bool> cancelled_ = false;  // ends every later read and write before it starts
 };
 
-SocketHidDevice::Ready SocketHidDevice::WaitFor(short events, int timeout_ms, int& error) const {
-    for (;;) {
-        pollfd entries[] = {{socket_.Get(), events, 0}, {stop_.Get(), POLLIN, 0}};
-        const int ready = poll(entries, 2, timeout_ms);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0) {
-            error = errno;
-            return Ready::Failed;
-        }
-        if (ready == 0)
-            return Ready::TimedOut;
-        if (entries[1].revents != 0)
-            return Ready::Stopped;
-        return Ready::Socket;  // ready, hung up or failed: the next call on it says which
-    }
-}
-
 HidReadResult SocketHidDevice::Read(std::span<std::uint8_t> buffer) {
     if (mode_ == HidOpenMode::Identify)
-        return ReadOutcome(HidReadResult::Status::Refused, SocketFailure("recv", EBADF));
+        return ReadOutcome(HidReadResult::Status::Refused, HidFailureOf("recv", EBADF));
     for (;;) {
         if (cancelled_.load())
-            return CancelledRead();
+            return CancelledRead("poll");
         // MSG_TRUNC makes recv return the message's whole length. A message longer than the
         // buffer fills it and the rest of it is dropped, as a hidraw read into a short buffer
         // does; the next read starts at the next message.
         const ssize_t length =
             recv(socket_.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
         if (length > 0)
-            return ReportOf(std::min(static_cast<std::size_t>(length), buffer.size()));
+            return ReportRead(std::min(static_cast<std::size_t>(length), buffer.size()));
         if (length == 0) {
             if (ConnectionEnded(socket_.Get()))
                 return ReadOutcome(HidReadResult::Status::Failed,
                                    {"recv", HidFailureKind::DeviceGone, 0});
-            return ReportOf(0);
+            return ReportRead(0);
         }
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN)
-            return ReadOutcome(HidReadResult::Status::Failed, SocketFailure("recv", errno));
-        int error = 0;
-        switch (WaitFor(POLLIN, -1, error)) {
-            case Ready::Socket:
+            return ReadOutcome(HidReadResult::Status::Failed, HidFailureOf("recv", errno));
+        // Ready, hung up or failed: the next recv says which.
+        const DeviceWait waited =
+            WaitForDeviceOrStop(socket_.Get(), POLLIN, stop_.Get(), std::nullopt);
+        switch (waited.how) {
+            case DeviceWait::How::Ready:
                 break;
-            case Ready::Stopped:
-                return CancelledRead();
-            case Ready::TimedOut:
-            case Ready::Failed:
-                return ReadOutcome(HidReadResult::Status::Failed, SocketFailure("poll", error));
+            case DeviceWait::How::Stopped:
+                return CancelledRead("poll");
+            case DeviceWait::How::TimedOut:
+            case DeviceWait::How::Failed:
+                return ReadOutcome(HidReadResult::Status::Failed,
+                                   HidFailureOf("poll", waited.error));
         }
     }
 }
 
 void SocketHidDevice::CancelRead() {
     cancelled_ = true;
-    const std::uint64_t one = 1;
-    // The eventfd is never read, so it stays readable; a full counter is readable as well.
-    static_cast<void>(write(stop_.Get(), &one, sizeof one));
+    SignalStop(stop_);
 }
 
 std::optional<HidFailure> SocketHidDevice::Write(std::span<const std::uint8_t> report) {
     if (mode_ == HidOpenMode::Identify)
-        return SocketFailure("send", EBADF);
+        return HidFailureOf("send", EBADF);
     if (report.size() > kMaxSocketReportLength)
-        return SocketFailure("send", EMSGSIZE);
+        return HidFailureOf("send", EMSGSIZE);
     if (report.size() >= capabilities_.output_report_length)
         return Send(report);
     std::vector<std::uint8_t> padded(capabilities_.output_report_length, 0);
@@ -243,26 +175,29 @@ std::optional<HidFailure> SocketHidDevice::Write(std::span<const std::uint8_t> r
 
 // One message, waiting for room in the socket at most kWriteTimeoutMs.
 std::optional<HidFailure> SocketHidDevice::Send(std::span<const std::uint8_t> message) {
+    const auto deadline = DeviceClock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
     for (;;) {
         if (cancelled_.load())
-            return SocketFailure("send", ECANCELED);
+            return HidFailureOf("send", ECANCELED);
         // MSG_NOSIGNAL: a server that went away is an error here, not a SIGPIPE.
         if (send(socket_.Get(), message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0)
             return std::nullopt;
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN)
-            return SocketFailure("send", errno);
-        int error = 0;
-        switch (WaitFor(POLLOUT, kWriteTimeoutMs, error)) {
-            case Ready::Socket:
+            return HidFailureOf("send", errno);
+        // Ready, hung up or failed: the next send says which.
+        const DeviceWait waited =
+            WaitForDeviceOrStop(socket_.Get(), POLLOUT, stop_.Get(), deadline);
+        switch (waited.how) {
+            case DeviceWait::How::Ready:
                 break;
-            case Ready::Stopped:
-                return SocketFailure("send", ECANCELED);
-            case Ready::TimedOut:
-                return SocketFailure("send", ETIMEDOUT);
-            case Ready::Failed:
-                return SocketFailure("poll", error);
+            case DeviceWait::How::Stopped:
+                return HidFailureOf("send", ECANCELED);
+            case DeviceWait::How::TimedOut:
+                return HidFailureOf("send", ETIMEDOUT);
+            case DeviceWait::How::Failed:
+                return HidFailureOf("poll", waited.error);
         }
     }
 }
@@ -316,18 +251,18 @@ HidInterfaces::OpenResult LinuxSocketHidInterfaces::Open(std::u16string_view pat
         return SocketHidPath(folder_, d.name) == path;
     });
     if (declared == declared_.end())
-        return {nullptr, SocketFailure("connect", ENOENT)};
+        return {nullptr, HidFailureOf("connect", ENOENT)};
     if (mode == HidOpenMode::Identify) {
         return {
             std::make_unique<SocketHidDevice>(UniqueFd(), UniqueFd(), mode, declared->capabilities),
             {}};
     }
-    UniqueFd stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    UniqueFd stop = NewStopEvent();
     if (!stop)
-        return {nullptr, SocketFailure("eventfd", errno)};
+        return {nullptr, HidFailureOf("eventfd", errno)};
     Connected connected = ConnectTo(Utf8FromUtf16(path));
     if (!connected.socket)
-        return {nullptr, SocketFailure(connected.operation, connected.error)};
+        return {nullptr, HidFailureOf(connected.operation, connected.error)};
     return {std::make_unique<SocketHidDevice>(std::move(connected.socket), std::move(stop), mode,
                                               declared->capabilities),
             {}};

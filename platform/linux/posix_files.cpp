@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
 
 #include "platform/linux/unique_fd.h"
 #include "platform/linux/utf8_text.h"
@@ -45,6 +48,28 @@ std::optional<std::size_t> ReadInto(int fd, std::span<std::uint8_t> buffer) {
     return done;
 }
 
+// The file's bytes up to the end or up to one beyond `limit`, whichever comes first; `expected`
+// sizes the first buffer. Nothing on a read error.
+std::optional<std::vector<std::uint8_t>> ReadAtMost(int fd, std::size_t limit,
+                                                    std::uint64_t expected) {
+    constexpr std::uint64_t kFirstRead = 4096;
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit, std::max(expected, kFirstRead))) +
+        1);
+    std::size_t done = 0;
+    for (;;) {
+        const std::optional<std::size_t> got = ReadInto(fd, std::span(bytes).subspan(done));
+        if (!got)
+            return std::nullopt;
+        done += *got;
+        if (done < bytes.size() || done > limit)  // the end, or more than the limit
+            break;
+        bytes.resize(std::min(limit, bytes.size() * 2) + 1);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
 // A name beside the target, hidden, and unique to this thread of this process: no other writer
 // can be using it at the same time.
 std::string TemporaryNameFor(const std::string& path) {
@@ -74,7 +99,7 @@ std::string ParentFolder(std::string_view path) {
     return cut == 0 ? "/" : std::string(path.substr(0, cut));
 }
 
-FileRead ReadBoundedFile(const std::string& path, std::uint64_t max_bytes) {
+FileRead ReadBoundedFile(const std::string& path, std::uint64_t max_bytes, ReportedSize reported) {
     // Non-blocking, so that a pipe put where a file belongs cannot hold the open up.
     const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd.Valid()) {
@@ -85,16 +110,17 @@ FileRead ReadBoundedFile(const std::string& path, std::uint64_t max_bytes) {
     if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
         return {FileRead::Status::Unreadable, 0, {}};
     const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (size > max_bytes || size > SIZE_MAX)
+    if (reported == ReportedSize::Exact && size > max_bytes)
         return {FileRead::Status::TooLarge, size, {}};
-    FileRead read{FileRead::Status::Read, size, {}};
-    read.bytes.resize(static_cast<std::size_t>(size));
-    const std::optional<std::size_t> done = ReadInto(fd.Get(), read.bytes);
-    if (!done)
-        return {FileRead::Status::Unreadable, size, {}};
-    read.bytes.resize(*done);  // the file shrank while it was read
-    read.size = *done;
-    return read;
+    const std::size_t limit = static_cast<std::size_t>(
+        std::min<std::uint64_t>(max_bytes, std::numeric_limits<std::size_t>::max() - 1));
+    std::optional<std::vector<std::uint8_t>> bytes = ReadAtMost(fd.Get(), limit, size);
+    if (!bytes)
+        return {FileRead::Status::Unreadable, 0, {}};
+    if (bytes->size() > limit)
+        return {FileRead::Status::TooLarge, std::max<std::uint64_t>(size, bytes->size()), {}};
+    const std::uint64_t read_size = bytes->size();
+    return {FileRead::Status::Read, read_size, std::move(*bytes)};
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {

@@ -1,6 +1,7 @@
 #pragma once
-// The two file operations the file system and the keyed store share: a read bounded before
-// anything is read, and a replace that never leaves a part of a file behind. Paths are UTF-8.
+// The file operations the file system, the keyed store and the hidraw walk (its sysfs files)
+// share: a read bounded before anything is read, and a replace that never leaves a part of a file
+// behind. Paths are UTF-8.
 //
 // Threads: any thread; no state.
 
@@ -18,10 +19,18 @@ namespace korv::os_linux {
 // would name a shorter path than the caller's).
 std::optional<std::string> NativePath(std::u16string_view path);
 
-// The whole regular file at `path` unless it is larger than `max_bytes`: its size is taken from
-// the open file first. Something that is not a regular file (a folder, a pipe, a device) is
-// Unreadable, never waited for.
-FileRead ReadBoundedFile(const std::string& path, std::uint64_t max_bytes);
+// How far the size the open file reports is believed. A file on disk reports its length; a sysfs
+// attribute reports a page (text) or a fixed size or 0 (binary), whatever it holds.
+enum class ReportedSize : std::uint8_t { Exact, NotTheContent };
+
+// The whole regular file at `path` unless it holds more than `max_bytes`. With an Exact size a
+// larger file is refused before anything of it is read, and TooLarge gives that size. Either way
+// at most one byte beyond `max_bytes` is read, so a file that grew after its size was asked, or
+// one that does not report it, is bounded all the same (TooLarge then gives the bytes seen).
+// Something that is not a regular file (a folder, a pipe, a device) is Unreadable, never waited
+// for.
+FileRead ReadBoundedFile(const std::string& path, std::uint64_t max_bytes,
+                         ReportedSize reported = ReportedSize::Exact);
 
 // Writes the bytes to a new file in the target's folder, flushes it to disk, renames it over the
 // target and flushes the folder: a crash or a full disk leaves the old file or the new one, and

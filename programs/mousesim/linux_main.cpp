@@ -42,6 +42,7 @@
 #include "platform/linux/unique_fd.h"
 #include "platform/linux/utf8_text.h"
 #include "ports/locale.h"
+#include "programs/mousesim/sim_commands.h"
 #include "programs/mousesim/sim_protocol.h"
 
 namespace korv::sim {
@@ -56,7 +57,6 @@ constexpr int kExitUsage = 1;
 constexpr int kExitNotRunning = 2;
 constexpr int kExitFailed = 3;
 
-constexpr auto kClick = std::chrono::milliseconds(30);
 constexpr int kClientSendWaitMs = 1000;  // a client that takes no report for this long is dropped
 constexpr int kReplyWaitMs = 10000;      // how long a command waits for the simulator's reply
 constexpr std::size_t kMaxClients = 64;
@@ -382,33 +382,12 @@ class ControlSocket {
 
 // ---- The simulator
 
-struct Reply {
-    bool done = true;
-    std::wstring text;
-};
-
-std::wstring Delivered(std::size_t reached) {
-    if (reached == 0)
-        return L" to 0 clients: is the monitor running and does its config.ini declare the "
-               L"simulated mouse?";
-    return L" to " + std::to_wstring(reached) + L" client(s)";
-}
-
-std::wstring ButtonsDown(std::uint32_t mask) {
-    std::wstring text;
-    for (int button = 0; button < kButtonCount; ++button) {
-        if (mask & (1u << button))
-            text += L" " + std::to_wstring(button);
-    }
-    return text.empty() ? L" none" : text;
-}
-
-class Simulator {
+class Simulator final : private SimulatedMouse {
   public:
     Simulator(LinuxMainLoop& loop, std::string device_path)
         : loop_(loop), device_(loop, std::move(device_path)) {}
 
-    Reply PlugIn() {
+    Reply PlugIn() override {
         if (const int error = device_.PlugIn(); error != 0)
             return {false, L"cannot create " + device_.Path() + L" (" + ErrorText(error) + L")"};
         return {true, L"plugged in: " + device_.Path()};
@@ -416,8 +395,9 @@ class Simulator {
 
     // The reply to one line of the control socket, '+' or '-' first.
     std::wstring Answer(const std::wstring& line) {
-        const auto command = ParseCommand(SplitWords(line));
-        const Reply reply = command ? Execute(*command) : Reply{false, L"not a command: " + line};
+        const Reply reply = commands_.ExecuteLine(line);
+        if (commands_.Quitting())
+            loop_.Quit(kExitOk);  // once this reply is sent
         (reply.done ? Say : Complain)(reply.text);
         return (reply.done ? L"+" : L"-") + reply.text;
     }
@@ -425,94 +405,19 @@ class Simulator {
     // After the loop: the mouse leaves as it would when unplugged.
     void Stop() {
         if (device_.Plugged())
-            Say(Unplug().text);
+            Say(commands_.Unplug().text);
     }
 
   private:
-    Reply Execute(const Command& command) {
-        if (SendsReport(command.verb) && !device_.Plugged()) {
-            return {false,
-                    L"the mouse is unplugged, nothing sent; plug it in with: "
-                    L"korvanth417-sim replug"};
-        }
-        const std::uint32_t bit = 1u << command.button;
-        const std::wstring button = L"button " + std::to_wstring(command.button);
-        switch (command.verb) {
-            case Verb::kPress:
-                mask_ |= bit;
-                return Send(button + L" pressed", KeyReport(mask_));
-            case Verb::kRelease:
-                mask_ &= ~bit;
-                return Send(button + L" released", KeyReport(mask_));
-            case Verb::kClick:
-                return Click(command.button);
-            case Verb::kProfile:
-                return Send(L"profile " + std::to_wstring(command.value),
-                            EventReport(command.kind, command.value));
-            case Verb::kEvent:
-                return Send(L"event kind " + std::to_wstring(command.kind) + L" value " +
-                                std::to_wstring(command.value),
-                            EventReport(command.kind, command.value));
-            case Verb::kReport:
-                return Send(L"report of " + std::to_wstring(command.bytes.size()) + L" byte(s)",
-                            command.bytes);
-            case Verb::kUnplug:
-                return Unplug();
-            case Verb::kReplug:
-                return Replug();
-            case Verb::kStatus:
-                return {true, Status()};
-            case Verb::kQuit:
-                loop_.Quit(kExitOk);  // once this reply is sent
-                return {true, L"quitting"};
-        }
-        return {false, L"unknown command"};
-    }
-
-    Reply Send(const std::wstring& what, const Report& report) {
-        const std::size_t reached = device_.Send(report);
-        return {true, what + L": sent " + Hex(report) + Delivered(reached)};
-    }
-
-    Reply Click(int button) {
-        mask_ |= 1u << button;
-        const Report down = KeyReport(mask_);
-        device_.Send(down);
-        std::this_thread::sleep_for(kClick);
-        mask_ &= ~(1u << button);
-        const Report up = KeyReport(mask_);
-        return {true, L"button " + std::to_wstring(button) + L" clicked: sent " + Hex(down) +
-                          L" then " + Hex(up) + Delivered(device_.Send(up))};
-    }
-
-    Reply Unplug() {
-        if (!device_.Plugged())
-            return {true, L"already unplugged: " + device_.Path()};
-        mask_ = 0;  // a mouse plugged in again holds no buttons down
-        const std::size_t dropped = device_.Unplug();
-        return {true, L"unplugged: " + device_.Path() + L" (" + std::to_wstring(dropped) +
-                          L" client(s) dropped)"};
-    }
-
-    Reply Replug() {
-        if (device_.Plugged())
-            Say(Unplug().text);
-        return PlugIn();
-    }
-
-    std::wstring Status() const {
-        if (!device_.Plugged())
-            return L"unplugged: " + device_.Path();
-        wchar_t mask[16];
-        std::swprintf(mask, std::size(mask), L"0x%06X", mask_);
-        return L"plugged in: " + device_.Path() + L"; " + std::to_wstring(device_.ClientCount()) +
-               L" client(s) connected; buttons down:" + ButtonsDown(mask_) + L" (mask " + mask +
-               L")";
-    }
+    std::wstring Path() const override { return device_.Path(); }
+    bool Plugged() const override { return device_.Plugged(); }
+    std::size_t ClientCount() const override { return device_.ClientCount(); }
+    std::size_t Unplug() override { return device_.Unplug(); }
+    std::size_t Send(const Report& report) override { return device_.Send(report); }
 
     LinuxMainLoop& loop_;
     Device device_;
-    std::uint32_t mask_ = 0;
+    MouseCommands commands_{*this, L"korvanth417-sim replug", Say};
 };
 
 // ---- config.ini, where the monitor reads it

@@ -23,6 +23,7 @@
 #include "platform/win32/hid_class.h"
 #include "platform/win32/message_pipe_server.h"
 #include "platform/win32/unique_handle.h"
+#include "programs/mousesim/sim_commands.h"
 #include "programs/mousesim/sim_protocol.h"
 
 namespace korv::sim {
@@ -38,7 +39,6 @@ constexpr int kExitFailed = 3;
 
 // A client that reads nothing for PipeInstance::kWriteTimeoutMs is dropped.
 constexpr DWORD kQuitDrainMs = 2000;  // how long "quit" waits for its client to read the reply
-constexpr DWORD kClickMs = 30;
 constexpr DWORD kBusyWaitMs = 5000;
 // A wait takes at most 64 handles: Ctrl+C, the control pipe, the listening instance, clients.
 constexpr std::size_t kMaxClients = MAXIMUM_WAIT_OBJECTS - 3;
@@ -295,33 +295,12 @@ class ControlPipe {
 
 // ---- The simulator
 
-struct Reply {
-    bool done = true;
-    std::wstring text;
-};
-
-std::wstring Delivered(std::size_t reached) {
-    if (reached == 0)
-        return L" to 0 clients: is the monitor running and does its config.ini declare the "
-               L"simulated mouse?";
-    return L" to " + std::to_wstring(reached) + L" client(s)";
-}
-
-std::wstring ButtonsDown(std::uint32_t mask) {
-    std::wstring text;
-    for (int button = 0; button < kButtonCount; ++button) {
-        if (mask & (1u << button))
-            text += L" " + std::to_wstring(button);
-    }
-    return text.empty() ? L" none" : text;
-}
-
-class Simulator {
+class Simulator final : private SimulatedMouse {
   public:
     Simulator(std::wstring device_path, std::unique_ptr<PipeInstance> control)
         : device_(std::move(device_path)), control_(std::move(control)) {}
 
-    Reply PlugIn() {
+    Reply PlugIn() override {
         if (const DWORD error = device_.PlugIn(); error != ERROR_SUCCESS)
             return {false, L"cannot create " + device_.Path() + L" (" + ErrorText(error) + L")"};
         return {true, L"plugged in: " + device_.Path()};
@@ -334,7 +313,7 @@ class Simulator {
             device_.AppendWaitHandles(handles);
             const DWORD wait =
                 WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                       quitting_ ? kQuitDrainMs : INFINITE);
+                                       commands_.Quitting() ? kQuitDrainMs : INFINITE);
             if (wait == WAIT_OBJECT_0) {
                 Say(L"Ctrl+C: stopping");
                 break;
@@ -343,7 +322,7 @@ class Simulator {
                 break;  // quitting, and the client of "quit" kept its connection open
             if (wait == WAIT_OBJECT_0 + 1) {
                 ServeControl();
-                if (quitting_ && control_.Idle())
+                if (commands_.Quitting() && control_.Idle())
                     break;
             } else if (wait > WAIT_OBJECT_0 + 1 && wait < WAIT_OBJECT_0 + handles.size()) {
                 device_.OnSignalled(wait - WAIT_OBJECT_0 - 2);
@@ -353,7 +332,7 @@ class Simulator {
             }
         }
         if (device_.Plugged())
-            Say(Unplug().text);
+            Say(commands_.Unplug().text);
         return kExitOk;
     }
 
@@ -362,97 +341,20 @@ class Simulator {
         const auto line = control_.OnSignalled();
         if (!line)
             return;
-        const auto command = ParseCommand(SplitWords(*line));
-        const Reply reply = command ? Execute(*command) : Reply{false, L"not a command: " + *line};
+        const Reply reply = commands_.ExecuteLine(*line);
         (reply.done ? Say : Complain)(reply.text);
         control_.Reply(reply.done, reply.text);
     }
 
-    Reply Execute(const Command& command) {
-        if (SendsReport(command.verb) && !device_.Plugged()) {
-            return {false,
-                    L"the mouse is unplugged, nothing sent; plug it in with: "
-                    L"KORVANTH417SIM.exe replug"};
-        }
-        const std::uint32_t bit = 1u << command.button;
-        const std::wstring button = L"button " + std::to_wstring(command.button);
-        switch (command.verb) {
-            case Verb::kPress:
-                mask_ |= bit;
-                return Send(button + L" pressed", KeyReport(mask_));
-            case Verb::kRelease:
-                mask_ &= ~bit;
-                return Send(button + L" released", KeyReport(mask_));
-            case Verb::kClick:
-                return Click(command.button);
-            case Verb::kProfile:
-                return Send(L"profile " + std::to_wstring(command.value),
-                            EventReport(command.kind, command.value));
-            case Verb::kEvent:
-                return Send(L"event kind " + std::to_wstring(command.kind) + L" value " +
-                                std::to_wstring(command.value),
-                            EventReport(command.kind, command.value));
-            case Verb::kReport:
-                return Send(L"report of " + std::to_wstring(command.bytes.size()) + L" byte(s)",
-                            command.bytes);
-            case Verb::kUnplug:
-                return Unplug();
-            case Verb::kReplug:
-                return Replug();
-            case Verb::kStatus:
-                return {true, Status()};
-            case Verb::kQuit:
-                quitting_ = true;
-                return {true, L"quitting"};
-        }
-        return {false, L"unknown command"};
-    }
-
-    Reply Send(const std::wstring& what, const Report& report) {
-        const std::size_t reached = device_.Send(report);
-        return {true, what + L": sent " + Hex(report) + Delivered(reached)};
-    }
-
-    Reply Click(int button) {
-        mask_ |= 1u << button;
-        const Report down = KeyReport(mask_);
-        device_.Send(down);
-        Sleep(kClickMs);
-        mask_ &= ~(1u << button);
-        const Report up = KeyReport(mask_);
-        return {true, L"button " + std::to_wstring(button) + L" clicked: sent " + Hex(down) +
-                          L" then " + Hex(up) + Delivered(device_.Send(up))};
-    }
-
-    Reply Unplug() {
-        if (!device_.Plugged())
-            return {true, L"already unplugged: " + device_.Path()};
-        mask_ = 0;  // a mouse plugged in again holds no buttons down
-        const std::size_t dropped = device_.Unplug();
-        return {true, L"unplugged: " + device_.Path() + L" (" + std::to_wstring(dropped) +
-                          L" client(s) dropped)"};
-    }
-
-    Reply Replug() {
-        if (device_.Plugged())
-            Say(Unplug().text);
-        return PlugIn();
-    }
-
-    std::wstring Status() const {
-        if (!device_.Plugged())
-            return L"unplugged: " + device_.Path();
-        wchar_t mask[16];
-        wsprintfW(mask, L"0x%06X", mask_);
-        return L"plugged in: " + device_.Path() + L"; " + std::to_wstring(device_.ClientCount()) +
-               L" client(s) connected; buttons down:" + ButtonsDown(mask_) + L" (mask " + mask +
-               L")";
-    }
+    std::wstring Path() const override { return device_.Path(); }
+    bool Plugged() const override { return device_.Plugged(); }
+    std::size_t ClientCount() const override { return device_.ClientCount(); }
+    std::size_t Unplug() override { return device_.Unplug(); }
+    std::size_t Send(const Report& report) override { return device_.Send(report); }
 
     Device device_;
     ControlPipe control_;
-    std::uint32_t mask_ = 0;
-    bool quitting_ = false;
+    MouseCommands commands_{*this, L"KORVANTH417SIM.exe replug", Say};
 };
 
 // ---- config.ini beside the program

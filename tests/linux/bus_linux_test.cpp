@@ -469,7 +469,7 @@ std::vector<std::string> ChildrenNamed(std::string_view prefix) {
 }
 
 TEST_F(PeerBusTest, StartRunsTheProgramFromItsFolderAndReapsIt) {
-    const korv::testing::TemporaryFolder folder;
+    const korv::os_linux::testing::TempFolder folder;
     ASSERT_FALSE(folder.Path().empty());
     const std::string program = folder.Path() + "/" + kConfigProgramFile;
     {

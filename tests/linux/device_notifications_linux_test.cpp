@@ -24,7 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ListenOn;
 using test::LoopRunner;
-using test::PrivateFolder;
+using test::TempFolder;
 using test::UdevEventSender;
 
 std::string Narrow(const std::u16string& text) {
@@ -73,7 +73,7 @@ class DeviceNotificationsTest : public ::testing::Test {
         return runner_.RunUntil([&] { return listener_.events.size() >= count; });
     }
 
-    PrivateFolder runtime_;
+    TempFolder runtime_;
     LinuxMainLoop loop_;
     LoopRunner runner_{loop_};
     RecordingListener listener_{runner_};

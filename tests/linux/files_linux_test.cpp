@@ -16,6 +16,7 @@
 #include "base/key_path_text.h"
 #include "platform/linux/linux_file_system.h"
 #include "platform/linux/linux_keyed_store.h"
+#include "platform/linux/posix_files.h"
 #include "tests/linux/temp_folder.h"
 
 namespace korv::os_linux {
@@ -89,6 +90,40 @@ TEST(LinuxFileSystemReads, SizeIsAskedBeforeAnythingIsRead) {
         EXPECT_EQ(read.bytes,
                   read.status == FileRead::Status::Read ? Bytes(c.size, 0x42) : Bytes{});
     }
+}
+
+// Files whose reported size is not their content's: /proc reports 0 and a sysfs attribute a
+// page. The bytes read count and stay bounded; told that the size is not the content's (as the
+// hidraw walk reads sysfs), a short attribute is read rather than refused for its page size.
+TEST(BoundedFileReads, TheBytesReadCountWhereTheReportedSizeIsNot) {
+    const auto text = [](const FileRead& read) {
+        return std::string(read.bytes.begin(), read.bytes.end());
+    };
+    const FileRead status = ReadBoundedFile("/proc/self/status", 1 << 20);
+    ASSERT_EQ(status.status, FileRead::Status::Read);
+    EXPECT_EQ(status.size, status.bytes.size());
+    EXPECT_TRUE(text(status).starts_with("Name:")) << text(status);
+    const FileRead capped = ReadBoundedFile("/proc/self/status", 8);
+    EXPECT_EQ(capped.status, FileRead::Status::TooLarge);
+    EXPECT_EQ(capped.size, 9u);  // what was seen: one byte beyond the limit
+    EXPECT_TRUE(capped.bytes.empty());
+
+    const TempFolder folder;
+    WriteRaw(folder / "hundred", Bytes(100, 0x42));
+    const FileRead over = ReadBoundedFile(folder / "hundred", 10, ReportedSize::NotTheContent);
+    EXPECT_EQ(over.status, FileRead::Status::TooLarge);
+    EXPECT_EQ(over.size, 100u);  // the reported size, where it is the larger
+    EXPECT_EQ(ReadBoundedFile(folder / "hundred", 100, ReportedSize::NotTheContent).bytes,
+              Bytes(100, 0x42));
+
+    const std::string attribute = "/sys/class/net/lo/uevent";
+    struct stat info {};
+    if (stat(attribute.c_str(), &info) != 0 || info.st_size <= 64)
+        GTEST_SKIP() << "no sysfs attribute reporting a page here";
+    EXPECT_EQ(ReadBoundedFile(attribute, 64).status, FileRead::Status::TooLarge);
+    const FileRead uevent = ReadBoundedFile(attribute, 64, ReportedSize::NotTheContent);
+    ASSERT_EQ(uevent.status, FileRead::Status::Read);
+    EXPECT_TRUE(text(uevent).starts_with("INTERFACE=lo\n")) << text(uevent);
 }
 
 TEST(LinuxFileSystemWrites, ReplaceWholeFilesLeavingNothingElseAndCreateOneFolderLevel) {

@@ -31,7 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 using test::ChildProcess;
-using test::PrivateFolder;
+using test::TempFolder;
 
 constexpr const char* kSimulator = KORV_SIM_PROGRAM;
 
@@ -90,8 +90,8 @@ class SimulatorPlace {
     }
 
   private:
-    PrivateFolder runtime_;
-    PrivateFolder config_;
+    TempFolder runtime_;
+    TempFolder config_;
     std::vector<std::string> environment_;
 };
 

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/linux/temp_folder.h"
+
 extern char** environ;
 
 namespace korv::os_linux::testing {
@@ -33,25 +35,15 @@ class PrivatePulseServer {
     // The protocol alone: a server without any source.
     static std::vector<std::string> WithoutSources() { return {"module-native-protocol-unix"}; }
 
-    PrivatePulseServer() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "korv-pulse-test.XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            folder_ = pattern;
-    }
-    ~PrivatePulseServer() {
-        Kill(SIGTERM);
-        if (!folder_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder_, ignored);
-        }
-    }
+    PrivatePulseServer() = default;
+    // The server ends before its folder is removed.
+    ~PrivatePulseServer() { Kill(SIGTERM); }
     PrivatePulseServer(const PrivatePulseServer&) = delete;
     PrivatePulseServer& operator=(const PrivatePulseServer&) = delete;
 
     // Starts the server and waits until its socket takes connections; false when it did not.
     [[nodiscard]] bool Start(const std::vector<std::string>& modules) {
-        if (folder_.empty() || pid_ > 0)
+        if (!folder_.Valid() || pid_ > 0)
             return false;
         std::vector<std::string> args{"pulseaudio",     "-n",
                                       "--daemonize=no", "--exit-idle-time=-1",
@@ -62,7 +54,7 @@ class PrivatePulseServer {
         }
         std::vector<std::string> env = Environment();
         const std::string program = FindProgram("pulseaudio");
-        const std::string log = folder_ + "/pulseaudio.log";
+        const std::string log = folder_ / "pulseaudio.log";
         std::vector<char*> argv = Pointers(args);
         std::vector<char*> envp = Pointers(env);
         const pid_t parent = getpid();
@@ -99,12 +91,13 @@ class PrivatePulseServer {
     }
 
     // The libpulse server string of this server.
-    std::string Server() const { return "unix:" + folder_ + "/pulse/native"; }
+    std::string Server() const { return "unix:" + folder_ / "pulse/native"; }
 
     // What pactl prints for the arguments (standard output and error), run against this server.
     std::string Pactl(const std::string& arguments) const {
-        const std::string command = "env -i PATH=\"$PATH\" HOME='" + folder_ + "' PULSE_SERVER='" +
-                                    Server() + "' pactl " + arguments + " 2>&1";
+        const std::string command = "env -i PATH=\"$PATH\" HOME='" + folder_.Path() +
+                                    "' PULSE_SERVER='" + Server() + "' pactl " + arguments +
+                                    " 2>&1";
         std::string out;
         const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
         if (!pipe)
@@ -125,7 +118,7 @@ class PrivatePulseServer {
 
   private:
     std::vector<std::string> Environment() const {
-        return {"HOME=" + folder_, "XDG_RUNTIME_DIR=" + folder_,
+        return {"HOME=" + folder_.Path(), "XDG_RUNTIME_DIR=" + folder_.Path(),
                 "PATH=" + std::string(getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin")};
     }
     static std::string FindProgram(const std::string& name) {
@@ -148,7 +141,7 @@ class PrivatePulseServer {
         return pointers;
     }
 
-    std::string folder_;
+    TempFolder folder_;
     pid_t pid_ = -1;
 };
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/linux/linux_main_loop.h"
+#include "tests/linux/temp_folder.h"
 
 extern char** environ;
 
@@ -110,28 +111,6 @@ class ChildProcess {
     int exit_code_ = -1;
 };
 
-// A temporary folder of its own, removed with everything in it.
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        char pattern[] = "/tmp/korv-bus-XXXXXX";
-        if (mkdtemp(pattern) != nullptr)
-            path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    // Empty when it could not be made.
-    [[nodiscard]] const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 class PrivateSessionBus {
   public:
     PrivateSessionBus() {
@@ -155,7 +134,7 @@ class PrivateSessionBus {
     void Stop() { daemon_.reset(); }
 
   private:
-    TemporaryFolder folder_;
+    os_linux::testing::TempFolder folder_;
     std::unique_ptr<ChildProcess> daemon_;
     std::string address_;
 };

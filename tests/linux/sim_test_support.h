@@ -1,6 +1,6 @@
 #pragma once
 // What the tests of device arrivals, the socket-served HID class and the simulated mouse share:
-// a private folder per test (removed with everything in it), a socket server of the test's own,
+// a private folder per test (TempFolder), a socket server of the test's own,
 // and running the main loop until something happened or a generous limit passed.
 
 #include <sys/socket.h>
@@ -16,6 +16,7 @@
 
 #include "platform/linux/linux_main_loop.h"
 #include "platform/linux/unique_fd.h"
+#include "tests/linux/temp_folder.h"
 
 namespace korv::os_linux::test {
 
@@ -23,31 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr auto kGenerous = std::chrono::seconds(10);
 
-// A folder below /tmp of this test's own, removed with its contents at the end.
-class PrivateFolder {
-  public:
-    PrivateFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korv-test-XXXXXX");
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~PrivateFolder() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-
-    [[nodiscard]] bool Valid() const { return !path_.empty(); }
-    [[nodiscard]] const std::string& Path() const { return path_; }
-    [[nodiscard]] std::string operator/(const std::string& name) const {
-        return path_ + "/" + name;
-    }
-
-  private:
-    std::string path_;
-};
+using os_linux::testing::TempFolder;
 
 inline sockaddr_un AddressOf(const std::string& path) {
     sockaddr_un address{};

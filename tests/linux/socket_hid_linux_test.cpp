@@ -29,7 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 using test::ListenOn;
-using test::PrivateFolder;
+using test::TempFolder;
 
 Bytes Pattern(std::size_t size, std::uint8_t first) {
     Bytes bytes(size);
@@ -117,7 +117,7 @@ class SocketHidInterfaceTest : public ::testing::Test {
         return buffer;
     }
 
-    PrivateFolder folder_;
+    TempFolder folder_;
     SocketHidDeclaration declared_;
     LinuxSocketHidInterfaces interfaces_;
     UniqueFd listening_;
@@ -409,7 +409,7 @@ TEST_F(SocketHidInterfaceTest, AWriteTheServerNeverTakesEndsInBoundedTimeOrWhenC
 // A name declared twice is one interface under its first declaration; names that are no file
 // name of the folder declare nothing.
 TEST(SocketHidInterfaces, ANameDeclaredTwiceIsListedOnceAndBadNamesNever) {
-    PrivateFolder folder;
+    TempFolder folder;
     ASSERT_TRUE(folder.Valid());
     const HidCapabilities caps{1, 0xFFA0, 8, 8, 0};
     const LinuxSocketHidInterfaces interfaces(folder.Path(), {{u"", u"HID\\EMPTY", caps},
@@ -452,7 +452,7 @@ TEST(SocketFolder, TheDefaultIsBelowTheRuntimeFolderAndIsMadeForItsOwnerOnly) {
     if (kept)
         setenv("XDG_RUNTIME_DIR", kept->c_str(), 1);
 
-    PrivateFolder runtime;
+    TempFolder runtime;
     const std::string folder = runtime / "korvanth417";
     EXPECT_EQ(CreateSocketFolder(folder), 0);
     EXPECT_EQ(CreateSocketFolder(folder), 0);  // already there

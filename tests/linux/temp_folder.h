@@ -26,7 +26,13 @@ class TempFolder {
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const std::string& Path() const { return path_; }
+    // False when the folder could not be made; Path is empty then.
+    [[nodiscard]] bool Valid() const { return !path_.empty(); }
+    [[nodiscard]] const std::string& Path() const { return path_; }
+    // A name inside the folder.
+    [[nodiscard]] std::string operator/(const std::string& name) const {
+        return path_ + "/" + name;
+    }
     std::u16string Path16() const { return std::u16string(path_.begin(), path_.end()); }
 
     // The names in a folder below this one ("" for this one itself).
