@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench/bench_figures.h"
+#include "bench/linux_bench_support.h"
 
 extern char** environ;
 
@@ -45,7 +46,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using bench::Clock;
+using bench::Median;
 using bench::Print;
+using bench::UniqueFd;
 
 constexpr char kMonitorName[] = "com.korvanth417.Monitor";
 constexpr char kFloorName[] = "com.korvanth417.BenchFloor";
@@ -61,29 +64,6 @@ constexpr double kGoalRssExcessMib = 1.5;
 double Millis(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
-
-double Median(std::vector<double> values) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// A descriptor of the bench's own, closed when it goes.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // ---- The bus, as the bench sees it
 
@@ -414,7 +394,7 @@ int main(int argc, char** argv) {
     }
     if (paths.size() != 2)
         return korv::Usage();
-    const korv::UniqueFd log_fd(open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    const korv::bench::UniqueFd log_fd(open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (log_fd.Get() < 0) {
         std::perror(log);
         return 1;
