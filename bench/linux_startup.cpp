@@ -48,7 +48,6 @@ using namespace std::chrono_literals;
 using bench::Clock;
 using bench::Median;
 using bench::Print;
-using bench::UniqueFd;
 
 constexpr char kMonitorName[] = "com.korvanth417.Monitor";
 constexpr char kFloorName[] = "com.korvanth417.BenchFloor";
