@@ -202,51 +202,14 @@ class FloorReader {
     std::thread thread_;
 };
 
-struct Series {
-    std::vector<double> times;
-    const char* error = nullptr;
-};
-
-// The floor's writer: kWarmUpWrites unmeasured writes, then `samples`, each kGap after the
-// previous one was handled; then it ends the main loop.
-Series WriteFloorReports(int socket_fd, Handover& handover, int samples, LinuxMainLoop& loop) {
-    Series series;
-    for (int i = -kWarmUpWrites; i < samples; ++i) {
-        std::this_thread::sleep_for(kGap);
-        const Clock::rep written_at = Now();
-        if (!SendReport(socket_fd, kButton4Down)) {
-            series.error = "the floor's report cannot be written";
-            break;
-        }
-        if (!handover.handled.try_acquire_for(kAnswerTimeout)) {
-            series.error = "the floor's report did not reach the main thread";
-            break;
-        }
-        if (i >= 0)
-            series.times.push_back(MicrosBetween(written_at, handover.handled_at));
+// Writes one report on the floor's socket and waits until the main thread took it; the time
+// from the write, or nothing when it did not arrive.
+std::optional<double> FloorSample(int socket_fd, Handover& handover) {
+    const Clock::rep written_at = Now();
+    if (!SendReport(socket_fd, kButton4Down) || !handover.handled.try_acquire_for(kAnswerTimeout)) {
+        return std::nullopt;
     }
-    loop.Quit(0);
-    return series;
-}
-
-Series MeasureFloor(const std::string& folder, int samples) {
-    MouseSocket mouse(folder + "/floor");
-    if (!mouse.Listen())
-        return {{}, "the floor's socket cannot be created"};
-    const UniqueFd client = bench::ConnectUnix(mouse.Path(), SOCK_SEQPACKET);
-    const UniqueFd server = mouse.Accept(kConnectTimeout);
-    if (!client.Valid() || !server.Valid())
-        return {{}, "the floor's socket takes no connection"};
-    LinuxMainLoop loop;
-    Handover handover;
-    const FloorReader reader(client.Get(), loop, handover);
-    if (!loop.Valid() || !reader.Running())
-        return {{}, "the floor's main loop or reader cannot start"};
-    Series series;
-    std::thread writer([&] { series = WriteFloorReports(server.Get(), handover, samples, loop); });
-    loop.Run();
-    writer.join();
-    return series;
+    return MicrosBetween(written_at, handover.handled_at);
 }
 
 // ---- 2. and 3. The monitor's side
@@ -341,6 +304,17 @@ class MonitorSide {
     [[nodiscard]] std::size_t Readers() const { return hid_->ReadingReaderCount(); }
     [[nodiscard]] bool SoundConnected() const { return sound_.Connected(); }
 
+    // The dispatcher's trace line of a key report alone, written as the dispatcher writes it.
+    [[nodiscard]] std::vector<double> TimeTraceLine(int runs) const {
+        std::vector<double> times;
+        for (int i = 0; i < runs; ++i) {
+            const auto start = Clock::now();
+            debug_.Trace(u"KeyIndex = 4 postmessage record!");
+            times.push_back(bench::Micros(Clock::now() - start));
+        }
+        return times;
+    }
+
     TimedMicrophone microphone{sound_};
     std::atomic<std::uint64_t> delivered{0};
     std::atomic<Clock::rep> key_data_at{0};  // when OnData received the last key press
@@ -402,30 +376,57 @@ struct KeyLatency {
     std::vector<double> on_data_to_toggle;
 };
 
-// Button 4 down, timed until the toggle is asked for, then all buttons up, with a pause before
-// each write; kWarmUpWrites unmeasured presses first.
-const char* MeasureKeyLatency(int socket_fd, MonitorSide& monitor, int samples, KeyLatency& out) {
-    std::uint64_t written = monitor.delivered;
+// Button 4 down, timed until the toggle is asked for, then all buttons up after a pause.
+const char* KeySample(int socket_fd, MonitorSide& monitor, KeyLatency* out) {
+    const Clock::rep written_at = Now();
+    if (!SendReport(socket_fd, kButton4Down))
+        return "the key report cannot be written";
+    if (!monitor.microphone.toggled.try_acquire_for(kAnswerTimeout))
+        return "a button-4 key report did not toggle the microphone";
+    const Clock::rep on_data_at = monitor.key_data_at;
+    const Clock::rep toggled_at = monitor.microphone.toggled_at;
+    if (out != nullptr) {
+        out->total.push_back(MicrosBetween(written_at, toggled_at));
+        out->until_on_data.push_back(MicrosBetween(written_at, on_data_at));
+        out->on_data_to_toggle.push_back(MicrosBetween(on_data_at, toggled_at));
+    }
+    std::this_thread::sleep_for(kGap);
+    return SendReport(socket_fd, kAllButtonsUp) ? nullptr : "the release report cannot be written";
+}
+
+// The floor's end that the latency series writes to, and what it watches.
+struct FloorEnd {
+    int socket;
+    Handover& handover;
+};
+
+// The two ends the latency series write to, and what they watch.
+struct LatencyLinks {
+    FloorEnd floor;
+    int mouse_socket;
+    MonitorSide& monitor;
+};
+
+// The floor and the monitor's path alternating, a pause before each write, so that both meet
+// the machine in the same state; kWarmUpWrites unmeasured rounds first.
+const char* MeasureLatencies(const LatencyLinks& links, int samples, std::vector<double>& floor,
+                             KeyLatency& monitor) {
+    std::uint64_t written = links.monitor.delivered;
     for (int i = -kWarmUpWrites; i < samples; ++i) {
         std::this_thread::sleep_for(kGap);
-        const Clock::rep written_at = Now();
-        if (!SendReport(socket_fd, kButton4Down))
-            return "the key report cannot be written";
-        if (!monitor.microphone.toggled.try_acquire_for(kAnswerTimeout))
-            return "a button-4 key report did not toggle the microphone";
-        const Clock::rep on_data_at = monitor.key_data_at;
-        const Clock::rep toggled_at = monitor.microphone.toggled_at;
-        if (i >= 0) {
-            out.total.push_back(MicrosBetween(written_at, toggled_at));
-            out.until_on_data.push_back(MicrosBetween(written_at, on_data_at));
-            out.on_data_to_toggle.push_back(MicrosBetween(on_data_at, toggled_at));
-        }
+        const auto floor_time = FloorSample(links.floor.socket, links.floor.handover);
+        if (!floor_time)
+            return "the floor's report did not reach the main thread";
+        if (i >= 0)
+            floor.push_back(*floor_time);
         std::this_thread::sleep_for(kGap);
-        if (!SendReport(socket_fd, kAllButtonsUp))
-            return "the release report cannot be written";
+        if (const char* error =
+                KeySample(links.mouse_socket, links.monitor, i >= 0 ? &monitor : nullptr)) {
+            return error;
+        }
         written += 2;
     }
-    return WaitUntilDelivered(monitor.delivered, written)
+    return WaitUntilDelivered(links.monitor.delivered, written)
                ? nullptr
                : "the last release report was not delivered";
 }
@@ -627,10 +628,12 @@ ThroughputFigures MeasureThroughput(int socket_fd, const std::atomic<std::uint64
     return figures;
 }
 
-// ---- The monitor's run
+// ---- The run
 
-struct MonitorResults {
+struct Results {
+    std::vector<double> floor;
     KeyLatency latency;
+    std::vector<double> trace_line;
     ThroughputFigures throughput;
     std::uint64_t toggles = 0;
     std::uint64_t mute_changes = 0;
@@ -638,8 +641,8 @@ struct MonitorResults {
 };
 
 // The writer's thread: the latency series, then the throughput run; then it ends the main loop.
-void ServeMouse(MouseSocket& mouse, LinuxMainLoop& loop, MonitorSide& monitor, int samples,
-                MonitorResults& out) {
+void Serve(MouseSocket& mouse, LinuxMainLoop& loop, const FloorEnd& floor, MonitorSide& monitor,
+           int samples, Results& out) {
     const UniqueFd reader = mouse.Accept(kConnectTimeout);
     if (!reader.Valid())
         out.error = "the monitor's reader did not connect to the mouse's socket";
@@ -648,8 +651,10 @@ void ServeMouse(MouseSocket& mouse, LinuxMainLoop& loop, MonitorSide& monitor, i
     // The state the connection found is reported too; the count starts after it.
     std::this_thread::sleep_for(100ms);
     const std::uint64_t changes_before = monitor.mute_changes;
-    if (out.error == nullptr)
-        out.error = MeasureKeyLatency(reader.Get(), monitor, samples, out.latency);
+    if (out.error == nullptr) {
+        out.error =
+            MeasureLatencies({floor, reader.Get(), monitor}, samples, out.floor, out.latency);
+    }
     if (out.error == nullptr) {
         out.toggles = static_cast<std::uint64_t>(samples + kWarmUpWrites);
         // The last toggle's change comes back from the server in a moment.
@@ -661,32 +666,41 @@ void ServeMouse(MouseSocket& mouse, LinuxMainLoop& loop, MonitorSide& monitor, i
     loop.Quit(0);
 }
 
-MonitorResults FailedRun(const char* error) {
-    MonitorResults results;
+Results FailedRun(const char* error) {
+    Results results;
     results.error = error;
     return results;
 }
 
-MonitorResults MeasureMonitor(const std::string& folder, const std::string& sound_server,
-                              int samples) {
+// The floor's reader and the monitor's side on one main loop, the writer on a thread of its own.
+Results MeasureAll(const std::string& folder, const std::string& sound_server, int samples) {
     const std::string socket_folder = folder + "/korvanth417";
     if (mkdir(socket_folder.c_str(), 0700) != 0)
         return FailedRun("the socket folder cannot be created");
     MouseSocket mouse(socket_folder + "/" + kMouseName);
-    if (!mouse.Listen())
-        return FailedRun("the mouse's socket cannot be created");
+    MouseSocket floor_socket(folder + "/floor");
+    if (!mouse.Listen() || !floor_socket.Listen())
+        return FailedRun("the sockets cannot be created");
+    const UniqueFd floor_client = bench::ConnectUnix(floor_socket.Path(), SOCK_SEQPACKET);
+    const UniqueFd floor_server = floor_socket.Accept(kConnectTimeout);
+    if (!floor_client.Valid() || !floor_server.Valid())
+        return FailedRun("the floor's socket takes no connection");
     LinuxMainLoop loop;
-    if (!loop.Valid())
-        return FailedRun("the main loop cannot be created");
+    Handover handover;
+    const FloorReader floor_reader(floor_client.Get(), loop, handover);
+    if (!loop.Valid() || !floor_reader.Running())
+        return FailedRun("the main loop or the floor's reader cannot start");
     MonitorSide monitor(loop, socket_folder, sound_server);
     monitor.Start();
     if (monitor.Readers() != 1)
         return FailedRun("the monitor's search did not start one reader for the mouse");
-    MonitorResults results;
-    std::thread writer([&] { ServeMouse(mouse, loop, monitor, samples, results); });
+    Results results;
+    const FloorEnd floor{floor_server.Get(), handover};
+    std::thread writer([&] { Serve(mouse, loop, floor, monitor, samples, results); });
     loop.Run();
     writer.join();
     monitor.Stop();
+    results.trace_line = monitor.TimeTraceLine(samples);
     return results;
 }
 
@@ -701,24 +715,30 @@ const char* Verdict(bool met) {
     return met ? "PASS" : "MISS";
 }
 
-void PrintLatency(const Series& floor, const MonitorResults& monitor) {
-    const KeyLatency& latency = monitor.latency;
+void PrintLatency(const Results& results) {
+    const std::vector<double>& floor = results.floor;
+    const KeyLatency& latency = results.latency;
     std::printf("\n== 2. Monitor path: socket write of a button-4 key report until ToggleMute\n");
     std::printf(
         "   (socket HID reader thread, main loop, TuiHIDData, dispatcher, LinuxMicrophone)\n");
     Print("key report write to ToggleMute", latency.total, "us");
     PrintP90("key report write to ToggleMute", latency.total);
-    Print("floor (from 1.)", floor.times, "us");
+    Print("floor (from 1.)", floor, "us");
     std::printf("parts:\n");
     Print("  write to OnData on the main thread", latency.until_on_data, "us");
+    std::printf(
+        "    beyond the floor's median: %+.1f us (the socket HID reader, TuiHIDData's queue)\n",
+        Median(latency.until_on_data) - Median(floor));
     Print("  OnData to ToggleMute", latency.on_data_to_toggle, "us");
-    const double ratio = Median(latency.total) / Median(floor.times);
+    std::printf("    (decoding, the trace line, the key event's task on the main loop)\n");
+    Print("  the dispatcher's trace line alone", results.trace_line, "us");
+    const double ratio = Median(latency.total) / Median(floor);
     std::printf("ratio of medians monitor/floor: %.2f, difference %+.1f us (goal <= %.1f): %s\n",
-                ratio, Median(latency.total) - Median(floor.times), kGoalLatencyRatio,
+                ratio, Median(latency.total) - Median(floor), kGoalLatencyRatio,
                 Verdict(ratio <= kGoalLatencyRatio));
     std::printf("the sound server reported %llu mute changes for %llu toggles asked\n",
-                static_cast<unsigned long long>(monitor.mute_changes),
-                static_cast<unsigned long long>(monitor.toggles));
+                static_cast<unsigned long long>(results.mute_changes),
+                static_cast<unsigned long long>(results.toggles));
 }
 
 const char* ThreadRole(const ThroughputFigures& t, const ThreadCpu& thread) {
@@ -766,26 +786,24 @@ int Run(int samples) {
     bench::PrivatePulseServer sound(folder.Path());
     if (!sound.Start())
         return Fail("the bench", "the private PulseAudio server did not start");
-    std::printf("HID figures on Linux: %d samples a series after %d unmeasured, %lld ms apart\n",
-                samples, kWarmUpWrites, static_cast<long long>(kGap.count()));
+    std::printf(
+        "HID figures on Linux: %d samples a series after %d unmeasured, a write every "
+        "%lld ms, floor and monitor alternating\n",
+        samples, kWarmUpWrites, static_cast<long long>(kGap.count()));
+    std::fflush(stdout);
+    const Results results = MeasureAll(folder.Path(), sound.Server(), samples);
+    if (results.error != nullptr)
+        return Fail("the bench", results.error);
     std::printf(
         "\n== 1. Floor: a SOCK_SEQPACKET write read by a thread in poll (socket and stop "
-        "eventfd),\n   handed to a LinuxMainLoop by PostTask, until the task runs on the "
+        "eventfd),\n   handed to the LinuxMainLoop by PostTask, until the task runs on the "
         "main thread\n");
-    std::fflush(stdout);
-    const Series floor = MeasureFloor(folder.Path(), samples);
-    if (floor.error != nullptr)
-        return Fail("the floor", floor.error);
-    Print("floor: write to the main thread's task", floor.times, "us");
-    PrintP90("floor: write to the main thread's task", floor.times);
-    std::fflush(stdout);
-    const MonitorResults monitor = MeasureMonitor(folder.Path(), sound.Server(), samples);
-    if (monitor.error != nullptr)
-        return Fail("the monitor path", monitor.error);
-    PrintLatency(floor, monitor);
+    Print("floor: write to the main thread's task", results.floor, "us");
+    PrintP90("floor: write to the main thread's task", results.floor);
+    PrintLatency(results);
     const bool latency_met =
-        Median(monitor.latency.total) <= kGoalLatencyRatio * Median(floor.times);
-    const bool throughput_met = PrintThroughput(monitor.throughput);
+        Median(results.latency.total) <= kGoalLatencyRatio * Median(results.floor);
+    const bool throughput_met = PrintThroughput(results.throughput);
     return latency_met && throughput_met ? 0 : 2;
 }
 
