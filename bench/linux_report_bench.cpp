@@ -174,9 +174,12 @@ class FloorReader {
     FloorReader& operator=(const FloorReader&) = delete;
 
     [[nodiscard]] bool Running() const { return thread_.joinable(); }
+    // The reader thread's id, once it runs.
+    [[nodiscard]] pid_t ThreadId() const { return thread_id_; }
 
   private:
     void Run() {
+        thread_id_ = gettid();
         Report buffer{};
         for (;;) {
             std::array<pollfd, 2> waiting{pollfd{socket_fd_, POLLIN, 0},
@@ -199,6 +202,7 @@ class FloorReader {
     LinuxMainLoop& loop_;
     Handover& handover_;
     UniqueFd stop_{eventfd(0, EFD_CLOEXEC)};
+    std::atomic<pid_t> thread_id_{0};
     std::thread thread_;
 };
 
@@ -489,7 +493,7 @@ done:
 // The forked sender; one that is still running when this goes is killed, and it is reaped.
 class SenderProcess {
   public:
-    SenderProcess(int socket_fd) {
+    explicit SenderProcess(int socket_fd) {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0)
             return;
@@ -588,6 +592,7 @@ struct ThroughputFigures {
     double wall_seconds = 0;
     double receiver_cpu_seconds = 0;
     pid_t writer_thread = 0;
+    pid_t floor_reader_thread = 0;
     std::vector<ThreadCpu> threads;  // CPU time during the run
     const char* error = nullptr;
 };
@@ -701,6 +706,7 @@ Results MeasureAll(const std::string& folder, const std::string& sound_server, i
     writer.join();
     monitor.Stop();
     results.trace_line = monitor.TimeTraceLine(samples);
+    results.throughput.floor_reader_thread = floor_reader.ThreadId();
     return results;
 }
 
@@ -744,9 +750,11 @@ void PrintLatency(const Results& results) {
 const char* ThreadRole(const ThroughputFigures& t, const ThreadCpu& thread) {
     if (thread.id == t.writer_thread)
         return "the bench's writer, not counted";
+    if (thread.id == t.floor_reader_thread)
+        return "the floor's reader, idle here";
     if (thread.id == getpid())
         return "main thread";
-    return "reader";
+    return "the socket HID reader";
 }
 
 // The figures against the goals; true when both are met.
