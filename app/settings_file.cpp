@@ -191,6 +191,17 @@ std::optional<SimulatedHidInterface> ParseSimulatedInterface(std::u16string_view
                                  {numbers[1], numbers[0], numbers[2], numbers[3], numbers[4]}};
 }
 
+std::vector<SimulatedHidInterface> SettingsFile::ReadSimulatedInterfaces(
+    const DebugOutput& debug) const {
+    SimulatedInterfaceList declared = ReadSimulatedInterfaces();
+    for (const std::u16string& entry : declared.rejected) {
+        debug.Trace(u"config.ini: " + entry +
+                    u" is not PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, INPUT-LENGTH, "
+                    u"OUTPUT-LENGTH, FEATURE-LENGTH; it is skipped");
+    }
+    return std::move(declared.interfaces);
+}
+
 SimulatedInterfaceList SettingsFile::ReadSimulatedInterfaces() const {
     SimulatedInterfaceList list;
     for (int number = 1; number <= kMaxSimulatedInterfaceKeys; ++number) {

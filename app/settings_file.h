@@ -76,6 +76,8 @@ class SettingsFile {
     // Section "SimulatedHIDDeviceList": interfaces served over message pipes by a simulated
     // mouse, keys sim1, sim2, ... until the first missing one.
     SimulatedInterfaceList ReadSimulatedInterfaces() const;
+    // The same, with one trace line for each entry that is not an interface and is skipped.
+    std::vector<SimulatedHidInterface> ReadSimulatedInterfaces(const DebugOutput& debug) const;
 
   private:
     // The settings read, and the trace line of a file that could not be used (else empty).

@@ -15,6 +15,7 @@ packages=(
     nsis fonts-wqy-microhei
     pkg-config libudev-dev libpulse-dev libsystemd-dev pulseaudio-utils dbus-daemon
     libfuse3-dev fuse3 iproute2 util-linux
+    systemd  # busctl, which the bus tests call the monitor with
 )
 
 missing_packages() {

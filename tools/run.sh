@@ -15,6 +15,9 @@
 #                                  start it from its logon entry and run until Ctrl+C
 #   tools/run.sh --uninstall       run the installed uninstaller silently in that prefix and
 #                                  show what it removed and what it kept
+#   tools/run.sh --linux [--build-only]
+#                                  the native Linux programs instead (dist/linux), in a
+#                                  session of their own: see tools/run-linux.sh
 #   tools/run.sh --help            this text
 # INT, TERM and HUP stop everything it started, whoever sends them. One run at a time: a second
 # one is refused while the first holds build/run.lock. A fully separate run takes other folders:
@@ -45,6 +48,7 @@ fail() {
 mode=run
 case "${1:-}" in
     "") ;;
+    --linux) shift; exec "$root/tools/run-linux.sh" "$@" ;;
     --build-only) [ $# -eq 1 ] || fail "--build-only takes no arguments (see --help)"; mode=build ;;
     --screenshot)
         [ $# -ge 2 ] && [ $# -le 3 ] || fail "usage: run.sh --screenshot FILE [LANGUAGE]"

@@ -14,24 +14,10 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/linux/unique_fd.h"
+
 namespace korv::os_linux {
 namespace {
-
-// A descriptor closed by its owner's destructor.
-class OwnedFd {
-  public:
-    explicit OwnedFd(int fd = -1) : fd_(fd) {}
-    ~OwnedFd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // The epoll data of the task eventfd; every watch has a number above it.
 constexpr std::uint64_t kTaskWakeUp = 0;
@@ -39,8 +25,8 @@ constexpr std::uint64_t kTaskWakeUp = 0;
 }  // namespace
 
 struct LinuxMainLoop::Core {
-    OwnedFd epoll{epoll_create1(EPOLL_CLOEXEC)};
-    OwnedFd wake_up{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    UniqueFd epoll{epoll_create1(EPOLL_CLOEXEC)};
+    UniqueFd wake_up{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::thread::id main_thread = std::this_thread::get_id();
 
     std::mutex mutex;  // guards tasks, accepting and quit_code
@@ -179,7 +165,7 @@ class TimerFd final : public OneShotTimer {
         on_fire_();
     }
 
-    OwnedFd timer_;
+    UniqueFd timer_;
     std::function<void()> on_fire_;
     std::unique_ptr<FdWatch> watch_;
     bool running_ = false;

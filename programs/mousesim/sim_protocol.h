@@ -264,7 +264,8 @@ inline std::optional<Command> ParseCommand(const std::vector<std::wstring>& word
     return std::nullopt;
 }
 
-// The program's own arguments: "--pipe NAME" anywhere, then "serve", "--help" or a command.
+// The program's own arguments: "--pipe NAME" (or the Linux program's "--name NAME") anywhere,
+// then "serve", "--help" or a command.
 struct Invocation {
     enum class Mode { kHelp, kServe, kCommand } mode = Mode::kHelp;
     std::wstring pipe{kDefaultPipe};
@@ -275,11 +276,14 @@ inline bool IsPipeName(std::wstring_view name) {
     return !name.empty() && name.size() <= 200 && name.find_first_of(L"\\/") == name.npos;
 }
 
-inline std::optional<Invocation> ParseInvocation(const std::vector<std::wstring>& args) {
+// `name_option` names the device: "--pipe" for the Windows program's pipe, "--name" for the
+// Linux program's socket.
+inline std::optional<Invocation> ParseInvocation(const std::vector<std::wstring>& args,
+                                                 std::wstring_view name_option = L"--pipe") {
     Invocation invocation;
     std::vector<std::wstring> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] != L"--pipe") {
+        if (args[i] != name_option) {
             rest.push_back(args[i]);
         } else if (i + 1 < args.size() && IsPipeName(args[i + 1])) {
             invocation.pipe = args[++i];
@@ -318,34 +322,46 @@ struct EntriesReview {
     std::vector<std::wstring> problems;  // one line each
 };
 
+// What serves the device, which decides how its declared name is compared: a Windows pipe's as
+// the system compares pipe names, without regard to ASCII case and without trailing dots and
+// blanks; a Linux socket's as file names compare, exactly.
+enum class ServedBy { kPipe, kSocket };
+
+inline bool NamesServedDevice(std::u16string_view declared, std::u16string_view served,
+                              ServedBy served_by) {
+    if (served_by == ServedBy::kSocket)
+        return declared == served;
+    const auto system_name = [](std::u16string_view name) {
+        return name.substr(0, name.find_last_not_of(u". ") + 1);
+    };
+    return korv::EqualsIgnoringAsciiCase(system_name(declared), system_name(served));
+}
+
 inline EntriesReview ReviewSimulatedEntries(const std::vector<std::wstring>& values,
-                                            std::wstring_view pipe) {
+                                            std::wstring_view pipe,
+                                            ServedBy served_by = ServedBy::kPipe) {
+    const bool socket = served_by == ServedBy::kSocket;
     EntriesReview review;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const std::wstring key = L"sim" + std::to_wstring(i + 1);
         const auto entry = ParseSimulatedEntry(values[i]);
         if (!entry) {
-            review.problems.push_back(key + L"=" + values[i] +
-                                      L" is not PIPE, HARDWARE-ID, USAGE-PAGE, USAGE, "
+            review.problems.push_back(key + L"=" + values[i] + L" is not " +
+                                      (socket ? L"NAME" : L"PIPE") +
+                                      L", HARDWARE-ID, USAGE-PAGE, USAGE, "
                                       L"INPUT-LENGTH, OUTPUT-LENGTH, FEATURE-LENGTH");
             continue;
         }
-        // Pipe names compare as the system compares them: without regard to ASCII case, and
-        // without trailing dots and blanks.
-        const auto system_name = [](std::u16string_view name) {
-            return name.substr(0, name.find_last_not_of(u". ") + 1);
-        };
         const std::u16string served(pipe.begin(), pipe.end());
-        if (!korv::EqualsIgnoringAsciiCase(system_name(entry->pipe_name), system_name(served)) ||
-            review.declared_by != 0)
+        if (!NamesServedDevice(entry->pipe_name, served, served_by) || review.declared_by != 0)
             continue;
         review.declared_by = i + 1;
         const HidCapabilities& caps = entry->capabilities;
         if (caps.usage_page != kMouseUsagePage || caps.usage != kMouseUsage ||
             caps.input_report_length != kReportLength) {
             review.problems.push_back(
-                key +
-                L" declares the pipe with another usage page, usage or input length; the "
+                key + L" declares the " + (socket ? L"socket" : L"pipe") +
+                L" with another usage page, usage or input length; the "
                 L"monitor reads only usage page 0xFFA0, usage 1 with 8-byte input reports");
         }
     }

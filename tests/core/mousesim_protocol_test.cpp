@@ -120,6 +120,13 @@ TEST(MouseSimWords, InvocationTakesThePipeAnywhere) {
     EXPECT_EQ(command->pipe, L"p");
     EXPECT_EQ(command->command, (std::vector<std::wstring>{L"press", L"4"}));
 
+    // The Linux program names its socket with --name, and takes no --pipe.
+    const auto named = ParseInvocation({L"status", L"--name", L"s"}, L"--name");
+    ASSERT_TRUE(named.has_value());
+    EXPECT_EQ(named->pipe, L"s");
+    EXPECT_FALSE(ParseInvocation({L"--pipe", L"p", L"status"}, L"--name").has_value());
+    EXPECT_FALSE(ParseInvocation({L"--name", L"p", L"status"}).has_value());
+
     const auto help = ParseInvocation({L"/?"});
     ASSERT_TRUE(help.has_value());
     EXPECT_EQ(help->mode, Mode::kHelp);
@@ -174,6 +181,25 @@ TEST(MouseSimSettings, ReviewFindsThePipesFirstDeclarationAndSaysWhatIsWrong) {
     EXPECT_EQ(broken.declared_by, 2u);
     ASSERT_EQ(broken.problems.size(), 1u);
     EXPECT_EQ(broken.problems[0].rfind(L"sim1=nonsense is not PIPE, HARDWARE-ID", 0), 0u);
+}
+
+// A Linux socket's name is a file name: it matches only as it is written, and the review speaks
+// of a socket.
+TEST(MouseSimSettings, ASocketIsDeclaredOnlyByItsExactName) {
+    const std::wstring exact = DefaultEntryValue(L"sim-a");
+    const std::wstring wrong_usage = L"sim-a, HID\\X, 0xFF00, 1, 8, 8, 0";
+    for (const std::wstring_view other : {L"SIM-A", L"sim-a.", L"Sim-A.."}) {
+        const std::wstring entry = DefaultEntryValue(other);
+        EXPECT_EQ(ReviewSimulatedEntries({entry}, L"sim-a", ServedBy::kSocket).declared_by, 0u);
+        EXPECT_EQ(ReviewSimulatedEntries({entry, exact}, L"sim-a", ServedBy::kSocket).declared_by,
+                  2u);
+    }
+    const EntriesReview wrong =
+        ReviewSimulatedEntries({L"nonsense", wrong_usage}, L"sim-a", ServedBy::kSocket);
+    EXPECT_EQ(wrong.declared_by, 2u);
+    ASSERT_EQ(wrong.problems.size(), 2u);
+    EXPECT_EQ(wrong.problems[0].rfind(L"sim1=nonsense is not NAME, HARDWARE-ID", 0), 0u);
+    EXPECT_EQ(wrong.problems[1].rfind(L"sim2 declares the socket with another usage page", 0), 0u);
 }
 
 }  // namespace

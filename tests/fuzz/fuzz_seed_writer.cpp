@@ -3,6 +3,7 @@
 //
 //   fuzz_seed_writer TARGET FOLDER CONFIG_INI
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +17,10 @@
 
 #include "app/report_dispatch.h"
 #include "app/settings_file.h"
+#include "hid/report_descriptor.h"
 #include "platform/fake/fake_data_module_ports.h"
 #include "profile/text_field.h"
+#include "tests/core/report_descriptor_samples.h"
 #include "tests/fuzz/data_module_input.h"
 #include "tests/fuzz/dispatch_rig.h"
 
@@ -236,6 +239,36 @@ Seeds HidReaderSeeds() {
             {"no-buffer", no_buffer.Result()}};
 }
 
+// ---- Report descriptors -------------------------------------------------------------------
+
+// Each sample descriptor with, for every collection and identifier, a report of its full input
+// length with every bit set and one with none.
+Seeds ReportDescriptorSeeds() {
+    Seeds seeds;
+    int number = 0;
+    for (const std::string_view sample : testing_descriptors::kAllSamples) {
+        const Bytes descriptor = testing_descriptors::Hex(sample);
+        const auto layouts = ParseReportDescriptor(descriptor);
+        if (!layouts)
+            return {};
+        InputWriter input;
+        input.Piece(descriptor);
+        for (std::size_t i = 0; i < layouts->size(); ++i) {
+            const HidCollectionLayout& layout = (*layouts)[i];
+            const std::size_t ids = std::max<std::size_t>(layout.report_ids.size(), 1);
+            const std::uint16_t length = layout.capabilities.input_report_length;
+            for (std::size_t id = 0; id < ids; ++id) {
+                for (const std::uint8_t fill : {0xFF, 0x00}) {
+                    input.Byte(static_cast<std::uint8_t>(i)).Byte(static_cast<std::uint8_t>(id));
+                    input.Uint16(length).Bytes(Bytes(length, fill));
+                }
+            }
+        }
+        seeds["descriptor-" + std::to_string(++number)] = input.Result();
+    }
+    return seeds;
+}
+
 }  // namespace
 }  // namespace korv::fuzz
 
@@ -256,6 +289,8 @@ int main(int argc, char** argv) {
         seeds = ReportSeeds();
     else if (target == "hid_reader")
         seeds = HidReaderSeeds();
+    else if (target == "report_descriptor")
+        seeds = ReportDescriptorSeeds();
     if (seeds.empty() || shipped.empty()) {
         std::fprintf(stderr, "fuzz_seed_writer: no seeds for %s\n", argv[1]);
         return 1;

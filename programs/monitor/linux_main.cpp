@@ -1,0 +1,62 @@
+// korvanth417-monitor, the monitor on Linux: one per user session, no window. It owns the bus
+// name com.korvanth417.Monitor (a second start finds it owned and ends), reads the mouse through
+// hidraw and the simulated sockets, and mutes the sound server's default source.
+
+#include <csignal>
+
+#include "app/mouse_monitor.h"
+#include "programs/common/linux_platform.h"
+#include "programs/monitor/linux_monitor_services.h"
+
+namespace korv::os_linux {
+namespace {
+
+constexpr int kExitNoBus = 2;
+constexpr int kExitNoSignals = 3;
+
+int RunMonitor(LinuxPlatform& platform) {
+    // The signals are taken over before any thread starts, so that every thread leaves them to
+    // the main loop. INT, TERM and HUP end the monitor as its Exit does: the configuration
+    // program is told, the readers stop, the bus name is released.
+    TKORVANTH417MONMAIN* running = nullptr;
+    const auto signals = platform.WatchSignals({SIGINT, SIGTERM, SIGHUP}, [&running] {
+        if (running != nullptr)
+            running->Exit1Click();
+    });
+    if (!signals) {
+        platform.debug.Trace(u"The signals cannot be watched; the monitor ends");
+        return kExitNoSignals;
+    }
+    const auto services = MonitorServices::Start(platform);
+    if (!services)
+        return kExitNoBus;
+    switch (services->OwnBusName()) {
+        case BusNameResult::Owned:
+            break;
+        case BusNameResult::AlreadyOwned:
+            platform.debug.Trace(u"The monitor is already running; this start ends");
+            return 0;
+        case BusNameResult::Failed:
+            platform.debug.Trace(u"The monitor's bus name cannot be taken; the monitor ends");
+            return kExitNoBus;
+    }
+    const auto data_module = LoadDataModule(platform.DataPorts(), platform.settings);
+    TKORVANTH417MONMAIN monitor(nullptr, services->Ports(platform), *data_module,
+                                platform.settings);
+    services->Connect(monitor);
+    running = &monitor;
+    monitor.FormCreate();
+    const int result = platform.main_loop.Run();
+    running = nullptr;
+    monitor.FormDestroy();
+    services->Disconnect();
+    return result;
+}
+
+}  // namespace
+}  // namespace korv::os_linux
+
+int main() {
+    korv::os_linux::LinuxPlatform platform;
+    return korv::os_linux::RunMonitor(platform);
+}

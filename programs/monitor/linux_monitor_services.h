@@ -1,0 +1,67 @@
+#pragma once
+// What the monitor on Linux works through beside the shared platform: the session bus with the
+// monitor's object and the configuration program as its peer, the sound server's microphone, the
+// HID interfaces (hidraw nodes, then the simulated sockets config.ini declares) and their
+// arrival notices, and the stand-ins of what a session without a panel lacks.
+//
+// Threads: the main thread.
+
+#include <memory>
+
+#include "app/mouse_monitor.h"
+#include "hid/combined_hid_interfaces.h"
+#include "platform/linux/bus_names.h"
+#include "platform/linux/linux_bus.h"
+#include "platform/linux/linux_config_peer.h"
+#include "platform/linux/linux_device_notifications.h"
+#include "platform/linux/linux_headless_tray.h"
+#include "platform/linux/linux_hidraw.h"
+#include "platform/linux/linux_keyboard_state.h"
+#include "platform/linux/linux_message_boxes.h"
+#include "platform/linux/linux_microphone.h"
+#include "platform/linux/linux_monitor_service.h"
+#include "platform/linux/linux_socket_hid.h"
+#include "programs/common/linux_platform.h"
+
+namespace korv::os_linux {
+
+class MonitorServices {
+  public:
+    // Connects to the session bus and puts the monitor's object on it, without its name yet.
+    // Null, with a trace line, when there is no session bus or it refuses the object.
+    [[nodiscard]] static std::unique_ptr<MonitorServices> Start(LinuxPlatform& platform);
+    MonitorServices(const MonitorServices&) = delete;
+    MonitorServices& operator=(const MonitorServices&) = delete;
+
+    // Asks for the monitor's bus name: AlreadyOwned when another monitor runs.
+    [[nodiscard]] BusNameResult OwnBusName() { return service_->OwnName(); }
+
+    // Everything the monitor's component works through, with the shared platform's ports.
+    [[nodiscard]] MonitorPorts Ports(LinuxPlatform& platform);
+
+    // From now on the bus object's requests and the microphone's changes go to `monitor`, until
+    // Disconnect; before, requests find no monitor and do nothing.
+    void Connect(TKORVANTH417MONMAIN& monitor);
+    void Disconnect();
+
+  private:
+    MonitorServices(LinuxPlatform& platform, std::unique_ptr<LinuxBus> bus);
+    MonitorRequests Requests();
+    void OnMuteChanged(std::optional<bool> muted);
+
+    LinuxPlatform& platform_;
+    std::unique_ptr<LinuxBus> bus_;
+    std::unique_ptr<LinuxMonitorService> service_;
+    LinuxConfigPeer peer_;
+    LinuxMicrophone microphone_;
+    HeadlessTray tray_;
+    TraceMessageBoxes message_boxes_;
+    NoKeyboardState keyboard_;
+    LinuxHidrawInterfaces hidraw_;
+    LinuxSocketHidInterfaces sockets_;
+    CombinedHidInterfaces hid_;
+    LinuxDeviceNotifications device_notifications_;
+    TKORVANTH417MONMAIN* monitor_ = nullptr;
+};
+
+}  // namespace korv::os_linux

@@ -1,0 +1,582 @@
+// The monitor and the configuration program on a private session bus: the monitor's name and
+// object (reloads answered after they ran, folded when they queue up, calls that do not fit
+// refused), the mute property and its signal, the peer's notices and bounded question against
+// a running, an absent and a hanging configuration program, starting the program, the bus going
+// away, and an idle connection that wakes nothing.
+
+#include <gtest/gtest.h>
+#include <sys/epoll.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "platform/fake/fake_system.h"
+#include "platform/linux/bus_names.h"
+#include "platform/linux/linux_bus.h"
+#include "platform/linux/linux_config_peer.h"
+#include "platform/linux/linux_config_service.h"
+#include "platform/linux/linux_monitor_client.h"
+#include "platform/linux/linux_monitor_service.h"
+#include "tests/linux/private_session_bus.h"
+
+namespace korv::os_linux {
+namespace {
+
+using namespace std::chrono_literals;
+using korv::testing::ChildProcess;
+using korv::testing::PrivateSessionBus;
+using korv::testing::RunUntil;
+using Clock = std::chrono::steady_clock;
+
+// The configuration program's bus side on a thread of its own, with its own loop and
+// connection, as the stand-in runs it; keeps the lines it logs.
+class PeerThread {
+  public:
+    explicit PeerThread(const std::string& address) {
+        std::promise<LinuxMainLoop*> ready;
+        std::future<LinuxMainLoop*> started = ready.get_future();
+        thread_ = std::thread([this, address, &ready] {
+            LinuxMainLoop loop;
+            fake::RecordingDebugOutput debug;
+            const auto bus = LinuxBus::Attach(ConnectSessionBus(address), loop, debug);
+            const auto service =
+                bus ? LinuxConfigService::Create(*bus,
+                                                 [this](std::string_view line) {
+                                                     const std::lock_guard lock(mutex_);
+                                                     lines_.emplace_back(line);
+                                                 })
+                    : nullptr;
+            if (!service || service->OwnName() != BusNameResult::Owned) {
+                ready.set_value(nullptr);
+                return;
+            }
+            ready.set_value(&loop);
+            loop.Run();
+        });
+        loop_ = started.get();
+    }
+    ~PeerThread() {
+        if (loop_ != nullptr)
+            loop_->Quit(0);
+        thread_.join();
+    }
+    [[nodiscard]] bool Running() const { return loop_ != nullptr; }
+    [[nodiscard]] std::vector<std::string> Lines() const {
+        const std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+  private:
+    std::thread thread_;
+    LinuxMainLoop* loop_ = nullptr;
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// A connection that owns a name and then never reads another message: a program that hangs.
+SdBusConnection HangingOwnerOf(const std::string& address, const char* name) {
+    SdBusConnection bus = ConnectSessionBus(address);
+    if (!bus || RequestBusName(bus.get(), name) != BusNameResult::Owned)
+        return nullptr;
+    return bus;
+}
+
+std::chrono::milliseconds Since(Clock::time_point begin) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin);
+}
+
+// Runs busctl against the bus while the loop serves the monitor; its exit code and output.
+struct ToolResult {
+    int exit_code = -1;
+    std::string output;
+};
+ToolResult Busctl(LinuxMainLoop& loop, const std::string& address, std::vector<std::string> args) {
+    std::vector<std::string> command{"busctl", "--address=" + address, "--timeout=5"};
+    command.insert(command.end(), args.begin(), args.end());
+    ChildProcess tool(command);
+    if (!tool.Started() || !RunUntil(loop, [&] { return tool.Ended(); }))
+        return {};
+    return {tool.ExitCode(), tool.RestOfOutput()};
+}
+
+// busctl's arguments for a verb ("call", "get-property", ...) on the monitor's object.
+std::vector<std::string> MonitorObject(std::vector<std::string> verb_and_rest) {
+    verb_and_rest.insert(verb_and_rest.begin() + 1, {kMonitorBusName, kMonitorObjectPath});
+    return verb_and_rest;
+}
+
+class MonitorBusTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(daemon_.Address().empty()) << "dbus-daemon did not start";
+        bus_ = LinuxBus::Attach(ConnectSessionBus(daemon_.Address()), loop_, debug_);
+        ASSERT_TRUE(bus_);
+        service_ = LinuxMonitorService::Create(
+            *bus_, {.reload_profiles = [this](std::int32_t id) { profile_ids_.push_back(id); },
+                    .reload_settings = [this] { ++settings_reloads_; },
+                    .toggle_microphone = [this] { microphone_.ToggleMute(); },
+                    .microphone_muted = [this] { return microphone_.Muted(); }});
+        ASSERT_TRUE(service_);
+        ASSERT_EQ(service_->OwnName(), BusNameResult::Owned);
+    }
+
+    [[nodiscard]] std::unique_ptr<LinuxBus> SecondConnection() {
+        return LinuxBus::Attach(ConnectSessionBus(daemon_.Address()), loop_, debug_);
+    }
+
+    PrivateSessionBus daemon_;
+    LinuxMainLoop loop_;
+    fake::RecordingDebugOutput debug_;
+    fake::FakeMicrophone microphone_;
+    std::vector<std::int32_t> profile_ids_;
+    int settings_reloads_ = 0;
+    std::unique_ptr<LinuxBus> bus_;
+    std::unique_ptr<LinuxMonitorService> service_;
+};
+
+TEST_F(MonitorBusTest, ASecondMonitorFindsTheNameTaken) {
+    const auto second_bus = SecondConnection();
+    ASSERT_TRUE(second_bus);
+    const auto second = LinuxMonitorService::Create(*second_bus, {});
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->OwnName(), BusNameResult::AlreadyOwned);
+    // The first keeps it and still answers.
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"call", kMonitorInterface, "ReloadSettings"}))
+                  .exit_code,
+              0);
+    EXPECT_EQ(settings_reloads_, 1);
+}
+
+TEST(LinuxBus, NoBusAtTheAddressGivesNoConnection) {
+    EXPECT_FALSE(ConnectSessionBus("unix:path=/nonexistent/korv/bus"));
+    EXPECT_FALSE(ConnectSessionBus("not an address"));
+}
+
+TEST_F(MonitorBusTest, MethodsCalledFromOutsideReachTheirHandlers) {
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"call", kMonitorInterface, "ReloadProfiles", "i", "3"}))
+                  .exit_code,
+              0);
+    EXPECT_EQ(profile_ids_, std::vector<std::int32_t>{3});
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"call", kMonitorInterface, "ReloadSettings"}))
+                  .exit_code,
+              0);
+    EXPECT_EQ(settings_reloads_, 1);
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"call", kMonitorInterface, "ToggleMicrophone"}))
+                  .exit_code,
+              0);
+    EXPECT_EQ(microphone_.toggles, 1);
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"get-property", kMonitorInterface, kMicrophoneMutedProperty}))
+                  .output,
+              "b true\n");
+    EXPECT_EQ(profile_ids_.size(), 1u);
+}
+
+TEST_F(MonitorBusTest, AnUnreadableMuteStateReadsAsNotMuted) {
+    microphone_.muted = true;
+    microphone_.readable = false;
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"get-property", kMonitorInterface, kMicrophoneMutedProperty}))
+                  .output,
+              "b false\n");
+}
+
+// The configuration program's call returns once the monitor reloaded: the stand-in's command
+// that ends after it knows the monitor acts on the new records.
+TEST_F(MonitorBusTest, TheConfigurationProgramsCallReturnsAfterTheReloadRan) {
+    std::atomic<int> reloads{0};
+    service_.reset();
+    service_ = LinuxMonitorService::Create(
+        *bus_, {.reload_profiles = [&](std::int32_t) { ++reloads; },
+                .reload_settings = [&] { ++reloads; },
+                .toggle_microphone = [&] { microphone_.ToggleMute(); },
+                .microphone_muted = [&] { return microphone_.Muted(); }});
+    ASSERT_TRUE(service_);
+    struct Seen {
+        MonitorAnswer answer;
+        int reloads_by_then;
+    };
+    std::vector<Seen> seen;
+    std::optional<bool> muted;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        LinuxMonitorClient monitor(ConnectSessionBus(daemon_.Address()));
+        const MonitorAnswer first = monitor.ReloadProfiles(4);
+        seen.push_back({first, reloads});
+        const MonitorAnswer second = monitor.ReloadSettings();
+        seen.push_back({second, reloads});
+        const MonitorAnswer third = monitor.ToggleMicrophone();
+        seen.push_back({third, reloads});
+        muted = monitor.MicrophoneMuted();
+        done = true;
+    });
+    const bool finished = RunUntil(loop_, [&] { return done.load(); });
+    client.join();
+    ASSERT_TRUE(finished);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].answer, MonitorAnswer::Done);
+    EXPECT_EQ(seen[0].reloads_by_then, 1);
+    EXPECT_EQ(seen[1].answer, MonitorAnswer::Done);
+    EXPECT_EQ(seen[1].reloads_by_then, 2);
+    EXPECT_EQ(seen[2].answer, MonitorAnswer::Done);
+    EXPECT_EQ(microphone_.toggles, 1);
+    EXPECT_EQ(muted, std::optional<bool>(true));
+}
+
+// Hundreds of reload requests that wait in the queue cost a few reloads, not hundreds; the last
+// identifier is the one recorded, and every caller gets its answer.
+TEST_F(MonitorBusTest, QueuedReloadRequestsFoldIntoOneAndEveryCallerIsAnswered) {
+    const auto client = SecondConnection();
+    ASSERT_TRUE(client);
+    constexpr int kCalls = 300;
+    int answers = 0;
+    std::vector<SdBusSlot> pending;
+    for (int i = 0; i < kCalls; ++i) {
+        sd_bus_slot* slot = nullptr;
+        ASSERT_GE(sd_bus_call_method_async(
+                      client->Get(), &slot, kMonitorBusName, kMonitorObjectPath, kMonitorInterface,
+                      "ReloadProfiles",
+                      [](sd_bus_message* reply, void* count, sd_bus_error*) {
+                          if (!sd_bus_message_is_method_error(reply, nullptr))
+                              ++*static_cast<int*>(count);
+                          return 0;
+                      },
+                      &answers, "i", i),
+                  0);
+        pending.emplace_back(slot);
+    }
+    ASSERT_GE(sd_bus_flush(client->Get()), 0);
+    std::this_thread::sleep_for(300ms);  // they reach the monitor's socket
+    ASSERT_TRUE(RunUntil(loop_, [&] { return answers == kCalls; }));
+    ASSERT_FALSE(profile_ids_.empty());
+    EXPECT_LE(profile_ids_.size(), 30u);
+    EXPECT_EQ(profile_ids_.back(), kCalls - 1);
+}
+
+// Calls with the wrong arguments, writes to the read-only property and unknown methods get an
+// error reply; no handler runs, and the object answers as before.
+TEST_F(MonitorBusTest, CallsThatDoNotFitAreRefusedAndChangeNothing) {
+    const std::vector<std::vector<std::string>> refused{
+        {"call", kMonitorInterface, "ReloadProfiles", "s", "3"},
+        {"call", kMonitorInterface, "ReloadProfiles"},
+        {"call", kMonitorInterface, "ReloadProfiles", "x", "99999999999"},
+        {"call", kMonitorInterface, "ToggleMicrophone", "b", "true"},
+        {"call", kMonitorInterface, "Explode"},
+        {"set-property", kMonitorInterface, kMicrophoneMutedProperty, "b", "true"},
+        {"call", "com.korvanth417.Other", "ReloadSettings"},
+    };
+    for (const auto& args : refused) {
+        SCOPED_TRACE(args[2]);
+        EXPECT_NE(Busctl(loop_, daemon_.Address(), MonitorObject(args)).exit_code, 0);
+    }
+    EXPECT_TRUE(profile_ids_.empty());
+    EXPECT_EQ(settings_reloads_, 0);
+    EXPECT_EQ(microphone_.toggles, 0);
+    EXPECT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"call", kMonitorInterface, "ToggleMicrophone"}))
+                  .exit_code,
+              0);
+    EXPECT_EQ(microphone_.toggles, 1);
+}
+
+TEST_F(MonitorBusTest, AChangeOfTheMuteStateIsSignalled) {
+    const auto watcher = SecondConnection();
+    ASSERT_TRUE(watcher);
+    std::vector<std::pair<std::string, int>> changes;  // (property, value) of each signal
+    sd_bus_slot* raw = nullptr;
+    ASSERT_GE(
+        sd_bus_match_signal(
+            watcher->Get(), &raw, kMonitorBusName, kMonitorObjectPath,
+            "org.freedesktop.DBus.Properties", "PropertiesChanged",
+            [](sd_bus_message* signal, void* into, sd_bus_error*) {
+                const char* interface = nullptr;
+                const char* name = nullptr;
+                int value = -1;
+                if (sd_bus_message_read(signal, "s", &interface) > 0 &&
+                    std::string_view(interface) == kMonitorInterface &&
+                    sd_bus_message_read(signal, "a{sv}", 1, &name, "b", &value) > 0)
+                    static_cast<std::vector<std::pair<std::string, int>>*>(into)->emplace_back(
+                        name, value);
+                return 0;
+            },
+            &changes),
+        0);
+    const SdBusSlot match(raw);
+    watcher->Refresh();
+    ASSERT_TRUE(service_->EmitMutedChanged(true));
+    ASSERT_TRUE(service_->EmitMutedChanged(false));
+    ASSERT_TRUE(RunUntil(loop_, [&] { return changes.size() == 2; }));
+    EXPECT_EQ(changes[0], std::make_pair(std::string(kMicrophoneMutedProperty), 1));
+    EXPECT_EQ(changes[1], std::make_pair(std::string(kMicrophoneMutedProperty), 0));
+}
+
+TEST_F(MonitorBusTest, TheClientFindsNoMonitorOrOneThatDoesNotAnswer) {
+    service_.reset();
+    bus_.reset();  // the monitor's name goes with its connection
+    LinuxMonitorClient nobody(ConnectSessionBus(daemon_.Address()));
+    auto begin = Clock::now();
+    EXPECT_EQ(nobody.ReloadSettings(), MonitorAnswer::NoMonitor);
+    EXPECT_EQ(nobody.MicrophoneMuted(), std::nullopt);
+    EXPECT_LT(Since(begin), 500ms);
+    EXPECT_EQ(LinuxMonitorClient(nullptr).ReloadProfiles(1), MonitorAnswer::NoMonitor);
+
+    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kMonitorBusName);
+    ASSERT_TRUE(hanging);
+    LinuxMonitorClient impatient(ConnectSessionBus(daemon_.Address()), 200ms);
+    begin = Clock::now();
+    EXPECT_EQ(impatient.ReloadProfiles(2), MonitorAnswer::NoAnswer);
+    EXPECT_GE(Since(begin), 190ms);
+    EXPECT_LT(Since(begin), 1000ms);
+}
+
+class PeerBusTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(daemon_.Address().empty()) << "dbus-daemon did not start";
+        bus_ = LinuxBus::Attach(ConnectSessionBus(daemon_.Address()), loop_, debug_);
+        ASSERT_TRUE(bus_);
+        peer_ = std::make_unique<LinuxConfigPeer>(*bus_, program_, debug_);
+    }
+
+    // Every call of the port, in one order: what each returned.
+    struct Outcome {
+        PeerDelivery device_event_2, device_event_6, profile_switch;
+        bool shown;
+        PeerDelivery monitor_exit;
+    };
+    Outcome CallEverything() {
+        return {peer_->NotifyDeviceEvent(PeerDeviceEvent::Kind2, 5),
+                peer_->NotifyDeviceEvent(PeerDeviceEvent::Kind6, 255), peer_->AskProfileSwitched(3),
+                peer_->Show(), peer_->NotifyMonitorExit()};
+    }
+
+    PrivateSessionBus daemon_;
+    LinuxMainLoop loop_;
+    fake::RecordingDebugOutput debug_;
+    std::string program_ = "/nonexistent/korvanth417-config";
+    std::unique_ptr<LinuxBus> bus_;
+    std::unique_ptr<LinuxConfigPeer> peer_;
+};
+
+TEST_F(PeerBusTest, EachCallReachesThePeerWithItsArgumentsInOrder) {
+    const PeerThread config(daemon_.Address());
+    ASSERT_TRUE(config.Running());
+    const Outcome outcome = CallEverything();
+    EXPECT_EQ(outcome.device_event_2, PeerDelivery::Delivered);
+    EXPECT_EQ(outcome.device_event_6, PeerDelivery::Delivered);
+    EXPECT_EQ(outcome.profile_switch, PeerDelivery::Delivered);
+    EXPECT_TRUE(outcome.shown);
+    EXPECT_EQ(outcome.monitor_exit, PeerDelivery::Delivered);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return config.Lines().size() >= 5; }));
+    EXPECT_EQ(config.Lines(), (std::vector<std::string>{
+                                  "7042 UM_DEVICE_NOTIFY_2 wParam=5 lParam=0",
+                                  "7043 UM_DEVICE_NOTIFY_6 wParam=255 lParam=0",
+                                  "7040 UM_PROFILE_SWITCHED wParam=3 lParam=0",
+                                  "brought to the front",
+                                  "7036 UM_MONITOR_EXIT wParam=0 lParam=0",
+                              }));
+    EXPECT_TRUE(debug_.lines.empty());
+    EXPECT_EQ(peer_->ProgramName(), u"korvanth417-config");
+}
+
+TEST_F(PeerBusTest, WithoutAPeerEveryCallFindsNoneAtOnce) {
+    const auto begin = Clock::now();
+    const Outcome outcome = CallEverything();
+    EXPECT_LT(Since(begin), 500ms);
+    EXPECT_EQ(outcome.device_event_2, PeerDelivery::NoPeer);
+    EXPECT_EQ(outcome.device_event_6, PeerDelivery::NoPeer);
+    EXPECT_EQ(outcome.profile_switch, PeerDelivery::NoPeer);
+    EXPECT_FALSE(outcome.shown);
+    EXPECT_EQ(outcome.monitor_exit, PeerDelivery::NoPeer);
+    EXPECT_TRUE(debug_.lines.empty());
+}
+
+// The profile switch waits the answer time for a peer that reads nothing, not longer; the
+// notices, the window and the end do not wait for it at all.
+TEST_F(PeerBusTest, APeerThatHangsHoldsTheProfileSwitchAtMostTheAnswerTime) {
+    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
+    ASSERT_TRUE(hanging);
+    auto begin = Clock::now();
+    EXPECT_EQ(peer_->AskProfileSwitched(1), PeerDelivery::Failed);
+    EXPECT_GE(Since(begin), kPeerAnswerTimeout - 10ms);
+    EXPECT_LT(Since(begin), kPeerAnswerTimeout + 500ms);
+
+    begin = Clock::now();
+    EXPECT_EQ(peer_->NotifyDeviceEvent(PeerDeviceEvent::Kind2, 1), PeerDelivery::Delivered);
+    EXPECT_TRUE(peer_->Show());
+    EXPECT_EQ(peer_->NotifyMonitorExit(), PeerDelivery::Delivered);
+    EXPECT_LT(Since(begin), 300ms);
+}
+
+// sd-bus reads what arrives while the monitor waits for the peer into its own queue, where the
+// socket no longer shows it: a call that came meanwhile is served right after the question, not
+// when the next message happens to arrive.
+TEST_F(PeerBusTest, ACallThatArrivesDuringTheQuestionIsServedRightAfterIt) {
+    fake::FakeMicrophone microphone;
+    MonitorRequests requests;
+    requests.toggle_microphone = [&] { microphone.ToggleMute(); };
+    const auto service = LinuxMonitorService::Create(*bus_, std::move(requests));
+    ASSERT_TRUE(service);
+    ASSERT_EQ(service->OwnName(), BusNameResult::Owned);
+    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
+    ASSERT_TRUE(hanging);
+    loop_.ProcessPending();  // nothing left for the bus to do
+    ChildProcess toggle({"busctl", "--address=" + daemon_.Address(), "call", kMonitorBusName,
+                         kMonitorObjectPath, kMonitorInterface, "ToggleMicrophone"});
+    ASSERT_TRUE(toggle.Started());
+    std::this_thread::sleep_for(200ms);  // the call waits in the monitor's socket
+    EXPECT_EQ(peer_->AskProfileSwitched(0), PeerDelivery::Failed);
+    const auto begin = Clock::now();
+    EXPECT_TRUE(RunUntil(
+        loop_, [&] { return microphone.toggles == 1; }, 2s));
+    EXPECT_LT(Since(begin), 300ms);
+    EXPECT_TRUE(RunUntil(loop_, [&] { return toggle.Ended(); }));
+    EXPECT_EQ(toggle.ExitCode(), 0);
+}
+
+// The names of processes that are children of this one, zombies included.
+std::vector<std::string> ChildrenNamed(std::string_view prefix) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const auto open = text.find('(');
+        const auto close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        const std::string name = text.substr(open + 1, close - open - 1);
+        if (parent == getpid() && name.starts_with(prefix))
+            found.push_back(name + " " + state);
+    }
+    return found;
+}
+
+TEST_F(PeerBusTest, StartRunsTheProgramFromItsFolderAndReapsIt) {
+    const korv::testing::TemporaryFolder folder;
+    ASSERT_FALSE(folder.Path().empty());
+    const std::string program = folder.Path() + "/" + kConfigProgramFile;
+    {
+        std::ofstream script(program);
+        script << "#!/bin/sh\npwd > \"$0.ran\"\n";
+    }
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    LinuxConfigPeer peer(*bus_, program, debug_);
+    EXPECT_TRUE(peer.Start());
+    ASSERT_TRUE(RunUntil(loop_, [&] { return std::filesystem::exists(program + ".ran"); }));
+    std::ifstream ran(program + ".ran");
+    std::string working_folder;
+    std::getline(ran, working_folder);
+    EXPECT_EQ(working_folder, folder.Path());
+    // Ended and reaped: no zombie of it stays behind.
+    EXPECT_TRUE(RunUntil(loop_, [] { return ChildrenNamed("korvanth417").empty(); }))
+        << ChildrenNamed("korvanth417").front();
+
+    EXPECT_FALSE(peer_->Start());  // there is no such program
+}
+
+TEST_F(PeerBusTest, TheBusGoingAwayLeavesNothingWatchedAndNoPeer) {
+    daemon_.Stop();
+    ASSERT_TRUE(RunUntil(loop_, [&] { return !bus_->Connected(); }));
+    EXPECT_EQ(debug_.lines, std::vector<std::u16string>{u"Session bus connection lost"});
+    const Outcome outcome = CallEverything();
+    EXPECT_EQ(outcome.profile_switch, PeerDelivery::NoPeer);
+    EXPECT_EQ(outcome.monitor_exit, PeerDelivery::NoPeer);
+    EXPECT_FALSE(outcome.shown);
+}
+
+// What the loop's epoll set watches: each descriptor and the events it waits for.
+std::vector<std::pair<int, std::uint32_t>> WatchedDescriptors() {
+    std::vector<std::pair<int, std::uint32_t>> watched;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != "anon_inode:[eventpoll]")
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        for (std::string line; std::getline(info, line);) {
+            int fd = -1;
+            unsigned events = 0;
+            if (std::sscanf(line.c_str(), "tfd: %d events: %x", &fd, &events) == 2)
+                watched.emplace_back(fd, events);
+        }
+    }
+    return watched;
+}
+
+// "socket", "anon_inode:[eventfd]", "anon_inode:[timerfd]", ...
+std::string DescriptorKind(int fd) {
+    std::error_code error;
+    const std::string target =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    return target.starts_with("socket:") ? "socket" : target;
+}
+
+long VoluntarySwitchesOfThisThread() {
+    std::ifstream status("/proc/thread-self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("voluntary_ctxt_switches:"))
+            return std::stol(line.substr(line.find(':') + 1));
+    return -1;
+}
+
+// Serving its name after a call, the monitor's loop watches the task wake-up, the bus socket
+// for input only and the bus's timer, disarmed; a second of idling costs only the wake-up that
+// ends it.
+TEST_F(PeerBusTest, AnIdleConnectionWakesNothing) {
+    const auto service = LinuxMonitorService::Create(*bus_, {});
+    ASSERT_TRUE(service);
+    ASSERT_EQ(service->OwnName(), BusNameResult::Owned);
+    ASSERT_EQ(Busctl(loop_, daemon_.Address(),
+                     MonitorObject({"call", kMonitorInterface, "ReloadSettings"}))
+                  .exit_code,
+              0);
+    EXPECT_EQ(peer_->NotifyMonitorExit(), PeerDelivery::NoPeer);
+    loop_.ProcessPending();
+
+    std::map<std::string, std::vector<std::uint32_t>> watched;
+    for (const auto& [fd, events] : WatchedDescriptors()) {
+        watched[DescriptorKind(fd)].push_back(events &
+                                              ~static_cast<std::uint32_t>(EPOLLHUP | EPOLLERR));
+        if (DescriptorKind(fd) == "socket") {
+            EXPECT_EQ(fd, sd_bus_get_fd(bus_->Get()));
+        }
+        if (DescriptorKind(fd) == "anon_inode:[timerfd]") {
+            std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+            const std::string text((std::istreambuf_iterator<char>(info)), {});
+            EXPECT_NE(text.find("it_value: (0, 0)"), std::string::npos) << text;
+        }
+    }
+    const std::vector<std::uint32_t> input{EPOLLIN};
+    EXPECT_EQ(
+        watched,
+        (std::map<std::string, std::vector<std::uint32_t>>{
+            {"socket", input}, {"anon_inode:[eventfd]", input}, {"anon_inode:[timerfd]", input}}));
+
+    const long before = VoluntarySwitchesOfThisThread();
+    std::thread ender([&] {
+        std::this_thread::sleep_for(1s);
+        loop_.Quit(0);
+    });
+    EXPECT_EQ(loop_.Run(), 0);
+    ender.join();
+    EXPECT_LE(VoluntarySwitchesOfThisThread() - before, 2);
+}
+
+}  // namespace
+}  // namespace korv::os_linux

@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# The Linux programs end to end, as a user runs them: the monitor, the simulated mouse and the
+# stand-in configuration program on a private session bus, with a private PulseAudio whose null
+# microphone the mute button acts on (checked with pactl), in XDG folders of their own.
+#
+#   monitor_e2e_test.sh BIN_DIR
+#
+# Every process it starts it stops by its process id; the temporary folder goes too.
+set -uo pipefail
+
+bin=$(realpath "${1:?usage: monitor_e2e_test.sh BIN_DIR}")
+work=$(mktemp -d /tmp/korv-e2e.XXXXXX)
+bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid=""
+failures=0
+
+stop_all() {
+    local pid
+    for pid in "$monitor_pid" "$config_pid" "$sim_pid" "$pulse_pid" "$bus_pid"; do
+        [ -n "$pid" ] || continue
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap stop_all EXIT
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+die() {
+    echo "FAIL: $*"
+    for log in monitor config mouse; do
+        echo "--- $log.log"
+        tail -n 30 "$work/$log.log" 2>/dev/null
+    done
+    exit 1
+}
+# A condition, tried every 50 ms for up to $1 seconds.
+eventually() {
+    local seconds=$1 i
+    shift
+    for ((i = 0; i < seconds * 20; i++)); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    return 1
+}
+count_lines() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
+muted() { pactl get-source-mute @DEFAULT_SOURCE@ | grep -q "Mute: yes"; }
+unmuted() { pactl get-source-mute @DEFAULT_SOURCE@ | grep -q "Mute: no"; }
+has_line() { grep -qF -- "$2" "$1"; }
+lines_at_least() { [ "$(count_lines "$1" "$2")" -ge "$3" ]; }
+
+# --- the session ------------------------------------------------------------------------------
+mkdir -p "$work/config/korvanth417" "$work/runtime" "$work/Documents"
+chmod 700 "$work/runtime"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/runtime/bus"
+echo "XDG_DOCUMENTS_DIR=\"$work/Documents\"" >"$XDG_CONFIG_HOME/user-dirs.dirs"
+store="$XDG_CONFIG_HOME/korvanth417/store/software/KORVANTH417GM"
+{
+    cat "$bin/../share/korvanth417/config.ini"
+    printf '\n[SimulatedHIDDeviceList]\nsim1=E2E-MOUSE, HID\\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0\n'
+} >"$XDG_CONFIG_HOME/korvanth417/config.ini"
+
+dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" 2>/dev/null &
+bus_pid=$!
+eventually 10 test -S "$work/runtime/bus" || die "the session bus did not start"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm -L module-native-protocol-unix \
+    -L module-null-sink -L "module-null-source source_name=microphone" \
+    >"$work/pulseaudio.log" 2>&1 </dev/null &
+pulse_pid=$!
+eventually 10 pactl info || die "PulseAudio did not start"
+pactl set-default-source microphone
+
+sim() { "$bin/korvanth417-sim" --name E2E-MOUSE "$@"; }
+"$bin/korvanth417-sim" serve --name E2E-MOUSE >"$work/mouse.log" 2>&1 &
+sim_pid=$!
+eventually 10 test -S "$work/runtime/korvanth417/E2E-MOUSE" || die "the simulated mouse did not plug in"
+"$bin/korvanth417-config" --log "$work/config.log" >/dev/null 2>&1 &
+config_pid=$!
+eventually 10 busctl --user status com.korvanth417.Config || die "the stand-in did not take its name"
+
+"$bin/korvanth417-monitor" 2>"$work/monitor.log" &
+monitor_pid=$!
+eventually 10 busctl --user status com.korvanth417.Monitor || die "the monitor did not take its name"
+pass "the monitor owns com.korvanth417.Monitor"
+
+# A second monitor finds the name owned and ends at once, without touching the first.
+second_status=0
+timeout 10 "$bin/korvanth417-monitor" 2>"$work/second.log" || second_status=$?
+[ "$second_status" = 0 ] && has_line "$work/second.log" "already running" &&
+    kill -0 "$monitor_pid" && pass "a second monitor ends at once and says so" ||
+    fail "a second monitor: exit $second_status, $(cat "$work/second.log")"
+
+# --- the mute button --------------------------------------------------------------------------
+"$bin/korvanth417-config" set-button 1 4 28 >"$work/set-button.out" 2>&1 ||
+    fail "set-button: $(cat "$work/set-button.out")"
+eventually 10 has_line "$work/monitor.log" "ReopenDevice: 1 reader(s)" ||
+    die "the monitor did not open the simulated mouse"
+unmuted || fail "the microphone is muted before any press"
+sim click 4 >/dev/null
+eventually 5 muted && pass "button 4 (function 28) mutes the default source" ||
+    fail "button 4 did not mute: $(pactl get-source-mute @DEFAULT_SOURCE@)"
+sim click 4 >/dev/null
+eventually 5 unmuted && pass "pressed again, it unmutes" || fail "button 4 did not unmute"
+
+# Reports that mean nothing change nothing: a released-only report, an unknown report id, a
+# key index without a function, an event kind nobody acts on.
+before_config=$(wc -l <"$work/config.log")
+sim report 07 00 00 00 00 00 00 00 >/dev/null
+sim report 09 01 02 03 04 05 06 07 >/dev/null
+sim click 5 >/dev/null
+sim event 3 1 >/dev/null
+sleep 0.5
+unmuted && [ "$(wc -l <"$work/config.log")" = "$before_config" ] &&
+    pass "ignorable reports change nothing" || fail "an ignorable report changed something"
+
+# --- profile switches and device events reach the configuration program ---------------------
+sim profile 2 >/dev/null
+eventually 5 has_line "$work/config.log" "7040 UM_PROFILE_SWITCHED wParam=2 " ||
+    fail "the profile switch did not reach the configuration program"
+[ -f "$store/ProfileID.dword" ] && [ "$(od -An -tu4 "$store/ProfileID.dword" | tr -d ' ')" = 1 ] &&
+    pass "profile switch: ProfileSwitched(2) and ProfileID.dword = 1" ||
+    fail "ProfileID.dword after a switch to slot 2: $(od -An -tx1 "$store/ProfileID.dword" 2>&1)"
+sim event 2 5 >/dev/null
+sim event 6 9 >/dev/null
+eventually 5 has_line "$work/config.log" "7043 UM_DEVICE_NOTIFY_6 wParam=9 " &&
+    has_line "$work/config.log" "7042 UM_DEVICE_NOTIFY_2 wParam=5 " &&
+    pass "device events of kinds 2 and 6 reach the configuration program" ||
+    fail "device events did not reach the configuration program"
+
+# --- the D-Bus interface --------------------------------------------------------------------
+busctl --user call com.korvanth417.Monitor /com/korvanth417/Monitor com.korvanth417.Monitor1 \
+    ToggleMicrophone >/dev/null || fail "ToggleMicrophone failed"
+eventually 5 muted && [ "$(busctl --user get-property com.korvanth417.Monitor \
+    /com/korvanth417/Monitor com.korvanth417.Monitor1 MicrophoneMuted)" = "b true" ] &&
+    pass "ToggleMicrophone mutes and MicrophoneMuted says so" ||
+    fail "ToggleMicrophone / MicrophoneMuted"
+pactl set-source-mute @DEFAULT_SOURCE@ 0
+eventually 5 test "$(busctl --user get-property com.korvanth417.Monitor /com/korvanth417/Monitor \
+    com.korvanth417.Monitor1 MicrophoneMuted)" = "b false" &&
+    pass "a change made by another program shows in MicrophoneMuted" ||
+    fail "MicrophoneMuted did not follow pactl"
+
+# --- unplug and replug ------------------------------------------------------------------------
+readers_before=$(count_lines "$work/monitor.log" "ReopenDevice: 1 reader(s)")
+sim unplug >/dev/null
+sleep 0.3
+sim replug >/dev/null
+replugged=$(date +%s.%N)
+eventually 5 lines_at_least "$work/monitor.log" "ReopenDevice: 1 reader(s)" $((readers_before + 1)) ||
+    fail "no reader again after a replug"
+delay=$(awk -v a="$replugged" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+awk "BEGIN { exit !($delay >= 1.4 && $delay < 3.0) }" &&
+    pass "unplug and replug: one reader again ${delay}s after" ||
+    fail "the reader came back ${delay}s after the replug (expected about 1.5 s)"
+sim click 4 >/dev/null
+eventually 5 muted && pass "the replugged mouse mutes" || fail "the replugged mouse does not mute"
+sim click 4 >/dev/null
+eventually 5 unmuted
+
+# --- the end ----------------------------------------------------------------------------------
+kill -TERM "$monitor_pid"
+end_status=0
+wait "$monitor_pid" || end_status=$?
+monitor_pid=""
+[ "$end_status" = 0 ] && pass "the monitor ends on SIGTERM with status 0" ||
+    fail "the monitor ended with $end_status on SIGTERM"
+eventually 5 has_line "$work/config.log" "7036 UM_MONITOR_EXIT" &&
+    pass "the configuration program is told that the monitor ends" ||
+    fail "no MonitorExit at the end"
+
+echo "--- the monitor's trace lines"
+cat "$work/monitor.log"
+if [ "$failures" -gt 0 ]; then
+    for log in monitor config mouse; do
+        echo "--- $log.log"
+        tail -n 40 "$work/$log.log"
+    done
+    exit 1
+fi
+echo "all end-to-end checks passed"
