@@ -337,20 +337,23 @@ class MonitorSide {
 };
 
 // Asks the main thread whether the sound server's connection is ready, until it is or the time
-// runs out.
+// runs out. The question's state is shared with the task, which may run after a timeout.
 bool WaitForSound(LinuxMainLoop& loop, MonitorSide& monitor) {
+    struct Answer {
+        std::binary_semaphore given{0};
+        std::atomic<bool> connected{false};
+    };
     const auto deadline = Clock::now() + kConnectTimeout;
     while (Clock::now() < deadline) {
-        std::binary_semaphore answered{0};
-        std::atomic<bool> connected{false};
-        if (!loop.PostTask([&] {
-                connected = monitor.SoundConnected();
-                answered.release();
+        const auto answer = std::make_shared<Answer>();
+        if (!loop.PostTask([answer, &monitor] {
+                answer->connected = monitor.SoundConnected();
+                answer->given.release();
             }) ||
-            !answered.try_acquire_for(kAnswerTimeout)) {
+            !answer->given.try_acquire_for(kAnswerTimeout)) {
             return false;
         }
-        if (connected)
+        if (answer->connected)
             return true;
         std::this_thread::sleep_for(10ms);
     }

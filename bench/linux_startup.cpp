@@ -5,8 +5,8 @@
 // owned (NameOwnerChanged, to which this program subscribes before it spawns), reads the
 // program's resident memory 1.5 s after the spawn (VmRSS from /proc/PID/status, Pss from
 // /proc/PID/smaps_rollup), ends it with SIGTERM and checks that it ended and let the name go.
-// Prints every run, the medians, and the ratio and difference against the goals with PASS or
-// MISS.
+// Prints every run, the medians, the ratio and difference against the goals with PASS or MISS,
+// and where the resident memory goes (per mapping, from /proc/PID/smaps) beside the floor's.
 //
 //   linux_startup [--runs N] [--log FILE] FLOOR MONITOR
 //

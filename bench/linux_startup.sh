@@ -6,7 +6,9 @@
 # it prints every start and the medians of the time from the spawn until the bus announces the
 # program's name owned and of its resident memory 1.5 s after the spawn (VmRSS, and Pss), the
 # ratio and the difference against the goals (start within 1.2 times the floor's, VmRSS within
-# 1.5 MiB of the floor's) with PASS or MISS, and ends each start with SIGTERM.
+# 1.5 MiB of the floor's) with PASS or MISS, and where the resident memory goes per mapping (the
+# libraries, the program, heap and anonymous memory) beside the floor's. It ends each start with
+# SIGTERM and checks that it ended and released its name. Exit code 2 when a goal is missed.
 #
 #   bench/linux_startup.sh [--runs N]        RUNS defaults to 11
 #
