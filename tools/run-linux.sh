@@ -83,7 +83,7 @@ build_linux() {
     run_step cmake --build "$dir" -j "$(nproc)" --target korvanth417-monitor mousesim \
         korvanth417-config korv_ui_local || fail "the build failed (see above)"
     rm -rf "$dist"
-    run_step cmake --install "$dir" --prefix "$dist" >/dev/null || fail "cmake --install failed"
+    run_step cmake --install "$dir" --prefix "$dist" --strip >/dev/null || fail "cmake --install failed"
     echo "The Linux folder is $dist:"
     (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
 }

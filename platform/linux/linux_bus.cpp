@@ -124,6 +124,8 @@ void LinuxBus::Disconnected() {
     watch_.reset();
     timer_->Stop();
     deadline_usec_ = UINT64_MAX;
+    if (on_lost_)
+        std::exchange(on_lost_, nullptr)();
 }
 
 }  // namespace korv::os_linux

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -95,6 +96,8 @@ class LinuxBus {
 
     // False once the bus connection is lost (the bus went away); then nothing is watched.
     [[nodiscard]] bool Connected() const { return watch_ != nullptr; }
+    // Called on the main thread once when the connection is lost, after the trace line.
+    void SetOnLost(std::function<void()> on_lost) { on_lost_ = std::move(on_lost); }
 
   private:
     LinuxBus(SdBusConnection connection, LinuxMainLoop& loop, const DebugOutput& debug);
@@ -110,6 +113,7 @@ class LinuxBus {
     std::unique_ptr<OneShotTimer> timer_;
     std::uint64_t deadline_usec_ = UINT64_MAX;  // the timer's deadline, CLOCK_MONOTONIC
     bool processing_ = false;
+    std::function<void()> on_lost_;
     ThreadAffinity owner_;
 };
 

@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -62,13 +63,17 @@ std::optional<DeviceEvent> EventOf(udev_device* device) {
 class UdevSource {
   public:
     // The descriptor to watch, or the failing call.
-    [[nodiscard]] std::optional<DeviceNotificationFailure> Start() {
+    [[nodiscard]] std::optional<DeviceNotificationFailure> Start(UdevEvents events) {
         context_.reset(udev_new());
         if (!context_)
             return FailureOf(u"udev_new", errno);
-        // The "udev" source: events the udev daemon has processed, so the node exists. With no
-        // daemon the monitor is created all the same and receives nothing.
-        monitor_.reset(udev_monitor_new_from_netlink(context_.get(), "udev"));
+        // The "udev" source gives events the udev daemon has processed, so the node exists; with
+        // no daemon (containers have none) nothing would come, so there the kernel's own events
+        // are taken: the node may appear a moment after the event, and the re-open waits 1.5 s.
+        if (events == UdevEvents::Automatic)
+            events = RunningUdevEvents();
+        const char* source = events == UdevEvents::FromKernel ? "kernel" : "udev";
+        monitor_.reset(udev_monitor_new_from_netlink(context_.get(), source));
         if (!monitor_)
             return FailureOf(u"udev_monitor_new_from_netlink", errno);
         if (const int r =
@@ -91,9 +96,10 @@ class UdevSource {
             const UniqueUdevDevice device(udev_monitor_receive_device(monitor_.get()));
             if (!device && (errno == EAGAIN || errno == 0))
                 break;
-            // The socket overflowed and events were lost: which devices changed is unknown.
+            // The socket overflowed and events were lost: which devices came or went is unknown,
+            // so it counts as an arrival, and the re-open it starts finds whatever is there now.
             if (!device && errno == ENOBUFS)
-                events.push_back({DeviceEventKind::NodesChanged, {}});
+                events.push_back({DeviceEventKind::Arrival, {}});
             if (!device)
                 continue;
             if (std::optional<DeviceEvent> event = EventOf(device.get()))
@@ -228,8 +234,11 @@ class SocketFolderSource {
 class LinuxDeviceNotificationRegistration : public DeviceNotificationRegistration {
   public:
     LinuxDeviceNotificationRegistration(LinuxMainLoop& loop, std::string socket_folder,
-                                        DeviceChangeListener& listener)
-        : loop_(loop), listener_(listener), sockets_(std::move(socket_folder)) {}
+                                        UdevEvents udev_events, DeviceChangeListener& listener)
+        : loop_(loop),
+          listener_(listener),
+          udev_events_(udev_events),
+          sockets_(std::move(socket_folder)) {}
     ~LinuxDeviceNotificationRegistration() override {
         // Watches first: no callback once the sources begin to go.
         udev_watch_.reset();
@@ -241,7 +250,7 @@ class LinuxDeviceNotificationRegistration : public DeviceNotificationRegistratio
 
     // Starts both sources; the first failure, if any.
     [[nodiscard]] std::optional<DeviceNotificationFailure> Start(bool watch_sockets) {
-        std::optional<DeviceNotificationFailure> failure = udev_.Start();
+        std::optional<DeviceNotificationFailure> failure = udev_.Start(udev_events_);
         if (!failure)
             failure = WatchSource(udev_watch_, udev_.Fd(), [this] { Deliver(udev_.Drain()); });
         if (!watch_sockets)
@@ -285,6 +294,7 @@ class LinuxDeviceNotificationRegistration : public DeviceNotificationRegistratio
     LinuxMainLoop& loop_;
     DeviceChangeListener& listener_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // expires with the registration
+    UdevEvents udev_events_;
     UdevSource udev_;
     SocketFolderSource sockets_;
     std::unique_ptr<FdWatch> udev_watch_;
@@ -293,16 +303,22 @@ class LinuxDeviceNotificationRegistration : public DeviceNotificationRegistratio
 
 }  // namespace
 
-LinuxDeviceNotifications::LinuxDeviceNotifications(LinuxMainLoop& loop, std::string socket_folder)
-    : loop_(loop), socket_folder_(std::move(socket_folder)) {}
+// systemd's own test for a running udev daemon: its control socket.
+UdevEvents RunningUdevEvents() {
+    return access("/run/udev/control", F_OK) == 0 ? UdevEvents::FromDaemon : UdevEvents::FromKernel;
+}
+
+LinuxDeviceNotifications::LinuxDeviceNotifications(LinuxMainLoop& loop, std::string socket_folder,
+                                                   UdevEvents udev_events)
+    : loop_(loop), socket_folder_(std::move(socket_folder)), udev_events_(udev_events) {}
 
 std::u16string LinuxDeviceNotifications::InterfaceClassName() const {
     return u"hidraw";
 }
 
 DeviceNotificationStart LinuxDeviceNotifications::Register(DeviceChangeListener& listener) {
-    auto registration =
-        std::make_unique<LinuxDeviceNotificationRegistration>(loop_, socket_folder_, listener);
+    auto registration = std::make_unique<LinuxDeviceNotificationRegistration>(
+        loop_, socket_folder_, udev_events_, listener);
     std::optional<DeviceNotificationFailure> failure = registration->Start(!socket_folder_.empty());
     return {std::move(registration), std::move(failure)};
 }

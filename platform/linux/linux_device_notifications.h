@@ -1,9 +1,9 @@
 #pragma once
 // Device-interface notifications on Linux, from two sources watched by the main loop:
-// - a libudev monitor of the "udev" source (the udev daemon's netlink group), filtered on the
-//   hidraw subsystem: "add" is an arrival and "remove" a removal of the node it names
-//   (/dev/hidrawN). Without a udev daemon (containers have none) nothing comes, and the
-//   registration works all the same. Events lost to a full socket give one NodesChanged;
+// - a libudev monitor filtered on the hidraw subsystem: "add" is an arrival and "remove" a
+//   removal of the node it names (/dev/hidrawN). It takes the udev daemon's events where one
+//   runs, the kernel's own where none does (containers have none). Events lost to a full socket
+//   give one Arrival without a path;
 // - inotify on the folder of the simulated interfaces' sockets: a socket file that appears is
 //   an arrival, one that is removed a removal, with the socket's full file name (the control
 //   sockets of the simulated mouse, NAME-control, count too: one more arrival restarts the
@@ -20,12 +20,23 @@
 
 namespace korv::os_linux {
 
+// Whose hidraw events the udev monitor takes.
+enum class UdevEvents : std::uint8_t {
+    Automatic,   // the udev daemon's when one runs (its control socket exists), else the kernel's
+    FromDaemon,  // the "udev" source: events the daemon has processed, so the node exists
+    FromKernel,  // the "kernel" source: the kernel's own, for a system without a udev daemon
+};
+
+// The source Automatic stands for on this system now.
+[[nodiscard]] UdevEvents RunningUdevEvents();
+
 class LinuxDeviceNotifications : public DeviceNotifications {
   public:
     // `socket_folder`: the simulated interfaces' folder (DefaultSocketFolder of
     // linux_socket_hid.h, or a test's own), created readable by its owner only when missing;
     // empty: no folder is watched. The loop outlives every registration.
-    LinuxDeviceNotifications(LinuxMainLoop& loop, std::string socket_folder);
+    LinuxDeviceNotifications(LinuxMainLoop& loop, std::string socket_folder,
+                             UdevEvents udev_events = UdevEvents::Automatic);
 
     // "hidraw", the subsystem whose nodes the notices name.
     [[nodiscard]] std::u16string InterfaceClassName() const override;
@@ -37,6 +48,7 @@ class LinuxDeviceNotifications : public DeviceNotifications {
   private:
     LinuxMainLoop& loop_;
     std::string socket_folder_;
+    UdevEvents udev_events_;
 };
 
 }  // namespace korv::os_linux

@@ -113,16 +113,24 @@ std::optional<std::string_view> UeventValue(std::string_view uevent, std::string
 }
 
 // A hexadecimal number of 1 to `max_digits` digits, nothing else but a final line end.
-std::optional<std::uint32_t> HexNumber(std::string_view text, std::size_t max_digits) {
+// A number of sysfs: `max_digits` digits at most in `base`, blanks before it (bNumInterfaces is
+// printed as "%2d") and the line's end after it allowed.
+std::optional<std::uint32_t> Number(std::string_view text, std::size_t max_digits, int base) {
     if (text.ends_with('\n'))
         text.remove_suffix(1);
+    while (text.starts_with(' '))
+        text.remove_prefix(1);
     if (text.empty() || text.size() > max_digits)
         return std::nullopt;
     std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     if (error != std::errc() || end != text.data() + text.size())
         return std::nullopt;
     return value;
+}
+
+std::optional<std::uint32_t> HexNumber(std::string_view text, std::size_t max_digits) {
+    return Number(text, max_digits, 16);
 }
 
 // A node's own name under /dev: one plain file name.
@@ -181,28 +189,33 @@ bool ReadHidId(std::string_view hid_id, std::uint16_t& bus, HidDeviceIdentity& i
 
 // A number file above the HID device: nothing when it is missing; false when it is present but
 // not a number of at most `max_digits` hexadecimal digits.
-bool ReadOptionalHex(const fs::path& path, std::size_t max_digits,
-                     std::optional<std::uint32_t>& value) {
+bool ReadOptionalNumber(const fs::path& path, std::size_t max_digits, int base,
+                        std::optional<std::uint32_t>& value) {
     const FileContents file = ReadBoundedFile(path, kMaxNumberFileSize);
     if (file.status == FileStatus::Missing)
         return true;
     if (file.status != FileStatus::Read)
         return false;
-    value = HexNumber(file.bytes, max_digits);
+    value = Number(file.bytes, max_digits, base);
     return value.has_value();
 }
 
 // The USB interface number and device release of a HID device on USB: the interface folder is
-// the HID device's parent, the USB device its grandparent.
+// the HID device's parent, the USB device its grandparent. Windows names the interface (&MI_)
+// only of a composite device, one with more than one interface; a device whose interface count
+// is unknown keeps it.
 std::string ReadUsbPlace(const fs::path& hid_device, HidDeviceIdentity& identity) {
     const fs::path usb_interface = hid_device.parent_path();
     std::optional<std::uint32_t> interface_number;
+    std::optional<std::uint32_t> interfaces;
     std::optional<std::uint32_t> release;
-    if (!ReadOptionalHex(usb_interface / "bInterfaceNumber", 2, interface_number))
+    if (!ReadOptionalNumber(usb_interface / "bInterfaceNumber", 2, 16, interface_number))
         return "its bInterfaceNumber is not a number";
-    if (!ReadOptionalHex(usb_interface.parent_path() / "bcdDevice", 4, release))
+    if (!ReadOptionalNumber(usb_interface.parent_path() / "bNumInterfaces", 3, 10, interfaces))
+        return "its bNumInterfaces is not a number";
+    if (!ReadOptionalNumber(usb_interface.parent_path() / "bcdDevice", 4, 16, release))
         return "its bcdDevice is not a number";
-    if (interface_number)
+    if (interface_number && interfaces.value_or(2) > 1)
         identity.interface_number = static_cast<std::uint8_t>(*interface_number);
     if (release)
         identity.revision = static_cast<std::uint16_t>(*release);
@@ -357,10 +370,15 @@ class HidrawDevice final : public HidDevice {
     }
     [[nodiscard]] std::optional<std::vector<std::uint16_t>> ButtonUsages(
         std::span<const std::uint8_t> report) const override {
-        return collection_.ButtonUsages(report);
+        // A report as Read hands it over: without identifiers its first byte is the 0 put
+        // there, not the collection's data.
+        if (!HasReportIds() && report.empty())
+            return std::nullopt;
+        return collection_.ButtonUsages(HasReportIds() ? report : report.subspan(1));
     }
 
   private:
+    [[nodiscard]] bool HasReportIds() const { return !collection_.report_ids.empty(); }
     struct Waited {
         enum class How : std::uint8_t { Ready, Cancelled, TimedOut, Failed } how;
         short revents = 0;  // Ready: the node's
@@ -449,14 +467,21 @@ std::optional<HidReadResult> HidrawDevice::Take(std::size_t size,
     const std::span<const std::uint8_t> report(scratch_.data(), size);
     if (!collection_.OwnsReport(report))
         return std::nullopt;
+    // Handed over as the Windows HID class hands a report over, so that the core reads one
+    // framing everywhere: the identifier byte first, 0 for a collection without identifiers
+    // (hidraw gives their data alone), and zeros up to the input report length.
+    const std::size_t offset = HasReportIds() ? 0 : 1;
+    const std::size_t framed =
+        std::max<std::size_t>(report.size() + offset, collection_.capabilities.input_report_length);
     // A report longer than the buffer is not taken in part, as a message pipe's is not.
-    if (report.size() > buffer.size())
+    if (framed > buffer.size())
         return ReadOutcome(HidReadResult::Status::Failed,
                            {"read", HidFailureKind::Other, EMSGSIZE});
-    std::ranges::copy(report, buffer.begin());
+    std::fill_n(buffer.begin(), framed, std::uint8_t{0});
+    std::ranges::copy(report, buffer.begin() + static_cast<std::ptrdiff_t>(offset));
     HidReadResult result;
     result.status = HidReadResult::Status::Report;
-    result.size = report.size();
+    result.size = framed;
     return result;
 }
 

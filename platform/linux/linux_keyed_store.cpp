@@ -93,6 +93,17 @@ StoredValue ReadInteger32(const std::string& path, std::uint64_t max_bytes) {
     return value;
 }
 
+// Whether the file at `path` was changed after the one at `other`; false when either is missing.
+bool ChangedAfter(const std::string& path, const std::string& other) {
+    struct stat mine {};
+    struct stat theirs {};
+    if (stat(path.c_str(), &mine) != 0 || stat(other.c_str(), &theirs) != 0)
+        return false;
+    return mine.st_mtim.tv_sec != theirs.st_mtim.tv_sec
+               ? mine.st_mtim.tv_sec > theirs.st_mtim.tv_sec
+               : mine.st_mtim.tv_nsec > theirs.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 LinuxKeyedStore::LinuxKeyedStore(std::string user_root, std::string machine_root)
@@ -123,13 +134,16 @@ StoredValue LinuxKeyedStore::ReadValue(StoreScope scope, std::span<const std::u1
         return none;
     }
     const std::string path = *folder + '/' + Utf8FromUtf16(name);
+    const std::string number_path = path + std::string(kInteger32Suffix);
+    // Writing one kind removes the other after the new file is in place; should that removal
+    // not have happened (a crash between the two), the newer of the two files is the value.
     // A folder of that name is a key below, not a value.
-    if (!IsFolder(path)) {
+    if (!IsFolder(path) && !ChangedAfter(number_path, path)) {
         StoredValue binary = FromRead(ReadBoundedFile(path, max_bytes), StoredValueKind::Binary);
         if (binary.status != StoredValue::Status::NoValue)
             return binary;
     }
-    return ReadInteger32(path + std::string(kInteger32Suffix), max_bytes);
+    return ReadInteger32(number_path, max_bytes);
 }
 
 bool LinuxKeyedStore::WriteBinaryValue(StoreScope scope, std::span<const std::u16string> key_path,

@@ -117,6 +117,8 @@ int RunCommand(LogFile& log, StandInCommand command) {
 
 int main(int argc, char** argv) {
     using namespace korv::os_linux;
+    // An output whose reader has gone fails a write; it must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string log_path;
     std::vector<std::u16string> command_args;
     for (int i = 1; i < argc; ++i) {

@@ -57,6 +57,8 @@ int RunMonitor(LinuxPlatform& platform) {
 }  // namespace korv::os_linux
 
 int main() {
+    // A trace line to a standard error whose reader has gone fails; it must not end the monitor.
+    std::signal(SIGPIPE, SIG_IGN);
     korv::os_linux::LinuxPlatform platform;
     return korv::os_linux::RunMonitor(platform);
 }

@@ -27,6 +27,12 @@ std::unique_ptr<MonitorServices> MonitorServices::Start(LinuxPlatform& platform)
         platform.debug.Trace(u"The session bus cannot be served; the monitor ends");
         return nullptr;
     }
+    // The bus name is the monitor's single-instance guard and the configuration program's way to
+    // it: without the bus another monitor could start beside this one, so this one ends.
+    bus->SetOnLost([&platform] {
+        platform.debug.Trace(u"The monitor ends with its session bus");
+        platform.main_loop.Quit(0);
+    });
     std::unique_ptr<MonitorServices> self(new MonitorServices(platform, std::move(bus)));
     self->service_ = LinuxMonitorService::Create(*self->bus_, self->Requests());
     if (!self->service_) {

@@ -106,7 +106,7 @@ TEST_F(DeviceNotificationsTest, UdevAddAndRemoveOfHidrawNodesArriveWithTheirNode
         LinuxMainLoop loop;
         LoopRunner runner(loop);
         RecordingListener listener(runner);
-        LinuxDeviceNotifications notifications(loop, "");
+        LinuxDeviceNotifications notifications(loop, "", UdevEvents::FromDaemon);
         const DeviceNotificationStart start = notifications.Register(listener);
         ASSERT_NE(start.registration, nullptr);
         ASSERT_FALSE(start.failure.has_value()) << Narrow(start.failure->call);
@@ -136,7 +136,7 @@ TEST_F(DeviceNotificationsTest, UdevEventsArriveInTheLoopWithoutPollingAndInOrde
         LinuxMainLoop loop;
         LoopRunner runner(loop);
         RecordingListener listener(runner);
-        LinuxDeviceNotifications notifications(loop, "");
+        LinuxDeviceNotifications notifications(loop, "", UdevEvents::FromDaemon);
         const DeviceNotificationStart start = notifications.Register(listener);
         ASSERT_FALSE(start.failure.has_value());
         const UdevEventSender sender;

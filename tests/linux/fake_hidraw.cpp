@@ -522,6 +522,11 @@ void FakeHidraw::WriteSysfs(int node) const {
     if (ids.bus == 0x0003 && ids.interface_number)
         WriteFile(sys / folder.parent_path() / "bInterfaceNumber",
                   Hex(*ids.interface_number, 2) + "\n");
+    if (ids.bus == 0x0003 && ids.interfaces) {
+        const std::string count = std::to_string(*ids.interfaces);
+        WriteFile(sys / folder.parent_path().parent_path() / "bNumInterfaces",
+                  std::string(count.size() < 2 ? 2 - count.size() : 0, ' ') + count + "\n");
+    }
     if (ids.bus == 0x0003 && ids.bcd_device)
         WriteFile(sys / folder.parent_path().parent_path() / "bcdDevice",
                   Hex(*ids.bcd_device, 4) + "\n");

@@ -36,6 +36,7 @@ struct FakeHidrawIds {
     std::uint16_t product = 0;
     std::optional<std::uint8_t> interface_number;  // bInterfaceNumber; nullopt: no such file
     std::optional<std::uint16_t> bcd_device;       // bcdDevice; nullopt: no such file
+    std::optional<std::uint8_t> interfaces;        // bNumInterfaces; nullopt: no such file
     std::string usb_port = "1-1";  // the USB device's folder: interfaces of one device share it
 };
 

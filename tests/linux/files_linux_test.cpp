@@ -261,6 +261,23 @@ TEST_F(KeyedStoreFiles, ReplacementLeavesOneFilePerValue) {
               (std::set<std::string>{"v", "n.dword"}));
 }
 
+// Should both kinds of a name be there (a write that ended between putting its file in place and
+// removing the other kind's), the newer file is the value, whichever kind it is.
+TEST_F(KeyedStoreFiles, OfTwoKindsLeftBehindTheNewerIsTheValue) {
+    ASSERT_TRUE(std::filesystem::create_directories(key_folder_));
+    const auto older = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const bool number_is_newer : {true, false}) {
+        SCOPED_TRACE(number_is_newer ? "the number is newer" : "the binary value is newer");
+        WriteRaw(ValueFile("v"), Bytes{9, 9});
+        WriteRaw(ValueFile("v.dword"), Bytes{7, 0, 0, 0});
+        std::filesystem::last_write_time(ValueFile(number_is_newer ? "v" : "v.dword"), older);
+        const StoredValue value = store_.ReadValue(StoreScope::User, key_, u"v", 1024);
+        EXPECT_EQ(value.kind,
+                  number_is_newer ? StoredValueKind::Integer32 : StoredValueKind::Binary);
+        EXPECT_EQ(value.data, number_is_newer ? (Bytes{7, 0, 0, 0}) : (Bytes{9, 9}));
+    }
+}
+
 // A read opens the key, creating it and the folders above; a number goes into an existing key
 // only; a folder of a value's name is a key below, not the value.
 TEST_F(KeyedStoreFiles, KeysAreCreatedWhereTheRegistryCreatesThem) {

@@ -71,10 +71,16 @@ constexpr HidCapabilities kVendorCaps{1, 0xFFA0, 8, 8, 8};
 constexpr HidCapabilities kMouseCaps{2, 1, 4, 0, 0};
 
 // The wired mouse: the boot mouse on interface 0, mouse and vendor collections on interface 1.
-const FakeHidrawIds kInterface0{
-    .vendor = 0x1234, .product = 0x5678, .interface_number = 0, .bcd_device = 0x0102};
-const FakeHidrawIds kInterface1{
-    .vendor = 0x1234, .product = 0x5678, .interface_number = 1, .bcd_device = 0x0102};
+const FakeHidrawIds kInterface0{.vendor = 0x1234,
+                                .product = 0x5678,
+                                .interface_number = 0,
+                                .bcd_device = 0x0102,
+                                .interfaces = 2};
+const FakeHidrawIds kInterface1{.vendor = 0x1234,
+                                .product = 0x5678,
+                                .interface_number = 1,
+                                .bcd_device = 0x0102,
+                                .interfaces = 2};
 
 std::u16string Wide(const std::string& text) {
     return {text.begin(), text.end()};
@@ -297,9 +303,40 @@ TEST_F(HidrawTest, AReportLongerThanTheBufferFailsAloneAndTheNextIsRead) {
     EXPECT_EQ(result.status, Status::Failed);
     EXPECT_EQ(result.failure.kind, HidFailureKind::Other);
     EXPECT_EQ(result.failure.code, static_cast<std::uint32_t>(EMSGSIZE));
+    // A short report comes as the HID class hands it over: zeros up to the input length.
     result = device->Read(buffer);
     ASSERT_EQ(result.status, Status::Report);
-    EXPECT_EQ(result.size, 2u);
+    EXPECT_EQ(Report(buffer.begin(), buffer.begin() + result.size),
+              (Report{7, 1, 0, 0, 0, 0, 0, 0}));
+}
+
+// Reports of a collection without identifiers come as on Windows too: a 0 identifier byte
+// first (hidraw gives the data alone), zeros up to the input length; their buttons are read from
+// the data after that byte.
+TEST_F(HidrawTest, AReportWithoutIdentifierGetsAZeroIdentifierByteFirst) {
+    const int boot = fake_.AddDevice(Hex(kBootMouse), kInterface0);
+    auto opened = interfaces_.Open(Wide(fake_.NodePath(boot)), HidOpenMode::Reading);
+    ASSERT_TRUE(opened.device);
+    fake_.PushReport(boot, {0x05, 0x06});  // buttons 1 and 3, x 6, y cut off
+    std::vector<std::uint8_t> buffer(16);
+    const HidReadResult result = opened.device->Read(buffer);
+    ASSERT_EQ(result.status, Status::Report);
+    const Report got(buffer.begin(), buffer.begin() + result.size);
+    EXPECT_EQ(got, (Report{0, 0x05, 0x06, 0}));
+    EXPECT_EQ(opened.device->ButtonUsages(got),
+              (std::optional<std::vector<std::uint16_t>>{{1, 3}}));
+}
+
+// A device with one interface is not composite: Windows names no interface of it, and neither
+// does the walk, so an include list written for Windows matches.
+TEST_F(HidrawTest, ASingleInterfaceDeviceNamesNoInterface) {
+    FakeHidrawIds single = kInterface0;
+    single.interfaces = 1;
+    fake_.AddDevice(Hex(kBootMouse), single);
+    const auto found = interfaces_.Enumerate();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].hardware_ids.at(0), u"HID\\VID_1234&PID_5678&REV_0102");
+    EXPECT_EQ(found[0].hardware_ids.at(1), u"HID\\VID_1234&PID_5678");
 }
 
 TEST_F(HidrawTest, CancelReadEndsAWaitingReadAndEveryLaterOne) {

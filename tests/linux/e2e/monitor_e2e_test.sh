@@ -162,6 +162,44 @@ eventually 5 muted && pass "the replugged mouse mutes" || fail "the replugged mo
 sim click 4 >/dev/null
 eventually 5 unmuted
 
+# --- 1000 replugs ------------------------------------------------------------------------------
+# Every plug-in and removal reaches the monitor (inotify) and restarts its re-open timer; at the
+# end one re-open finds the mouse again, with the monitor's threads and descriptors where they
+# were.
+count_of() { find "/proc/$monitor_pid/$1" -mindepth 1 -maxdepth 1 | wc -l; }
+threads_before=$(count_of task)
+fds_before=$(count_of fd)
+readers_before=$(count_lines "$work/monitor.log" "ReopenDevice: 1 reader(s)")
+# Straight through the simulator's control socket (one command line per connection, one reply
+# starting with + or -), as any client of the protocol may: a thousand program starts would
+# measure the starts.
+replugs=$(python3 - "$XDG_RUNTIME_DIR/korvanth417/E2E-MOUSE-control" <<'PY'
+import socket, sys
+def command(line):
+    with socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET) as s:
+        s.connect(sys.argv[1])
+        s.send(line.encode())
+        return s.recv(4096).startswith(b"+")
+done = 0
+while done < 1000 and command("unplug") and command("replug"):
+    done += 1
+print(done)
+PY
+)
+[ "$replugs" = 1000 ] || fail "the simulator stopped after ${replugs:-0} replugs"
+eventually 10 lines_at_least "$work/monitor.log" "ReopenDevice: 1 reader(s)" $((readers_before + 1)) ||
+    fail "no reader again after 1000 replugs"
+sleep 0.5
+threads_after=$(count_of task)
+fds_after=$(count_of fd)
+[ "$threads_after" = "$threads_before" ] && [ "$fds_after" = "$fds_before" ] &&
+    pass "1000 replugs: one reader again, threads $threads_after and descriptors $fds_after as before" ||
+    fail "1000 replugs: threads $threads_before -> $threads_after, descriptors $fds_before -> $fds_after"
+sim click 4 >/dev/null
+eventually 5 muted && pass "after 1000 replugs the mouse still mutes" || fail "no mute after the replugs"
+sim click 4 >/dev/null
+eventually 5 unmuted
+
 # --- the end ----------------------------------------------------------------------------------
 kill -TERM "$monitor_pid"
 end_status=0
@@ -172,6 +210,21 @@ monitor_pid=""
 eventually 5 has_line "$work/config.log" "7036 UM_MONITOR_EXIT" &&
     pass "the configuration program is told that the monitor ends" ||
     fail "no MonitorExit at the end"
+
+# Without its bus a monitor would be a second one beside the next that starts: it ends.
+"$bin/korvanth417-monitor" 2>"$work/monitor-2.log" &
+monitor_pid=$!
+eventually 10 busctl --user status com.korvanth417.Monitor || fail "the monitor did not start again"
+kill "$bus_pid"
+wait "$bus_pid" 2>/dev/null
+bus_pid=""
+bus_end_status=0
+timeout 10 tail --pid="$monitor_pid" -f /dev/null || bus_end_status=timeout
+wait "$monitor_pid" 2>/dev/null || bus_end_status=$?
+monitor_pid=""
+[ "$bus_end_status" = 0 ] && has_line "$work/monitor-2.log" "The monitor ends with its session bus" &&
+    pass "the monitor ends when its session bus goes away" ||
+    fail "after the bus went away: $bus_end_status, $(tail -n 3 "$work/monitor-2.log")"
 
 echo "--- the monitor's trace lines"
 cat "$work/monitor.log"
