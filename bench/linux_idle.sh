@@ -7,12 +7,14 @@
 # context switches (voluntary and involuntary, /proc/PID/task/*/status) per second over the
 # measured time, named by the thread's comm and marked as the monitor's own or the sound
 # library's (threads libpulse or PipeWire start); the goal is 0/s on every thread of ours, with
-# PASS or MISS. Exit code 2 when a goal is missed.
+# PASS or MISS. Beside each count, the kernel's device events on the machine over the same time
+# (linux_uevents): where no udev daemon runs the monitor listens to the kernel's own events, and
+# each of them wakes it, whatever its subsystem. Exit code 2 when a goal is missed.
 #
 #   bench/linux_idle.sh [SECONDS]        default 10
 #
-# Needs the installed folder (tools/run.sh --linux --build-only); KORV_BENCH_FOLDER chooses
-# another. Everything it starts it stops again by its process id.
+# Needs the installed folder (tools/run.sh --linux --build-only) and the linux_uevents bench
+# program (build/bench-linux); KORV_BENCH_FOLDER and KORV_BENCH_BIN choose others. Everything it starts it stops again by its process id.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,9 +34,12 @@ mouse="KORV-IDLE-$$"
 [ -x "$monitor" ] || die "no $monitor: build it with tools/run.sh --linux --build-only"
 [ -x "$sim" ] || die "no $sim: build it with tools/run.sh --linux --build-only"
 [ -f "$installed_config" ] || die "no $installed_config"
+uevents="$bench_bin/linux_uevents"
+[ -x "$uevents" ] || die "no $uevents: build the linux_uevents target"
 
 monitor_pid=
 sim_pid=
+uevents_pid=
 # Ends the process whose id is in the variable named $1 and waits for it.
 stop_process() {
     local pid=${!1}
@@ -45,6 +50,7 @@ stop_process() {
 }
 
 stop_all() {
+    stop_process uevents_pid
     stop_process monitor_pid
     stop_process sim_pid
     linux_session_stop
@@ -78,10 +84,16 @@ measure() {
     local pid=$1 title=$2 verdict=0
     [ -d "/proc/$pid" ] || die "$title: the process $pid has ended"
     echo "== $title: pid $pid"
+    "$uevents" "$seconds" >"$session_dir/uevents" 2>&1 &
+    uevents_pid=$!
     sample_threads "$pid" >"$session_dir/before"
     sleep "$seconds"
     sample_threads "$pid" >"$session_dir/after"
+    wait "$uevents_pid" || true
+    uevents_pid=
     report_wakeups "$session_dir/before" "$session_dir/after" "$seconds" || verdict=1
+    echo "  meanwhile on this machine: $(head -n 1 "$session_dir/uevents")"
+    tail -n +2 "$session_dir/uevents"
     return "$verdict"
 }
 
