@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The session the Linux benchmarks measure in, private to one run: a folder of its own (home,
+# runtime and configuration folders), a session bus (dbus-daemon --session) and a PulseAudio
+# server with a null microphone as its default source. Also the programs' paths and the
+# counting of wake-ups from /proc. Sourced, not run; the caller sets `root` and `bench_name`
+# (for messages), then
+#
+#   linux_session_start     the folder, the bus and the sound server; exports HOME,
+#                           XDG_RUNTIME_DIR, XDG_CONFIG_HOME and DBUS_SESSION_BUS_ADDRESS
+#   linux_session_stop      stops both servers by their process ids, removes the folder
+#
+# KORV_BENCH_FOLDER chooses the installed folder (default dist/linux, with bin/ and share/;
+# tools/run.sh --linux --build-only makes it), KORV_BENCH_BIN the folder of the bench programs
+# (default build/bench-linux).
+
+: "${root:?}" "${bench_name:?}"
+bench_folder="${KORV_BENCH_FOLDER:-$root/dist/linux}"
+bench_bin="${KORV_BENCH_BIN:-$root/build/bench-linux}"
+
+die() {
+    echo "$bench_name: $*" >&2
+    exit 1
+}
+
+# ---- /proc
+
+# When a thread started, in clock ticks since boot (field 22 of its stat, after the name).
+start_ticks() {
+    local stat
+    stat=$(cat "$1/stat" 2>/dev/null) || return 0
+    stat=${stat##*) }
+    awk '{print $20}' <<<"$stat"
+}
+
+# One line per thread of the pids: "pid tid switches started-after-process(s) comm".
+sample_threads() {
+    local pid task status switches process_start hz
+    hz=$(getconf CLK_TCK)
+    for pid in "$@"; do
+        process_start=$(start_ticks "/proc/$pid")
+        for task in /proc/"$pid"/task/*; do
+            status=$(cat "$task/status" 2>/dev/null) || continue
+            switches=$(awk '/^(non)?voluntary_ctxt_switches:/ {n += $2} END {print n}' \
+                <<<"$status")
+            echo "$pid ${task##*/} $switches" \
+                "$(awk -v a="$(start_ticks "$task")" -v b="$process_start" -v hz="$hz" \
+                    'BEGIN {printf "%.1f", (a - b) / hz}')" \
+                "$(cat "$task/comm" 2>/dev/null)"
+        done
+    done
+}
+
+# ---- The session
+
+session_dir=
+session_bus_pid=
+session_pulse_pid=
+
+linux_session_stop() {
+    local pid
+    for pid in "$session_pulse_pid" "$session_bus_pid"; do
+        [ -n "$pid" ] || continue
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    session_pulse_pid=
+    session_bus_pid=
+    [ -n "$session_dir" ] && rm -rf "$session_dir"
+    session_dir=
+    return 0
+}
+
+# Waits up to 5 s until the socket $1 exists.
+wait_for_socket() {
+    for _ in $(seq 100); do
+        [ -S "$1" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+start_bus() {
+    dbus-daemon --session --nofork --nopidfile --nosyslog \
+        --address="unix:path=$session_dir/bus" >"$session_dir/dbus.log" 2>&1 </dev/null &
+    session_bus_pid=$!
+    wait_for_socket "$session_dir/bus" || die "dbus-daemon did not start (log: dbus.log)"
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$session_dir/bus"
+}
+
+# The server's socket is $XDG_RUNTIME_DIR/pulse/native, where libpulse looks by default.
+start_sound_server() {
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=stderr \
+        -L "module-native-protocol-unix auth-anonymous=1" \
+        -L "module-null-source source_name=korv_bench_mic" \
+        >"$session_dir/pulseaudio.log" 2>&1 </dev/null &
+    session_pulse_pid=$!
+    wait_for_socket "$XDG_RUNTIME_DIR/pulse/native" ||
+        die "pulseaudio did not start (log: $(tail -n 3 "$session_dir/pulseaudio.log"))"
+    pactl set-default-source korv_bench_mic >/dev/null ||
+        die "the null microphone cannot be made the default source"
+}
+
+linux_session_start() {
+    session_dir=$(mktemp -d "/tmp/korv-$bench_name.XXXXXX")
+    mkdir -p "$session_dir/home" "$session_dir/config" "$session_dir/runtime"
+    chmod 700 "$session_dir/runtime"
+    export HOME="$session_dir/home" XDG_CONFIG_HOME="$session_dir/config"
+    export XDG_RUNTIME_DIR="$session_dir/runtime"
+    unset PULSE_SERVER DBUS_SESSION_BUS_ADDRESS
+    start_bus
+    start_sound_server
+}
