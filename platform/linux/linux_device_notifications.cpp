@@ -63,17 +63,12 @@ std::optional<DeviceEvent> EventOf(udev_device* device) {
 class UdevSource {
   public:
     // The descriptor to watch, or the failing call.
-    [[nodiscard]] std::optional<DeviceNotificationFailure> Start(UdevEvents events) {
+    [[nodiscard]] std::optional<DeviceNotificationFailure> Start() {
         context_.reset(udev_new());
         if (!context_)
             return FailureOf(u"udev_new", errno);
-        // The "udev" source gives events the udev daemon has processed, so the node exists; with
-        // no daemon (containers have none) nothing would come, so there the kernel's own events
-        // are taken: the node may appear a moment after the event, and the re-open waits 1.5 s.
-        if (events == UdevEvents::Automatic)
-            events = RunningUdevEvents();
-        const char* source = events == UdevEvents::FromKernel ? "kernel" : "udev";
-        monitor_.reset(udev_monitor_new_from_netlink(context_.get(), source));
+        // The "udev" source: events the udev daemon has processed, so the node exists.
+        monitor_.reset(udev_monitor_new_from_netlink(context_.get(), "udev"));
         if (!monitor_)
             return FailureOf(u"udev_monitor_new_from_netlink", errno);
         if (const int r =
@@ -113,7 +108,7 @@ class UdevSource {
     UniqueUdevMonitor monitor_;
 };
 
-// ---- inotify: the sockets of simulated interfaces
+// ---- inotify: the sockets of simulated interfaces, and hidraw nodes without a udev daemon
 
 bool IsSocketIn(const std::string& folder, const std::string& name) {
     struct stat status {};
@@ -121,31 +116,48 @@ bool IsSocketIn(const std::string& folder, const std::string& name) {
     return lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
-std::set<std::string> SocketsIn(const std::string& folder) {
-    std::set<std::string> sockets;
-    const UniqueDir listing(opendir(folder.c_str()));
-    if (!listing)
-        return sockets;
-    while (const dirent* entry = readdir(listing.get())) {
-        if (IsSocketIn(folder, entry->d_name))
-            sockets.insert(entry->d_name);
-    }
-    return sockets;
+bool IsHidrawNodeIn(const std::string& folder, const std::string& name) {
+    struct stat status {};
+    const std::string path = folder + "/" + name;
+    return name.starts_with("hidraw") && lstat(path.c_str(), &status) == 0 &&
+           S_ISCHR(status.st_mode);
 }
 
-class SocketFolderSource {
+// The entries of a folder that a source reports, and whether the source makes the folder.
+struct FolderEntries {
+    bool (*is_one)(const std::string& folder, const std::string& name);
+    bool create_folder;
+};
+constexpr FolderEntries kSimulatedSockets{IsSocketIn, true};
+constexpr FolderEntries kHidrawNodes{IsHidrawNodeIn, false};
+
+std::set<std::string> EntriesIn(const std::string& folder, FolderEntries entries) {
+    std::set<std::string> found;
+    const UniqueDir listing(opendir(folder.c_str()));
+    if (!listing)
+        return found;
+    while (const dirent* entry = readdir(listing.get())) {
+        if (entries.is_one(folder, entry->d_name))
+            found.insert(entry->d_name);
+    }
+    return found;
+}
+
+// Arrivals and removals of the entries of one folder, from inotify.
+class FolderSource {
   public:
-    explicit SocketFolderSource(std::string folder) : folder_(std::move(folder)) {}
+    FolderSource(std::string folder, FolderEntries entries)
+        : folder_(std::move(folder)), entries_(entries) {}
 
     [[nodiscard]] std::optional<DeviceNotificationFailure> Start() {
-        if (const int error = CreateSocketFolder(folder_); error != 0)
+        if (const int error = entries_.create_folder ? CreateSocketFolder(folder_) : 0; error != 0)
             return FailureOf(u"mkdir", error);
         inotify_.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
         if (!inotify_)
             return FailureOf(u"inotify_init1", errno);
         if (!AddWatch())
             return FailureOf(u"inotify_add_watch", errno);
-        known_ = SocketsIn(folder_);
+        known_ = EntriesIn(folder_, entries_);
         return std::nullopt;
     }
 
@@ -188,7 +200,7 @@ class SocketFolderSource {
         if ((event.mask & IN_ISDIR) != 0 || event.len == 0)
             return;
         const std::string name(event.name, strnlen(event.name, event.len));
-        if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0 && IsSocketIn(folder_, name)) {
+        if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0 && entries_.is_one(folder_, name)) {
             known_.insert(name);
             events.push_back({DeviceEventKind::Arrival, PathOf(name)});
         } else if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0 && known_.erase(name) != 0) {
@@ -198,7 +210,7 @@ class SocketFolderSource {
 
     // Events were lost: what is there now against what was known.
     void Rescan(std::vector<DeviceEvent>& events) {
-        std::set<std::string> now = SocketsIn(folder_);
+        std::set<std::string> now = EntriesIn(folder_, entries_);
         for (const std::string& name : known_) {
             if (!now.contains(name))
                 events.push_back({DeviceEventKind::Removal, PathOf(name)});
@@ -210,10 +222,12 @@ class SocketFolderSource {
         known_ = std::move(now);
     }
 
-    // The folder was removed, which ends its watch: it is made again and watched again, so a
-    // simulator that starts later is still noticed.
+    // The folder was removed, which ends its watch: it is made again (the source's own) and
+    // watched again, so a simulator that starts later is still noticed.
     void WatchAgain(std::vector<DeviceEvent>& events) {
-        if (CreateSocketFolder(folder_) == 0 && AddWatch())
+        const bool there = entries_.create_folder ? CreateSocketFolder(folder_) == 0
+                                                  : access(folder_.c_str(), F_OK) == 0;
+        if (there && AddWatch())
             return Rescan(events);
         for (const std::string& name : known_)
             events.push_back({DeviceEventKind::Removal, PathOf(name)});
@@ -225,8 +239,9 @@ class SocketFolderSource {
     }
 
     std::string folder_;
+    FolderEntries entries_;
     UniqueFd inotify_;
-    std::set<std::string> known_;  // the sockets in the folder, as far as the events tell
+    std::set<std::string> known_;  // the entries in the folder, as far as the events tell
 };
 
 // ---- The registration
@@ -234,25 +249,39 @@ class SocketFolderSource {
 class LinuxDeviceNotificationRegistration : public DeviceNotificationRegistration {
   public:
     LinuxDeviceNotificationRegistration(LinuxMainLoop& loop, std::string socket_folder,
-                                        UdevEvents udev_events, DeviceChangeListener& listener)
+                                        std::string dev_folder, DeviceChangeListener& listener)
         : loop_(loop),
           listener_(listener),
-          udev_events_(udev_events),
-          sockets_(std::move(socket_folder)) {}
+          nodes_(std::move(dev_folder), kHidrawNodes),
+          sockets_(std::move(socket_folder), kSimulatedSockets) {}
     ~LinuxDeviceNotificationRegistration() override {
         // Watches first: no callback once the sources begin to go.
         udev_watch_.reset();
+        nodes_watch_.reset();
         sockets_watch_.reset();
     }
     LinuxDeviceNotificationRegistration(const LinuxDeviceNotificationRegistration&) = delete;
     LinuxDeviceNotificationRegistration& operator=(const LinuxDeviceNotificationRegistration&) =
         delete;
 
-    // Starts both sources; the first failure, if any.
-    [[nodiscard]] std::optional<DeviceNotificationFailure> Start(bool watch_sockets) {
-        std::optional<DeviceNotificationFailure> failure = udev_.Start(udev_events_);
-        if (!failure)
-            failure = WatchSource(udev_watch_, udev_.Fd(), [this] { Deliver(udev_.Drain()); });
+    // Starts the sources: hidraw nodes from the udev daemon's events where one runs, else from
+    // the dev folder (the kernel makes the nodes there; its own events would wake the monitor
+    // for every device of the machine), and the simulated sockets. The first failure, if any.
+    [[nodiscard]] std::optional<DeviceNotificationFailure> Start(HidrawEvents hidraw,
+                                                                 bool watch_sockets) {
+        if (hidraw == HidrawEvents::Automatic)
+            hidraw = RunningHidrawEvents();
+        std::optional<DeviceNotificationFailure> failure;
+        if (hidraw == HidrawEvents::FromUdevDaemon) {
+            failure = udev_.Start();
+            if (!failure)
+                failure = WatchSource(udev_watch_, udev_.Fd(), [this] { Deliver(udev_.Drain()); });
+        } else {
+            failure = nodes_.Start();
+            if (!failure)
+                failure =
+                    WatchSource(nodes_watch_, nodes_.Fd(), [this] { Deliver(nodes_.Drain()); });
+        }
         if (!watch_sockets)
             return failure;
         std::optional<DeviceNotificationFailure> socket_failure = sockets_.Start();
@@ -294,23 +323,29 @@ class LinuxDeviceNotificationRegistration : public DeviceNotificationRegistratio
     LinuxMainLoop& loop_;
     DeviceChangeListener& listener_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // expires with the registration
-    UdevEvents udev_events_;
     UdevSource udev_;
-    SocketFolderSource sockets_;
+    FolderSource nodes_;
+    FolderSource sockets_;
     std::unique_ptr<FdWatch> udev_watch_;
+    std::unique_ptr<FdWatch> nodes_watch_;
     std::unique_ptr<FdWatch> sockets_watch_;
 };
 
 }  // namespace
 
 // systemd's own test for a running udev daemon: its control socket.
-UdevEvents RunningUdevEvents() {
-    return access("/run/udev/control", F_OK) == 0 ? UdevEvents::FromDaemon : UdevEvents::FromKernel;
+HidrawEvents RunningHidrawEvents() {
+    return access("/run/udev/control", F_OK) == 0 ? HidrawEvents::FromUdevDaemon
+                                                  : HidrawEvents::FromDevFolder;
 }
 
 LinuxDeviceNotifications::LinuxDeviceNotifications(LinuxMainLoop& loop, std::string socket_folder,
-                                                   UdevEvents udev_events)
-    : loop_(loop), socket_folder_(std::move(socket_folder)), udev_events_(udev_events) {}
+                                                   HidrawEvents hidraw_events,
+                                                   std::string dev_folder)
+    : loop_(loop),
+      socket_folder_(std::move(socket_folder)),
+      hidraw_events_(hidraw_events),
+      dev_folder_(std::move(dev_folder)) {}
 
 std::u16string LinuxDeviceNotifications::InterfaceClassName() const {
     return u"hidraw";
@@ -318,8 +353,9 @@ std::u16string LinuxDeviceNotifications::InterfaceClassName() const {
 
 DeviceNotificationStart LinuxDeviceNotifications::Register(DeviceChangeListener& listener) {
     auto registration = std::make_unique<LinuxDeviceNotificationRegistration>(
-        loop_, socket_folder_, udev_events_, listener);
-    std::optional<DeviceNotificationFailure> failure = registration->Start(!socket_folder_.empty());
+        loop_, socket_folder_, dev_folder_, listener);
+    std::optional<DeviceNotificationFailure> failure =
+        registration->Start(hidraw_events_, !socket_folder_.empty());
     return {std::move(registration), std::move(failure)};
 }
 

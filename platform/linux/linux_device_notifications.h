@@ -1,9 +1,10 @@
 #pragma once
 // Device-interface notifications on Linux, from two sources watched by the main loop:
-// - a libudev monitor filtered on the hidraw subsystem: "add" is an arrival and "remove" a
-//   removal of the node it names (/dev/hidrawN). It takes the udev daemon's events where one
-//   runs, the kernel's own where none does (containers have none). Events lost to a full socket
-//   give one Arrival without a path;
+// - where a udev daemon runs, a libudev monitor of its events filtered on the hidraw subsystem:
+//   "add" is an arrival and "remove" a removal of the node it names (/dev/hidrawN); events lost
+//   to a full socket give one Arrival without a path. Where none runs (containers have none),
+//   inotify on /dev, where the kernel makes and removes the hidraw nodes itself: a hidrawN
+//   character device that appears is an arrival, one that goes a removal;
 // - inotify on the folder of the simulated interfaces' sockets: a socket file that appears is
 //   an arrival, one that is removed a removal, with the socket's full file name (the control
 //   sockets of the simulated mouse, NAME-control, count too: one more arrival restarts the
@@ -20,23 +21,26 @@
 
 namespace korv::os_linux {
 
-// Whose hidraw events the udev monitor takes.
-enum class UdevEvents : std::uint8_t {
-    Automatic,   // the udev daemon's when one runs (its control socket exists), else the kernel's
-    FromDaemon,  // the "udev" source: events the daemon has processed, so the node exists
-    FromKernel,  // the "kernel" source: the kernel's own, for a system without a udev daemon
+// Where the notices of hidraw nodes come from.
+enum class HidrawEvents : std::uint8_t {
+    Automatic,  // the udev daemon's where one runs (its control socket exists), else the folder
+    FromUdevDaemon,  // a libudev monitor of the "udev" source: events the daemon has processed
+    FromDevFolder,   // inotify on the dev folder, where the kernel makes and removes the nodes
 };
 
 // The source Automatic stands for on this system now.
-[[nodiscard]] UdevEvents RunningUdevEvents();
+[[nodiscard]] HidrawEvents RunningHidrawEvents();
 
 class LinuxDeviceNotifications : public DeviceNotifications {
   public:
     // `socket_folder`: the simulated interfaces' folder (DefaultSocketFolder of
     // linux_socket_hid.h, or a test's own), created readable by its owner only when missing;
     // empty: no folder is watched. The loop outlives every registration.
+    // `hidraw_events` and `dev_folder` (where hidraw nodes are made) are the system's own by
+    // default; tests move them.
     LinuxDeviceNotifications(LinuxMainLoop& loop, std::string socket_folder,
-                             UdevEvents udev_events = UdevEvents::Automatic);
+                             HidrawEvents hidraw_events = HidrawEvents::Automatic,
+                             std::string dev_folder = "/dev");
 
     // "hidraw", the subsystem whose nodes the notices name.
     [[nodiscard]] std::u16string InterfaceClassName() const override;
@@ -48,7 +52,8 @@ class LinuxDeviceNotifications : public DeviceNotifications {
   private:
     LinuxMainLoop& loop_;
     std::string socket_folder_;
-    UdevEvents udev_events_;
+    HidrawEvents hidraw_events_;
+    std::string dev_folder_;
 };
 
 }  // namespace korv::os_linux

@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <gtest/gtest.h>
 
@@ -106,7 +107,7 @@ TEST_F(DeviceNotificationsTest, UdevAddAndRemoveOfHidrawNodesArriveWithTheirNode
         LinuxMainLoop loop;
         LoopRunner runner(loop);
         RecordingListener listener(runner);
-        LinuxDeviceNotifications notifications(loop, "", UdevEvents::FromDaemon);
+        LinuxDeviceNotifications notifications(loop, "", HidrawEvents::FromUdevDaemon);
         const DeviceNotificationStart start = notifications.Register(listener);
         ASSERT_NE(start.registration, nullptr);
         ASSERT_FALSE(start.failure.has_value()) << Narrow(start.failure->call);
@@ -136,7 +137,7 @@ TEST_F(DeviceNotificationsTest, UdevEventsArriveInTheLoopWithoutPollingAndInOrde
         LinuxMainLoop loop;
         LoopRunner runner(loop);
         RecordingListener listener(runner);
-        LinuxDeviceNotifications notifications(loop, "", UdevEvents::FromDaemon);
+        LinuxDeviceNotifications notifications(loop, "", HidrawEvents::FromUdevDaemon);
         const DeviceNotificationStart start = notifications.Register(listener);
         ASSERT_FALSE(start.failure.has_value());
         const UdevEventSender sender;
@@ -156,6 +157,27 @@ TEST_F(DeviceNotificationsTest, UdevEventsArriveInTheLoopWithoutPollingAndInOrde
     if (error == EPERM)
         GTEST_SKIP() << "a private network namespace needs CAP_SYS_ADMIN";
     ASSERT_EQ(error, 0);
+}
+
+// Without a udev daemon the kernel's own hidraw nodes tell: a hidrawN character device that
+// appears in the dev folder is an arrival, one that goes a removal; other entries are neither.
+TEST_F(DeviceNotificationsTest, WithoutAUdevDaemonHidrawNodesOfTheDevFolderArriveAndGo) {
+    const std::string dev = runtime_ / "dev";
+    ASSERT_EQ(mkdir(dev.c_str(), 0755), 0);
+    LinuxDeviceNotifications notifications(loop_, "", HidrawEvents::FromDevFolder, dev);
+    const DeviceNotificationStart start = notifications.Register(listener_);
+    ASSERT_FALSE(start.failure.has_value()) << Narrow(start.failure->call);
+    const std::string node = dev + "/hidraw7";
+    if (mknod(node.c_str(), S_IFCHR | 0600, makedev(245, 7)) != 0)
+        GTEST_SKIP() << "making a character device needs CAP_MKNOD";
+    std::ofstream(dev + "/hidraw8") << "a plain file, not a node";
+    ASSERT_EQ(mknod((dev + "/tty9").c_str(), S_IFCHR | 0600, makedev(4, 9)), 0);
+    ASSERT_TRUE(WaitForEvents(1)) << Describe(listener_.events);
+    ASSERT_EQ(unlink(node.c_str()), 0);
+    ASSERT_TRUE(WaitForEvents(2)) << Describe(listener_.events);
+    loop_.ProcessPending();
+    EXPECT_EQ(listener_.events, (std::vector<DeviceEvent>{Arrival(node), Removal(node)}))
+        << Describe(listener_.events);
 }
 
 TEST_F(DeviceNotificationsTest, TheClassIsHidrawAndTheSocketFolderIsCreatedForItsOwnerOnly) {

@@ -70,6 +70,7 @@ class PrivatePulseServer {
             const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (out < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0)
                 _exit(1);
+            close_range(3, ~0U, 0);  // no descriptor of the test program, a lock included
             execve(program.c_str(), argv.data(), envp.data());
             _exit(127);
         }
