@@ -146,7 +146,7 @@ void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, 
 void ReportDispatcher::ProfileSwitched(std::uintptr_t slot) {
     static_cast<void>(WriteProfileID(slot == 0 ? 0 : 1));  // a failure is traced
     if (ports_.peer.AskProfileSwitched(static_cast<std::uint8_t>(slot)) == PeerDelivery::Failed)
-        ports_.debug.Trace(u"The configuration program did not answer UM_PROFILE_SWITCHED");
+        ports_.debug.Trace(kPeerNoAnswerTrace);
 }
 
 bool ReportDispatcher::WriteProfileID(std::int32_t value) {

@@ -1,6 +1,6 @@
 #pragma once
 // Port: the configuration program as the monitor's peer. The monitor tells it of events without
-// waiting (notices), tells it of a profile switch and waits a bounded time for it to take note,
+// waiting (notices), tells it of a profile switch without waiting longer than a bounded time,
 // shows it, or starts it. Each call finds out for itself whether the peer runs, so there is no
 // gap between a check and the call. What the peer asks of the monitor (reload the profiles,
 // reload the settings) reaches the monitor's handlers through the program's own wiring.
@@ -16,11 +16,15 @@ namespace korv {
 // The longest the monitor waits for the peer to take note of a profile switch.
 inline constexpr std::chrono::milliseconds kPeerAnswerTimeout{1000};
 
+// The trace line of a profile switch the peer did not take note of in time, or refused.
+inline constexpr std::u16string_view kPeerNoAnswerTrace =
+    u"The configuration program did not answer UM_PROFILE_SWITCHED";
+
 // The mouse's device events that the peer is told about, by their kind in the report.
 enum class PeerDeviceEvent : std::uint8_t { Kind2 = 2, Kind6 = 6 };
 
 enum class PeerDelivery : std::uint8_t {
-    Delivered,  // a notice was queued for the peer; a question was answered
+    Delivered,  // a notice was queued for the peer; a question was answered or is on its way
     NoPeer,     // the peer does not run
     Failed,     // it runs, but a notice could not be queued or a question was not answered in time
 };
@@ -34,9 +38,11 @@ class ConfigPeer {
     [[nodiscard]] virtual PeerDelivery NotifyDeviceEvent(PeerDeviceEvent event,
                                                          std::uint8_t value) = 0;
 
-    // Tells the peer that the mouse switched to profile slot `slot` (0..4) and waits until it
-    // has taken note, but never longer than kPeerAnswerTimeout and not at all for a peer that
-    // hangs.
+    // Tells the peer that the mouse switched to profile slot `slot` (0..4). The monitor waits
+    // at most kPeerAnswerTimeout for it to take note, and not at all for a peer that hangs. A
+    // backend that must wait for the answer returns Failed when none came in time; a backend
+    // that can hand the question over without waiting returns Delivered once it is on its way
+    // and traces kPeerNoAnswerTrace itself for an answer that comes too late or refuses.
     [[nodiscard]] virtual PeerDelivery AskProfileSwitched(std::uint8_t slot) = 0;
 
     // Shows the peer's window as it was (a minimised window stays minimised) and brings it to

@@ -95,9 +95,9 @@ std::string FolderOf(const std::string& path) {
 
 // Errors that mean the name has no owner: the bus's answer to GetNameOwner, and to a call to a
 // name nobody owns and nothing may be started for.
-bool IsNoOwner(const SdBusError& error) {
-    return error.Is("org.freedesktop.DBus.Error.NameHasNoOwner") ||
-           error.Is("org.freedesktop.DBus.Error.ServiceUnknown");
+bool IsNoOwner(const sd_bus_error* error) {
+    return sd_bus_error_has_name(error, "org.freedesktop.DBus.Error.NameHasNoOwner") ||
+           sd_bus_error_has_name(error, "org.freedesktop.DBus.Error.ServiceUnknown");
 }
 
 // Debian 12's <sys/pidfd.h> declares pidfd_open without C linkage for C++: the system call.
@@ -148,7 +148,7 @@ PeerDelivery LinuxConfigPeer::FindPeer(std::string& owner) {
     const SdBusMessage reply(raw);
     bus_.Refresh();
     if (result < 0)
-        return IsNoOwner(error) ? PeerDelivery::NoPeer : PeerDelivery::Failed;
+        return IsNoOwner(error.Get()) ? PeerDelivery::NoPeer : PeerDelivery::Failed;
     const char* name = nullptr;
     if (sd_bus_message_read(reply.get(), "s", &name) < 0 || name == nullptr)
         return PeerDelivery::Failed;
@@ -187,29 +187,59 @@ PeerDelivery LinuxConfigPeer::NotifyDeviceEvent(PeerDeviceEvent event, std::uint
                   "DeviceEvent", "uu", static_cast<std::uint32_t>(event), value);
 }
 
-// The call goes to the well-known name: with nothing to start, the bus answers at once for a
-// name without an owner. A peer that does not answer holds the main thread for the time-out.
+// The bus says whether the name has an owner; the question then goes on its way, and the loop
+// receives its answer. A switch while one is on its way waits in place of any earlier one.
 PeerDelivery LinuxConfigPeer::AskProfileSwitched(std::uint8_t slot) {
-    if (!bus_.Connected())
-        return PeerDelivery::NoPeer;
+    std::string owner;
+    if (const PeerDelivery found = FindPeer(owner); found != PeerDelivery::Delivered)
+        return found;
+    if (question_) {
+        waiting_slot_ = slot;
+        return PeerDelivery::Delivered;
+    }
+    const bool sent = SendQuestion(slot);
+    bus_.Refresh();
+    return sent ? PeerDelivery::Delivered : PeerDelivery::Failed;
+}
+
+// The call goes to the well-known name, with nothing to start: for a name that lost its owner
+// meanwhile the bus answers at once.
+bool LinuxConfigPeer::SendQuestion(std::uint8_t slot) {
     sd_bus_message* raw = nullptr;
     if (sd_bus_message_new_method_call(bus_.Get(), &raw, kConfigBusName, kConfigObjectPath,
                                        kConfigInterface, "ProfileSwitched") < 0)
-        return PeerDelivery::Failed;
+        return false;
     const SdBusMessage call(raw);
-    SdBusError error;
-    sd_bus_message* raw_reply = nullptr;
-    const int result =
-        sd_bus_message_append(call.get(), "u", static_cast<std::uint32_t>(slot)) >= 0 &&
-                sd_bus_message_set_auto_start(call.get(), 0) >= 0
-            ? sd_bus_call(bus_.Get(), call.get(), BusTimeout(kPeerAnswerTimeout), error.Get(),
-                          &raw_reply)
-            : -EINVAL;
-    const SdBusMessage reply(raw_reply);
-    bus_.Refresh();
-    if (result >= 0)
-        return PeerDelivery::Delivered;
-    return IsNoOwner(error) ? PeerDelivery::NoPeer : PeerDelivery::Failed;
+    sd_bus_slot* question = nullptr;
+    if (sd_bus_message_append(call.get(), "u", static_cast<std::uint32_t>(slot)) < 0 ||
+        sd_bus_message_set_auto_start(call.get(), 0) < 0 ||
+        sd_bus_call_async(bus_.Get(), &question, call.get(), &LinuxConfigPeer::OnAnswer, this,
+                          BusTimeout(kPeerAnswerTimeout)) < 0)
+        return false;
+    question_.reset(question);
+    return true;
+}
+
+int LinuxConfigPeer::OnAnswer(sd_bus_message* reply, void* self, sd_bus_error*) {
+    static_cast<LinuxConfigPeer*>(self)->Answered(reply);
+    return 0;
+}
+
+// sd-bus holds its own reference to the question's slot while it calls back, so the slot can
+// go here. A peer that went away meanwhile is no one to tell; a lost connection ends both the
+// question and the switch that waits, and is traced by the bus.
+void LinuxConfigPeer::Answered(sd_bus_message* reply) {
+    question_.reset();
+    if (sd_bus_is_open(bus_.Get()) <= 0) {
+        waiting_slot_.reset();
+        return;
+    }
+    const sd_bus_error* error = sd_bus_message_get_error(reply);
+    if (error != nullptr && !IsNoOwner(error))
+        debug_.Trace(kPeerNoAnswerTrace);
+    const std::optional<std::uint8_t> next = std::exchange(waiting_slot_, std::nullopt);
+    if (next && !SendQuestion(*next))
+        debug_.Trace(kPeerNoAnswerTrace);
 }
 
 bool LinuxConfigPeer::Show() {

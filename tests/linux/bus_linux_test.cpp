@@ -1,12 +1,18 @@
 // The monitor and the configuration program on a private session bus: the monitor's name and
 // object (reloads answered after they ran, folded when they queue up, calls that do not fit
-// refused), the mute property and its signal, the peer's notices and bounded question against
-// a running, an absent and a hanging configuration program, starting the program, the bus going
-// away, and an idle connection that wakes nothing.
+// refused), the mute property and its signal, the peer's notices and its profile question,
+// which never waits, against a running, an absent, a refusing, a hanging and a stopped
+// configuration program, starting the program, the bus going away, and an idle connection that
+// wakes nothing.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -401,47 +407,301 @@ TEST_F(PeerBusTest, WithoutAPeerEveryCallFindsNoneAtOnce) {
     EXPECT_TRUE(debug_.lines.empty());
 }
 
-// The profile switch waits the answer time for a peer that reads nothing, not longer; the
-// notices, the window and the end do not wait for it at all.
-TEST_F(PeerBusTest, APeerThatHangsHoldsTheProfileSwitchAtMostTheAnswerTime) {
-    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
-    ASSERT_TRUE(hanging);
-    auto begin = Clock::now();
-    EXPECT_EQ(peer_->AskProfileSwitched(1), PeerDelivery::Failed);
-    EXPECT_GE(Since(begin), kPeerAnswerTimeout - 10ms);
-    EXPECT_LT(Since(begin), kPeerAnswerTimeout + 500ms);
+// The slots of the ProfileSwitched calls that reach `peer`, a connection that answers none of
+// them, within `time`.
+std::vector<std::uint32_t> ReceivedSlots(sd_bus* peer, std::chrono::milliseconds time) {
+    std::vector<std::uint32_t> slots;
+    const auto end = Clock::now() + time;
+    while (Clock::now() < end) {
+        sd_bus_message* raw = nullptr;
+        const int result = sd_bus_process(peer, &raw);
+        const SdBusMessage message(raw);
+        std::uint32_t slot = 0;
+        if (message &&
+            sd_bus_message_is_method_call(message.get(), kConfigInterface, "ProfileSwitched") > 0 &&
+            sd_bus_message_read(message.get(), "u", &slot) > 0)
+            slots.push_back(slot);
+        if (result < 0)
+            break;
+        if (result == 0)
+            sd_bus_wait(peer, 10'000);
+    }
+    return slots;
+}
 
-    begin = Clock::now();
+// Runs the loop for `time`.
+void RunFor(LinuxMainLoop& loop, std::chrono::milliseconds time) {
+    static_cast<void>(RunUntil(
+        loop, [] { return false; }, time));
+}
+
+// A process that owns the configuration program's name and is then stopped (SIGSTOP): nothing
+// it was sent is read. Killed by its process id when the test ends.
+class StoppedPeer {
+  public:
+    explicit StoppedPeer(const std::string& address) {
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const SdBusConnection bus = HangingOwnerOf(address, kConfigBusName);
+            const char owned = bus ? 1 : 0;
+            if (write(ready[1], &owned, 1) != 1 || !bus)
+                _exit(1);
+            for (;;)
+                pause();
+        }
+        close(ready[1]);
+        char owned = 0;
+        pollfd told{ready[0], POLLIN, 0};
+        const bool owns =
+            pid_ > 0 && poll(&told, 1, 5000) == 1 && read(ready[0], &owned, 1) == 1 && owned == 1;
+        close(ready[0]);
+        int status = 0;
+        stopped_ = owns && kill(pid_, SIGSTOP) == 0 && waitpid(pid_, &status, WUNTRACED) == pid_ &&
+                   WIFSTOPPED(status);
+    }
+    ~StoppedPeer() {
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    StoppedPeer(const StoppedPeer&) = delete;
+    StoppedPeer& operator=(const StoppedPeer&) = delete;
+    [[nodiscard]] bool Stopped() const { return stopped_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool stopped_ = false;
+};
+
+// A peer that hangs: a connection of this process that reads nothing, or a stopped process.
+enum class Hang { ReadsNothing, Stopped };
+
+class HangingPeer {
+  public:
+    HangingPeer(Hang hang, const std::string& address) {
+        if (hang == Hang::ReadsNothing)
+            connection_ = HangingOwnerOf(address, kConfigBusName);
+        else
+            process_ = std::make_unique<StoppedPeer>(address);
+    }
+    [[nodiscard]] bool Ready() const { return connection_ || (process_ && process_->Stopped()); }
+
+  private:
+    SdBusConnection connection_;
+    std::unique_ptr<StoppedPeer> process_;
+};
+
+class HangingPeerTest : public PeerBusTest, public ::testing::WithParamInterface<Hang> {};
+
+INSTANTIATE_TEST_SUITE_P(, HangingPeerTest, ::testing::Values(Hang::ReadsNothing, Hang::Stopped),
+                         [](const ::testing::TestParamInfo<Hang>& info) {
+                             return info.param == Hang::ReadsNothing ? "ReadsNothing" : "Stopped";
+                         });
+
+// The profile switch is on its way at once; the loop's tasks, the notices, the window and the
+// end do not wait for the peer; the missing answer is traced when the answer time is up.
+TEST_P(HangingPeerTest, HoldsUpNothingAndIsTracedWhenTheAnswerTimeIsUp) {
+    const HangingPeer hanging(GetParam(), daemon_.Address());
+    ASSERT_TRUE(hanging.Ready());
+    const auto asked = Clock::now();
+    EXPECT_EQ(peer_->AskProfileSwitched(1), PeerDelivery::Delivered);
+    EXPECT_LT(Since(asked), 50ms);
+
+    bool pressed = false;  // a mute press reaches the main thread as a task
+    ASSERT_TRUE(loop_.PostTask([&] { pressed = true; }));
+    ASSERT_TRUE(RunUntil(loop_, [&] { return pressed; }));
+    EXPECT_LT(Since(asked), 100ms);
+    auto begin = Clock::now();
     EXPECT_EQ(peer_->NotifyDeviceEvent(PeerDeviceEvent::Kind2, 1), PeerDelivery::Delivered);
     EXPECT_TRUE(peer_->Show());
     EXPECT_EQ(peer_->NotifyMonitorExit(), PeerDelivery::Delivered);
     EXPECT_LT(Since(begin), 300ms);
+    EXPECT_TRUE(debug_.lines.empty());
+
+    ASSERT_TRUE(RunUntil(loop_, [&] { return !debug_.lines.empty(); }));
+    EXPECT_GE(Since(asked), kPeerAnswerTimeout - 10ms);
+    EXPECT_LT(Since(asked), kPeerAnswerTimeout + 500ms);
+    EXPECT_EQ(debug_.lines, std::vector<std::u16string>{std::u16string(kPeerNoAnswerTrace)});
 }
 
-// sd-bus reads what arrives while the monitor waits for the peer into its own queue, where the
-// socket no longer shows it: a call that came meanwhile is served right after the question, not
-// when the next message happens to arrive.
-TEST_F(PeerBusTest, ACallThatArrivesDuringTheQuestionIsServedRightAfterIt) {
+// A call to the monitor that waits in its socket while the question goes out (sd-bus may read
+// it into its own queue during the owner lookup, where the socket no longer shows it) is served
+// at once, long before the peer's answer time is up.
+TEST_P(HangingPeerTest, AMutePressOverTheBusIsServedWhileTheQuestionIsOnItsWay) {
     fake::FakeMicrophone microphone;
     MonitorRequests requests;
     requests.toggle_microphone = [&] { microphone.ToggleMute(); };
     const auto service = LinuxMonitorService::Create(*bus_, std::move(requests));
     ASSERT_TRUE(service);
     ASSERT_EQ(service->OwnName(), BusNameResult::Owned);
-    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
-    ASSERT_TRUE(hanging);
+    const HangingPeer hanging(GetParam(), daemon_.Address());
+    ASSERT_TRUE(hanging.Ready());
     loop_.ProcessPending();  // nothing left for the bus to do
     ChildProcess toggle({"busctl", "--address=" + daemon_.Address(), "call", kMonitorBusName,
                          kMonitorObjectPath, kMonitorInterface, "ToggleMicrophone"});
     ASSERT_TRUE(toggle.Started());
     std::this_thread::sleep_for(200ms);  // the call waits in the monitor's socket
-    EXPECT_EQ(peer_->AskProfileSwitched(0), PeerDelivery::Failed);
-    const auto begin = Clock::now();
+    const auto asked = Clock::now();
+    EXPECT_EQ(peer_->AskProfileSwitched(0), PeerDelivery::Delivered);
     EXPECT_TRUE(RunUntil(
         loop_, [&] { return microphone.toggles == 1; }, 2s));
-    EXPECT_LT(Since(begin), 300ms);
+    EXPECT_LT(Since(asked), 300ms);
     EXPECT_TRUE(RunUntil(loop_, [&] { return toggle.Ended(); }));
     EXPECT_EQ(toggle.ExitCode(), 0);
+}
+
+// Switches while a question is on its way are not queued: the one that waits is replaced, and
+// the peer is asked once more, for the latest slot, when the first question's time is up.
+TEST_F(PeerBusTest, SwitchesWhileAQuestionIsOnItsWayFoldIntoTheLatest) {
+    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
+    ASSERT_TRUE(hanging);
+    for (const std::uint8_t slot : std::initializer_list<std::uint8_t>{0, 1, 2, 3})
+        EXPECT_EQ(peer_->AskProfileSwitched(slot), PeerDelivery::Delivered);
+    EXPECT_EQ(ReceivedSlots(hanging.get(), 300ms), std::vector<std::uint32_t>{0});
+    ASSERT_TRUE(RunUntil(loop_, [&] { return debug_.lines.size() == 1; }));
+    EXPECT_EQ(ReceivedSlots(hanging.get(), 300ms), std::vector<std::uint32_t>{3});
+    ASSERT_TRUE(RunUntil(loop_, [&] { return debug_.lines.size() == 2; }));
+    RunFor(loop_, 200ms);
+    EXPECT_TRUE(ReceivedSlots(hanging.get(), 300ms).empty());
+    EXPECT_EQ(debug_.lines, std::vector<std::u16string>(2, std::u16string(kPeerNoAnswerTrace)));
+}
+
+// How a running peer answers ProfileSwitched.
+enum class Manner {
+    Answers,
+    Refuses,              // with an error reply
+    CallsTheMonitorBack,  // calls ReloadProfiles(slot) and waits for it before it answers
+};
+
+// A peer on a thread of its own that owns the name and answers in the way it is given; keeps
+// the slots it was asked about.
+class AnsweringPeer {
+  public:
+    AnsweringPeer(const std::string& address, Manner manner) : manner_(manner) {
+        std::promise<bool> ready;
+        std::future<bool> owned = ready.get_future();
+        thread_ = std::thread([this, address, &ready] {
+            const SdBusConnection bus = HangingOwnerOf(address, kConfigBusName);
+            ready.set_value(bus != nullptr);
+            if (bus)
+                Serve(bus.get());
+        });
+        ready_ = owned.get();
+    }
+    ~AnsweringPeer() {
+        stop_ = true;
+        thread_.join();
+    }
+    [[nodiscard]] bool Ready() const { return ready_; }
+    [[nodiscard]] std::vector<std::uint32_t> Slots() const {
+        const std::lock_guard lock(mutex_);
+        return slots_;
+    }
+
+  private:
+    void Serve(sd_bus* bus) {
+        while (!stop_) {
+            sd_bus_message* raw = nullptr;
+            const int result = sd_bus_process(bus, &raw);
+            const SdBusMessage message(raw);
+            if (result < 0)
+                return;
+            if (message && sd_bus_message_is_method_call(message.get(), kConfigInterface,
+                                                         "ProfileSwitched") > 0)
+                Answer(bus, message.get());
+            if (result == 0)
+                sd_bus_wait(bus, 20'000);
+        }
+    }
+    void Answer(sd_bus* bus, sd_bus_message* call) {
+        std::uint32_t slot = 0;
+        if (sd_bus_message_read(call, "u", &slot) <= 0)
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            slots_.push_back(slot);
+        }
+        if (manner_ == Manner::Refuses) {
+            sd_bus_reply_method_errorf(call, "com.korvanth417.Config1.Error.Busy", "busy");
+            return;
+        }
+        if (manner_ == Manner::CallsTheMonitorBack) {
+            SdBusError error;
+            sd_bus_message* reply = nullptr;
+            sd_bus_call_method(bus, kMonitorBusName, kMonitorObjectPath, kMonitorInterface,
+                               "ReloadProfiles", error.Get(), &reply, "i",
+                               static_cast<std::int32_t>(slot));
+            sd_bus_message_unref(reply);
+        }
+        sd_bus_reply_method_return(call, "");
+    }
+
+    Manner manner_;
+    std::thread thread_;
+    bool ready_ = false;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::uint32_t> slots_;
+};
+
+struct AnswerCase {
+    const char* name;
+    Manner manner;
+    std::size_t traces;  // of kPeerNoAnswerTrace
+};
+
+class AnsweringPeerTest : public PeerBusTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    , AnsweringPeerTest,
+    ::testing::Values(AnswerCase{"Answers", Manner::Answers, 0},
+                      AnswerCase{"Refuses", Manner::Refuses, 2},
+                      AnswerCase{"CallsTheMonitorBack", Manner::CallsTheMonitorBack, 0}),
+    [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
+// A peer that answers is asked about the first switch and, once it answered, about the latest;
+// a refusal is traced as it comes; a peer that calls the monitor back before it answers is
+// served meanwhile, with no wait on either side.
+TEST_P(AnsweringPeerTest, IsToldTheFirstAndTheLatestSwitchAsItAnswers) {
+    std::vector<std::int32_t> reloads;
+    MonitorRequests requests;
+    requests.reload_profiles = [&](std::int32_t id) { reloads.push_back(id); };
+    const auto service = LinuxMonitorService::Create(*bus_, std::move(requests));
+    ASSERT_TRUE(service);
+    ASSERT_EQ(service->OwnName(), BusNameResult::Owned);
+    const AnsweringPeer config(daemon_.Address(), GetParam().manner);
+    ASSERT_TRUE(config.Ready());
+    const auto asked = Clock::now();
+    for (const std::uint8_t slot : std::initializer_list<std::uint8_t>{0, 1, 2, 3})
+        EXPECT_EQ(peer_->AskProfileSwitched(slot), PeerDelivery::Delivered);
+    EXPECT_LT(Since(asked), 200ms);
+    // The second question goes out once the first was answered: long before its time is up.
+    EXPECT_TRUE(RunUntil(
+        loop_, [&] { return config.Slots().size() == 2; }, 500ms));
+    RunFor(loop_, kPeerAnswerTimeout + 200ms);
+    EXPECT_EQ(config.Slots(), (std::vector<std::uint32_t>{0, 3}));
+    EXPECT_EQ(debug_.lines,
+              std::vector<std::u16string>(GetParam().traces, std::u16string(kPeerNoAnswerTrace)));
+    if (GetParam().manner == Manner::CallsTheMonitorBack) {
+        EXPECT_EQ(reloads, (std::vector<std::int32_t>{0, 3}));
+    }
+}
+
+// Destroying the peer cancels the question on its way (no answer or time-out calls back into
+// it) and drops the switch that waits.
+TEST_F(PeerBusTest, DestroyingThePeerDropsItsQuestionAndTheSwitchThatWaits) {
+    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
+    ASSERT_TRUE(hanging);
+    EXPECT_EQ(peer_->AskProfileSwitched(0), PeerDelivery::Delivered);
+    EXPECT_EQ(peer_->AskProfileSwitched(4), PeerDelivery::Delivered);
+    peer_.reset();
+    RunFor(loop_, kPeerAnswerTimeout + 300ms);
+    EXPECT_TRUE(debug_.lines.empty());
+    EXPECT_EQ(ReceivedSlots(hanging.get(), 200ms), std::vector<std::uint32_t>{0});
 }
 
 // The names of processes that are children of this one, zombies included.
@@ -491,7 +751,12 @@ TEST_F(PeerBusTest, StartRunsTheProgramFromItsFolderAndReapsIt) {
     EXPECT_FALSE(peer_->Start());  // there is no such program
 }
 
+// A question on its way when the bus goes away ends without a trace of its own.
 TEST_F(PeerBusTest, TheBusGoingAwayLeavesNothingWatchedAndNoPeer) {
+    const SdBusConnection hanging = HangingOwnerOf(daemon_.Address(), kConfigBusName);
+    ASSERT_TRUE(hanging);
+    EXPECT_EQ(peer_->AskProfileSwitched(2), PeerDelivery::Delivered);
+    EXPECT_EQ(peer_->AskProfileSwitched(3), PeerDelivery::Delivered);
     daemon_.Stop();
     ASSERT_TRUE(RunUntil(loop_, [&] { return !bus_->Connected(); }));
     EXPECT_EQ(debug_.lines, std::vector<std::u16string>{u"Session bus connection lost"});
