@@ -154,9 +154,16 @@ trap 'exit 1' INT TERM
 linux_session_start
 
 status=0
+# The monitor looks for the mouse once, 3 s after its start ("ReopenDevice" in its trace); the
+# count starts after that search.
+searched() { grep -q "ReopenDevice:" "$session_dir/monitor.log"; }
 start_monitor
-# The monitor looks for the mouse once after its start; the count starts after that.
-sleep 3
+for _ in $(seq 100); do
+    searched && break
+    sleep 0.1
+done
+searched || die "the monitor did not search for the mouse within 10 s of its start"
+sleep 0.5
 measure "$monitor_pid" "monitor, idle, no mouse" || status=2
 stop_process monitor_pid
 echo
