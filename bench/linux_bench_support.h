@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/linux/temp_folder.h"
+
 extern char** environ;
 
 namespace korv::bench {
@@ -50,29 +52,7 @@ class UniqueFd {
 };
 
 // A folder below the system's temporary folder, removed with everything in it when it goes.
-class TempFolder {
-  public:
-    explicit TempFolder(const char* purpose) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (std::string("korv-") + purpose + ".XXXXXX"))
-                .string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    [[nodiscard]] bool Valid() const { return !path_.empty(); }
-    [[nodiscard]] const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using TempFolder = os_linux::testing::TempFolder;
 
 // The address of the socket file `path`; false when the path is too long for one.
 inline bool UnixAddress(const std::string& path, sockaddr_un& address) {

@@ -141,10 +141,10 @@ class TimerFd final : public OneShotTimer {
         // A zero it_value disarms a timerfd: a delay of 0 fires after one nanosecond.
         const auto ns = std::max<std::int64_t>(
             std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count(), 1);
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-        running_ = timerfd_settime(timer_.Get(), 0, &spec, nullptr) == 0;
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        running_ = timerfd_settime(timer_.Get(), 0, &when, nullptr) == 0;
     }
     void Stop() override {
         if (!running_)

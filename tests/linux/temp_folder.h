@@ -12,9 +12,12 @@ namespace korv::os_linux::testing {
 
 class TempFolder {
   public:
-    TempFolder() {
+    // `purpose` names the folder, "korv-<purpose>.XXXXXX", so that a folder left behind by a
+    // crash says whose it was.
+    explicit TempFolder(const char* purpose = "linux-test") {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "korv-linux-test.XXXXXX").string();
+            (std::filesystem::temp_directory_path() / (std::string("korv-") + purpose + ".XXXXXX"))
+                .string();
         if (mkdtemp(pattern.data()) != nullptr)
             path_ = pattern;
     }
