@@ -1,5 +1,7 @@
 #include "platform/fake/memory_file_system.h"
 
+#include "base/path_text.h"
+
 namespace korv::fake {
 namespace {
 
@@ -99,25 +101,17 @@ bool MemoryFileSystem::WriteWholeFile(std::u16string_view path,
 
 std::u16string MemoryFileSystem::PathInFolder(std::u16string_view folder,
                                               std::u16string_view name) const {
-    std::u16string path(folder);
-    if (path.empty() || path.back() != separator_)
-        path.push_back(separator_);
-    return path.append(name);
+    return korv::PathInFolder(folder, name, separator_);
 }
 
 std::u16string MemoryFileSystem::JoinWithSeparator(std::u16string_view path,
                                                    std::u16string_view part) const {
-    std::u16string joined(path);
-    joined.push_back(separator_);
-    return joined.append(part);
+    return korv::JoinWithSeparator(path, part, separator_);
 }
 
 std::pair<std::u16string, std::u16string> MemoryFileSystem::SplitFolderAndName(
     std::u16string_view path) const {
-    const std::size_t cut = path.rfind(separator_);
-    if (cut == std::u16string_view::npos)
-        return {std::u16string(), std::u16string(path)};
-    return {std::u16string(path.substr(0, cut + 1)), std::u16string(path.substr(cut + 1))};
+    return korv::SplitFolderAndName(path, separator_);
 }
 
 bool MemoryFileSystem::IsFullPath(std::u16string_view path) const {

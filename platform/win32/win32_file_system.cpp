@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/path_text.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
@@ -134,23 +135,17 @@ std::u16string Win32FileSystem::ExecutableFolder() const {
 
 std::u16string Win32FileSystem::PathInFolder(std::u16string_view folder,
                                              std::u16string_view name) const {
-    std::u16string path(folder);
-    if (path.empty() || path.back() != u'\\')
-        path.push_back(u'\\');
-    return path.append(name);
+    return korv::PathInFolder(folder, name, u'\\');
 }
 
 std::u16string Win32FileSystem::JoinWithSeparator(std::u16string_view path,
                                                   std::u16string_view part) const {
-    return std::u16string(path).append(u"\\").append(part);
+    return korv::JoinWithSeparator(path, part, u'\\');
 }
 
 std::pair<std::u16string, std::u16string> Win32FileSystem::SplitFolderAndName(
     std::u16string_view path) const {
-    const std::size_t cut = path.rfind(u'\\');
-    if (cut == std::u16string_view::npos)
-        return {std::u16string(), std::u16string(path)};
-    return {std::u16string(path.substr(0, cut + 1)), std::u16string(path.substr(cut + 1))};
+    return korv::SplitFolderAndName(path, u'\\');
 }
 
 bool Win32FileSystem::IsWindowsFullPath(std::u16string_view path) {
