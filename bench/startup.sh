@@ -20,7 +20,7 @@
 #   bench/startup.sh [--runs N] [--no-memory]        RUNS defaults to 7
 #
 # Runs the monitor from a copy of the installed folder; the floors and monitor_bench.exe come
-# from build/win64/bin (tools/run.sh --build-only builds both). KORV_BENCH_FOLDER and KORV_BENCH_BIN choose others, KORV_WINEPREFIX another
+# from build/win64/bin (tools/run.sh --build-only builds the folder, the target monitor_bench the rest). KORV_BENCH_FOLDER and KORV_BENCH_BIN choose others, KORV_WINEPREFIX another
 # prefix of the X11 driver (default build/wineprefix-desktop). Everything it starts it stops
 # again: the prefix's wineserver (wineserver -k), Xvfb and PulseAudio by their process ids.
 set -euo pipefail

@@ -104,9 +104,12 @@ echo "XDG_DOCUMENTS_DIR=\"$session/Documents\"" >"$XDG_CONFIG_HOME/user-dirs.dir
 cp "$dist/share/korvanth417/config.ini" "$XDG_CONFIG_HOME/korvanth417/config.ini"
 printf '\n[SimulatedHIDDeviceList]\nsim1=KORVANTH417-SIM-1, HID\\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0\n' \
     >>"$XDG_CONFIG_HOME/korvanth417/config.ini"
+# For the second terminal, as the Windows session's build/wine-session/env: the session's
+# folders and bus, the programs, and where each one logs.
 cat >"$session/env" <<ENV
 export XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR"
 export DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" PATH="$dist/bin:\$PATH"
+export KORV_MONITOR_LOG="$session/monitor.log" KORV_CONFIG_LOG="$session/config.log" KORV_MOUSE_LOG="$session/mouse.log"
 ENV
 
 wait_for() { # a condition, tried for up to 10 s
@@ -150,6 +153,7 @@ Drive them from another terminal (the monitor opens the mouse about 3 s after it
   korvanth417-sim profile 2                  # the mouse switched to its third profile (0-based)
   korvanth417-sim unplug                     # the mouse is gone: its reader ends
   korvanth417-sim replug                     # back: the monitor re-opens it 1.5 s later
+  tail -f "\$KORV_MONITOR_LOG"                # follow the monitor's trace lines
 Press Ctrl+C to stop the monitor, the mouse, the configuration program, the bus and the sound
 server.
 MSG
@@ -157,4 +161,4 @@ running=1
 status=0
 wait "$monitor_pid" || status=$?
 monitor_pid=""
-echo "The monitor ended (exit code $status); stopping the rest. Its trace lines: $session/monitor.log"
+echo "The monitor ended (exit code $status); stopping the rest. Its log: $session/monitor.log"

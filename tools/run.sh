@@ -4,12 +4,15 @@
 # PulseAudio null microphone for its mute button, beside the stand-in configuration program and
 # the simulated mouse (declared in the folder's config.ini), whose buttons a user can press.
 #
-#   tools/run.sh                   build, then run until Ctrl+C (which stops everything)
+#   tools/run.sh                   build, then run until Ctrl+C or until the monitor ends (its
+#                                  tray menu's Exit); either stops everything
 #   tools/run.sh --build-only      build the Windows folder and list it
 #   tools/run.sh --screenshot FILE [LANGUAGE]
-#                                  run (in that language: a code such as 0804 or US, or an
-#                                  index), open the tray menu, save a screenshot of the display,
-#                                  stop
+#                                  while a run is going on (from another terminal): save a
+#                                  picture of its display as it is now, the tray and the
+#                                  stand-in's window included. Otherwise: run (in that language:
+#                                  a code such as 0804 or US, or an index), open the tray menu,
+#                                  save a picture of the display, stop
 #   tools/run.sh --install         build the installer, install the monitor with it (silently,
 #                                  as a user, into the Wine prefix wineprefix-installed), then
 #                                  start it from its logon entry and run until Ctrl+C
@@ -20,7 +23,9 @@
 #                                  session of their own: see tools/run-linux.sh
 #   tools/run.sh --help            this text
 # INT, TERM and HUP stop everything it started, whoever sends them. One run at a time: a second
-# one is refused while the first holds build/run.lock. A fully separate run takes other folders:
+# one is refused while the first holds build/run.lock. A running session writes
+# build/wine-session/env for a second terminal to source (its prefix and display, Wine without
+# its noise, the logs). A fully separate run takes other folders:
 # KORV_BUILD_DIR (default build: the Windows build win64, the Wine prefixes wineprefix-desktop
 # and wineprefix-installed, and run.lock in it) and KORV_DIST_DIR (default dist).
 set -euo pipefail
@@ -53,6 +58,7 @@ case "${1:-}" in
     --screenshot)
         [ $# -ge 2 ] && [ $# -le 3 ] || fail "usage: run.sh --screenshot FILE [LANGUAGE]"
         mode=screenshot shot=$(realpath -m "$2") language=${3:-}
+        [ -d "$(dirname "$shot")" ] || fail "no folder $(dirname "$shot") for the screenshot"
         ;;
     --install | --uninstall)
         [ $# -eq 1 ] || fail "$1 takes no arguments (see --help)"
@@ -65,7 +71,8 @@ esac
 # Everything this run starts, so that a signal or an error stops exactly that. Children never
 # get the lock's descriptor (9>&-): one that outlived the script would hold the lock, and the
 # next run would be refused.
-step_pid="" xvfb_pid="" sleeper_pid="" wine_session=0 pulse_session=0 running=0
+step_pid="" xvfb_pid="" monitor_pid="" watch_pid="" wine_session=0 pulse_session=0 running=0
+env_written=0 session_env="$build_dir/wine-session/env"
 stop_all() {
     set +e # every step, whatever the one before it found
     trap - INT TERM HUP
@@ -74,10 +81,15 @@ stop_all() {
         kill -- "-$step_pid" 2>/dev/null
         wait "$step_pid" 2>/dev/null
     fi
-    [ -n "$sleeper_pid" ] && kill "$sleeper_pid" 2>/dev/null
+    # The env file names this session's display: it goes with the session.
+    [ "$env_written" = 1 ] && rm -f "$session_env"
     if [ "$wine_session" = 1 ]; then # the run's own prefix only
         wineserver -k 2>/dev/null
         wineserver -w 2>/dev/null
+    fi
+    if [ -n "$watch_pid" ]; then
+        kill "$watch_pid" 2>/dev/null
+        wait "$watch_pid" 2>/dev/null
     fi
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null
@@ -95,10 +107,29 @@ trap 'stopped 2' INT
 trap 'stopped 15' TERM
 trap 'stopped 1' HUP
 
+# A picture of the session that holds the lock, taken from its display without disturbing it.
+shoot_running_session() {
+    [ -z "$language" ] ||
+        fail "a running session keeps its language: set it with its stand-in (set-language), then take the picture"
+    [ -f "$session_env" ] ||
+        fail "a tools/run.sh is running but has no display yet (it is still building or starting); try again once it has printed its commands"
+    local display
+    display=$(sed -n 's/^export .*DISPLAY=\([^ ]*\).*$/\1/p' "$session_env")
+    [ -n "$display" ] || fail "no display in $session_env"
+    import -display "$display" -window root "$shot" ||
+        fail "the picture of display $display could not be saved to $shot"
+    echo "Screenshot of the running session (display $display): $shot"
+}
+
 # One run at a time: the folder, the prefix and the session are shared.
 mkdir -p "$build_dir"
 exec 9>"$build_dir/run.lock"
-flock -n 9 || fail "another tools/run.sh is running (it holds $build_dir/run.lock); stop it first"
+if ! flock -n 9; then
+    [ "$mode" != screenshot ] || { shoot_running_session; exit 0; }
+    fail "another tools/run.sh is running (it holds $build_dir/run.lock); stop it first"
+fi
+# One left by a run that was killed outright names a display that is gone.
+rm -f "$session_env"
 
 # Runs a long step as a child in a process group of its own and waits for it: bash runs a trap
 # only between commands, so a stop during a step in the foreground would wait for its end.
@@ -111,15 +142,20 @@ run_step() {
     return "$status"
 }
 
-# The Windows folder from the build; with --install, the installer made from it as well.
+# The Windows folder from the build; with --install, the installer made from it as well. Only
+# what the folder holds is built (the programs, the hook library, the language file), not the
+# tests and benchmarks of the same tree; ninja's progress line shows how far it is.
 build_folder() {
     echo "== building the Windows folder"
     win64="$build_dir/win64"
     run_step cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-    run_step cmake --build "$win64" -j "$(nproc)" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null ||
+        fail "cmake could not configure $win64"
+    NINJA_STATUS="[%f/%t %es] " run_step cmake --build "$win64" -j "$(nproc)" \
+        --target monitor uiHook cfgstandin mousesim korv_ui_local ||
+        fail "the build failed (see above)"
     rm -rf "$dist"
-    run_step cmake --install "$win64" --prefix "$dist" >/dev/null
+    run_step cmake --install "$win64" --prefix "$dist" >/dev/null || fail "cmake --install failed"
     echo "The Windows folder is $dist:"
     (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
     [ "$mode" = install ] || return 0
@@ -166,28 +202,49 @@ wait_for_monitor() {
     done
     return 1
 }
-# Until a signal: waiting in `wait`, not in `sleep`, so that its trap runs at once.
-run_until_stopped() {
+# A variable of the Windows environment in this prefix, and a Windows path as a Linux one.
+windows_env() { wine cmd /c echo "%$1%" </dev/null 2>/dev/null | tr -d '\r'; }
+unix_path() { realpath -m "$(winepath -u "$1" 2>/dev/null)"; }
+# The log the monitor keeps of its trace lines, with times (%LOCALAPPDATA%\KORVANTH417), whether
+# it runs from the folder or installed.
+monitor_log=""
+find_monitor_log() {
+    monitor_log="$(unix_path "$(windows_env LOCALAPPDATA)")/KORVANTH417/monitor.log"
+}
+
+# For the second terminal: the session's prefix and display, Wine without its debug noise and
+# its advice about 32-bit Wine, and where each program logs. Written once the session is up.
+write_session_env() {
+    mkdir -p "$(dirname "$session_env")"
+    env_written=1
+    cat >"$session_env" <<ENV
+export WINEPREFIX="$WINEPREFIX" DISPLAY=$DISPLAY WINEDEBUG=-all WINEARCH=$WINEARCH
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES"
+export KORV_MONITOR_LOG="$monitor_log" KORV_CONFIG_LOG="$1" KORV_MOUSE_LOG="$2"
+ENV
+}
+
+# Until a signal or the end of the process PID (the monitor, or what watches it): waiting in
+# `wait`, so that a signal's trap runs at once. Then says that WHAT ended and stops the rest.
+run_until_ended() {
+    local pid=$1 what=$2 status=0
     running=1
-    while true; do
-        sleep 3600 9>&- &
-        sleeper_pid=$!
-        wait "$sleeper_pid" || true
-    done
+    wait "$pid" || status=$?
+    [ "$status" = 0 ] && status="exit code 0, as after its tray menu's Exit" || status="exit code $status"
+    echo
+    echo "$what ended ($status); stopping the rest. Its log: $monitor_log"
+    exit 0
 }
 
 # --- the installer, as a user runs it -------------------------------------------------------
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 profile_key='HKCU\software\KORVANTH417GM' # the shipped config.ini's ProfileRegFolder
-# A variable of the Windows environment in this prefix, and the data of a registry value
-# (nothing when it is missing).
-windows_env() { wine cmd /c echo "%$1%" </dev/null 2>/dev/null | tr -d '\r'; }
+# The data of a registry value (nothing when it is missing).
 reg_data() {
     wine reg query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
         sed -n "s/^    $2    REG_[A-Z_]*    //p"
 }
 has_key() { wine reg query "$1" </dev/null >/dev/null 2>&1; }
-unix_path() { realpath -m "$(winepath -u "$1" 2>/dev/null)"; }
 # Where the installer puts the monitor and its Start-menu entry in this prefix.
 find_installed() {
     install_win="$(windows_env LOCALAPPDATA)\Programs\KORVANTH417"
@@ -231,17 +288,28 @@ install_monitor() {
     # Logon: Wine's wineboot starts what the Run key names, as Windows does.
     wine wineboot </dev/null >/dev/null 2>&1 9>&- &
     wait_for_monitor "$install" || fail "the installed monitor did not come up within 20 s of logon"
+    find_monitor_log
+    write_session_env "" ""
     cat <<MSG
 
 The installed monitor runs on the virtual display $display, started from its logon entry.
-  export WINEPREFIX=$WINEPREFIX DISPLAY=$display WINEDEBUG=-all
+  its log (trace lines with times):  $monitor_log
+From another terminal:
+  source $session_env
   wine "$install/KORVANTH417.EXE" set-language 1    # its language, as the configuration program sets it
-Press Ctrl+C to stop it, the display and the sound server; tools/run.sh --uninstall removes it.
+  $root/tools/run.sh --screenshot /tmp/session.png        # a picture of the display as it is now
+Press Ctrl+C to stop it, the display and the sound server (so does its tray menu's Exit);
+tools/run.sh --uninstall removes it.
 MSG
+    # The installed monitor is not a child of this script: once it has ended, the prefix has no
+    # program left and its Wine server ends, which `wineserver -w` waits for.
+    wineserver -w 9>&- &
+    watch_pid=$!
+    run_until_ended "$watch_pid" "The installed monitor"
 }
 
 case "$mode" in
-    install) install_monitor; run_until_stopped ;;
+    install) install_monitor ;;
     uninstall) uninstall_monitor; exit 0 ;;
 esac
 
@@ -252,12 +320,11 @@ if ! grep -q '^sim1=' config.ini; then
 fi
 wine KORVANTH417SIM.exe serve >"$dist/mouse.log" 2>&1 9>&- &
 wine KORVANTH417.EXE /log "$dist/standin.log" >/dev/null 2>&1 9>&- &
-# The monitor's trace lines (its debugger output) go to monitor.log, one per line.
-{
-    WINEDEBUG=-all,warn+seh wine KORVANTH417MON.exe 2>&1 |
-        sed -un -e 's/^[0-9a-f]*:warn:seh:OutputDebugStringA "\(.*\)"$/\1/' -e 'T' -e 's/\\"/"/g' -e p
-} >"$dist/monitor.log" 9>&- &
-wait_for_monitor "$dist" || echo "run.sh: the monitor has not come up within 20 s; see $dist/monitor.log" >&2
+# The monitor writes its own log; its Linux process is the Windows one, so its end is seen here.
+wine KORVANTH417MON.exe >/dev/null 2>&1 9>&- &
+monitor_pid=$!
+find_monitor_log
+wait_for_monitor "$dist" || echo "run.sh: the monitor has not come up within 20 s; see $monitor_log" >&2
 
 if [ "$mode" = screenshot ]; then
     if [ -n "$language" ]; then
@@ -275,22 +342,26 @@ if [ "$mode" = screenshot ]; then
     exit 0
 fi
 
+write_session_env "$dist/standin.log" "$dist/mouse.log"
 standin="wine \"$dist/KORVANTH417.EXE\" /log \"$dist/standin.log\""
 cat <<MSG
 
 The monitor runs on the virtual display $display, with its tray icon, the stand-in configuration
 program and the simulated mouse. What each one did:
-  monitor (its trace lines):  $dist/monitor.log
-  configuration program:      $dist/standin.log
-  simulated mouse:            $dist/mouse.log
+  monitor (trace lines with times):  $monitor_log
+  configuration program:             $dist/standin.log
+  simulated mouse:                   $dist/mouse.log
 Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
-  export WINEPREFIX=$WINEPREFIX DISPLAY=$display WINEDEBUG=-all
+  source $session_env
   $standin set-button 1 4 28     # button 4 of profile 1: microphone mute
-  wine "$dist/KORVANTH417SIM.exe" click 4            # press it: monitor.log shows the toggle
+  wine "$dist/KORVANTH417SIM.exe" click 4            # press it: the monitor's log shows the toggle
   wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to its third profile (0-based)
   wine "$dist/KORVANTH417SIM.exe" unplug             # the mouse is gone: its reader ends
   wine "$dist/KORVANTH417SIM.exe" replug             # back: the monitor re-opens it 1.5 s later
   $standin set-language 1        # Simplified Chinese (or a code: 0804)
-Press Ctrl+C to stop the monitor, the mouse, the display and the sound server.
+  tail -f "\$KORV_MONITOR_LOG"                          # follow the monitor's log
+  $root/tools/run.sh --screenshot /tmp/session.png         # a picture of the display as it is now
+Press Ctrl+C to stop the monitor, the mouse, the stand-in, the display and the sound server; the
+tray menu's Exit ends the monitor, and this run then stops the rest.
 MSG
-run_until_stopped
+run_until_ended "$monitor_pid" "The monitor"
