@@ -224,15 +224,18 @@ export KORV_MONITOR_LOG="$monitor_log" KORV_CONFIG_LOG="$1" KORV_MOUSE_LOG="$2"
 ENV
 }
 
-# Until a signal or the end of the process PID (the monitor, or what watches it): waiting in
-# `wait`, so that a signal's trap runs at once. Then says that WHAT ended and stops the rest.
+# Until a signal or the end of the process PID: waiting in `wait`, so that a signal's trap runs
+# at once. Then says that WHAT ended, with PID's exit code when PID is the monitor itself
+# (HOW, when given, says how the end was seen instead), and stops the rest.
 run_until_ended() {
-    local pid=$1 what=$2 status=0
+    local pid=$1 what=$2 how=${3:-} status=0
     running=1
     wait "$pid" || status=$?
-    [ "$status" = 0 ] && status="exit code 0, as after its tray menu's Exit" || status="exit code $status"
+    if [ -z "$how" ]; then
+        [ "$status" = 0 ] && how="exit code 0, as after its tray menu's Exit" || how="exit code $status"
+    fi
     echo
-    echo "$what ended ($status); stopping the rest. Its log: $monitor_log"
+    echo "$what ended ($how); stopping the rest. Its log: $monitor_log"
     exit 0
 }
 
@@ -305,7 +308,7 @@ MSG
     # program left and its Wine server ends, which `wineserver -w` waits for.
     wineserver -w 9>&- &
     watch_pid=$!
-    run_until_ended "$watch_pid" "The installed monitor"
+    run_until_ended "$watch_pid" "The installed monitor" "its prefix has no program left"
 }
 
 case "$mode" in
