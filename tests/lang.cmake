@@ -30,7 +30,7 @@ if(WIN32)
         set_tests_properties(win32_monitor_language_${locale}
                              PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8"
                                         RESOURCE_LOCK korv_monitor_session
-                                        TIMEOUT ${KORV_SCRIPT_TIMEOUT})
+                                        TIMEOUT ${KORV_SCRIPT_TIMEOUT} LABELS "win32;lang")
     endforeach()
 endif()
 
@@ -42,7 +42,7 @@ if(CMAKE_CROSSCOMPILING)
                  COMMAND win32_tests --gtest_brief=1 --gtest_filter=OsLanguage*)
         set_tests_properties(win32_os_language_${locale}
                              PROPERTIES ENVIRONMENT "LC_ALL=${locale}.UTF-8"
-                                        TIMEOUT ${KORV_SCRIPT_TIMEOUT})
+                                        TIMEOUT ${KORV_SCRIPT_TIMEOUT} LABELS "win32;lang")
     endforeach()
     return()
 endif()
@@ -51,7 +51,8 @@ endif()
 add_test(NAME translation_table_generator
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make-translation-table.py
                  --self-test)
-set_tests_properties(translation_table_generator PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT})
+set_tests_properties(translation_table_generator PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT}
+                                                             LABELS lang)
 
 # The table reader under libFuzzer with AddressSanitizer and UBSan, built with clang beside the
 # g++ build. The test is a short bounded run from the built-in table as seed; longer runs are
@@ -80,4 +81,4 @@ file(MAKE_DIRECTORY ${fuzz_corpus})
 add_test(NAME table_reader_fuzz
          COMMAND ${fuzzer} -max_total_time=5 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
                  ${fuzz_corpus} ${KORV_TABLE_FUZZ_SEEDS})
-set_tests_properties(table_reader_fuzz PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT})
+set_tests_properties(table_reader_fuzz PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT} LABELS "fuzz;lang")

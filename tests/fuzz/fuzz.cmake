@@ -35,5 +35,5 @@ foreach(target settings_file data_module report_dispatch hid_reader report_descr
                      -DSEEDS=${KORV_FUZZ_DIR}/seeds/${target}
                      -DCORPUS=${CMAKE_CURRENT_BINARY_DIR}/${target}-fuzz-corpus
                      -DSECONDS=${KORV_FUZZ_TEST_SECONDS} -P ${CMAKE_CURRENT_LIST_DIR}/run_briefly.cmake)
-    set_tests_properties(${target}_fuzz PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT})
+    set_tests_properties(${target}_fuzz PROPERTIES TIMEOUT ${KORV_SCRIPT_TIMEOUT} LABELS fuzz)
 endforeach()
