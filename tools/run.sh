@@ -15,7 +15,7 @@
 #                                  save a picture of the display, stop
 #   tools/run.sh --install         build the installer, install the monitor with it (silently,
 #                                  as a user, into the Wine prefix wineprefix-installed), then
-#                                  start it from its logon entry and run until Ctrl+C
+#                                  start it from its logon entry and run until Ctrl+C or its end
 #   tools/run.sh --uninstall       run the installed uninstaller silently in that prefix and
 #                                  show what it removed and what it kept
 #   tools/run.sh --linux [--build-only]
