@@ -734,7 +734,8 @@ TEST_F(PeerBusTest, StartRunsTheProgramFromItsFolderAndReapsIt) {
     const std::string program = folder.Path() + "/" + kConfigProgramFile;
     {
         std::ofstream script(program);
-        script << "#!/bin/sh\npwd > \"$0.ran\"\n";
+        // Written aside and renamed, so the file the test waits for appears whole.
+        script << "#!/bin/sh\npwd > \"$0.part\" && mv \"$0.part\" \"$0.ran\"\n";
     }
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
     LinuxConfigPeer peer(*bus_, program, debug_);
