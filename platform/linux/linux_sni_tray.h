@@ -1,9 +1,9 @@
 #pragma once
 // The tray on a Linux desktop: a StatusNotifierItem on the monitor's own bus connection, with
 // its menu (Config, About hidden, Exit) served over com.canonical.dbusmenu. A panel that hosts
-// such items finds it through org.kde.StatusNotifierWatcher: the item registers with the
-// watcher when it is created, when a watcher appears later, and again when another program
-// takes the watcher's name over (a panel restarted). Nothing polls: the watcher's name owner is
+// such items finds it through org.kde.StatusNotifierWatcher: once shown, the item registers
+// with the watcher that runs, with one that appears later, and again when another program takes
+// the watcher's name over (a panel restarted). Nothing polls: the watcher's name owner is
 // followed by its NameOwnerChanged signal.
 //
 // The item shows the icon by name (the hicolor theme's "korvanth417-monitor" and
@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/icon_file.h"
@@ -58,9 +59,9 @@ struct TrayActions {
 
 class LinuxSniTray final : public Tray {
   public:
-    // Puts the item and its menu on the bus and registers the item when a watcher runs. The
-    // icon files are read through `files` from `data_folder` (ending in a separator). Null when
-    // the connection refuses the objects or the watcher's signal.
+    // Puts the item and its menu on the bus, not yet registered (see Show). The icon files are
+    // read through `files` from `data_folder` (ending in a separator). Null when the connection
+    // refuses the objects.
     [[nodiscard]] static std::unique_ptr<LinuxSniTray> Create(LinuxBus& bus,
                                                               const FileSystem& files,
                                                               std::u16string data_folder,
@@ -69,6 +70,10 @@ class LinuxSniTray final : public Tray {
     ~LinuxSniTray() override;
     LinuxSniTray(const LinuxSniTray&) = delete;
     LinuxSniTray& operator=(const LinuxSniTray&) = delete;
+
+    // Registers the item with the watcher that runs, and from now on with every watcher that
+    // takes the name. False when the bus refuses the watch of the name.
+    [[nodiscard]] bool Show();
 
     void SetIcon(TrayIconState state) override;
     void SetHint(std::u16string_view hint) override;
@@ -88,9 +93,41 @@ class LinuxSniTray final : public Tray {
     [[nodiscard]] bool Registered() const { return registered_; }
 
   private:
-    struct Impl;
     LinuxSniTray(LinuxBus& bus, const FileSystem& files, std::u16string data_folder,
                  TrayActions actions, const DebugOutput& debug);
+
+    // The bus's handlers; `self` is the tray.
+    static int ItemProperty(sd_bus* bus, const char* path, const char* interface,
+                            const char* property, sd_bus_message* reply, void* self,
+                            sd_bus_error* error);
+    static int OnActivate(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnContextMenu(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnScroll(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int MenuProperty(sd_bus* bus, const char* path, const char* interface,
+                            const char* property, sd_bus_message* reply, void* self,
+                            sd_bus_error* error);
+    static int OnGetLayout(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnGetGroupProperties(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnGetProperty(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnEvent(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnEventGroup(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnAboutToShow(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnAboutToShowGroup(sd_bus_message* call, void* self, sd_bus_error* error);
+    static int OnWatcherOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error* error);
+    static int OnRegistered(sd_bus_message* reply, void* self, sd_bus_error* error);
+
+    void Register();
+    // Runs the action from the main loop, after the handler that received the click returns.
+    void Post(std::function<void()> TrayActions::*action);
+    // Whether `id` names a menu item (0, the root, included).
+    [[nodiscard]] static bool KnownItem(std::int32_t id);
+    // Handles one menu event; false for an unknown item.
+    bool MenuEvent(std::int32_t id, std::string_view event);
+    int AppendMenuItem(sd_bus_message* reply, std::int32_t id, std::int32_t depth,
+                       const std::vector<std::string>& names) const;
+    int AppendItemProperties(sd_bus_message* reply, std::int32_t id,
+                             const std::vector<std::string>& names) const;
+    void Emit(const char* path, const char* interface, const char* member);
 
     LinuxBus& bus_;
     const FileSystem& files_;
@@ -106,6 +143,7 @@ class LinuxSniTray final : public Tray {
     std::u16string title_;
     std::uint32_t menu_revision_ = 1;
     bool registered_ = false;
+    bool shown_ = false;
     SdBusSlot item_object_;
     SdBusSlot menu_object_;
     SdBusSlot watcher_match_;
