@@ -22,6 +22,7 @@
 #include "platform/linux/utf8_text.h"
 #include "tests/core/fake_monitor_ports.h"
 #include "tests/linux/private_session_bus.h"
+#include "tests/linux/service_thread.h"
 #include "tests/linux/tray_watcher_standin.h"
 
 namespace korv::os_linux {
@@ -41,46 +42,24 @@ struct Registration {
 // runs it; keeps the registrations it took.
 class WatcherThread {
   public:
-    explicit WatcherThread(const std::string& address) {
-        std::promise<LinuxMainLoop*> ready;
-        std::future<LinuxMainLoop*> started = ready.get_future();
-        thread_ = std::thread([this, address, &ready] {
-            LinuxMainLoop loop;
-            fake::RecordingDebugOutput debug;
-            const auto bus = LinuxBus::Attach(ConnectSessionBus(address), loop, debug);
-            const auto watcher =
-                bus ? TrayWatcherStandIn::Start(
-                          *bus,
-                          [this](const std::string& sender, const std::string& service) {
-                              const std::lock_guard lock(mutex_);
-                              registrations_.push_back({sender, service});
-                          })
-                    : nullptr;
-            if (!watcher) {
-                ready.set_value(nullptr);
-                return;
-            }
-            ready.set_value(&loop);
-            loop.Run();
-        });
-        loop_ = started.get();
-    }
-    ~WatcherThread() {
-        if (loop_ != nullptr)
-            loop_->Quit(0);
-        thread_.join();
-    }
-    [[nodiscard]] bool Running() const { return loop_ != nullptr; }
+    explicit WatcherThread(const std::string& address)
+        : thread_(address, [this](LinuxBus& bus) -> std::shared_ptr<void> {
+              return TrayWatcherStandIn::Start(
+                  bus, [this](const std::string& sender, const std::string& service) {
+                      const std::lock_guard lock(mutex_);
+                      registrations_.push_back({sender, service});
+                  });
+          }) {}
+    [[nodiscard]] bool Running() const { return thread_.Running(); }
     [[nodiscard]] std::vector<Registration> Registrations() const {
         const std::lock_guard lock(mutex_);
         return registrations_;
     }
 
   private:
-    std::thread thread_;
-    LinuxMainLoop* loop_ = nullptr;
     mutable std::mutex mutex_;
     std::vector<Registration> registrations_;
+    korv::testing::ServiceThread thread_;  // last: it ends before what it writes to
 };
 
 // --- what a panel reads, from a connection of its own -------------------------------------------
