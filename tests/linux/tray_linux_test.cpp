@@ -225,6 +225,9 @@ class Host {
         });
     }
 
+    sd_bus* Bus() const { return bus_; }
+    const std::string& Item() const { return item_; }
+
   private:
     sd_bus* bus_;
     std::string item_;
@@ -437,6 +440,55 @@ TEST_F(TrayTest, CaptionsChangeIsSignalled) {
     const auto layout = AsHost([](const Host& host) { return host.Layout(); });
     ASSERT_EQ(layout.size(), 3u);
     EXPECT_EQ(layout[2].label, "C__D_E");
+}
+
+// What a panel asks before it shows the menu: the properties of a group of items, only those it
+// names (none named: all of them), unknown items left out.
+TEST_F(TrayTest, GroupPropertiesGiveWhatIsAskedFor) {
+    tray_->SetMenuCaptions({u"Config", u"About", u"Exit"});
+    const auto group = [](std::vector<std::int32_t> ids, std::vector<std::string> names) {
+        return [ids, names](const Host& host) {
+            std::vector<std::string> seen;
+            sd_bus_message* raw = nullptr;
+            SdBusError error;
+            if (sd_bus_message_new_method_call(host.Bus(), &raw, host.Item().c_str(),
+                                               kTrayMenuObjectPath, kTrayMenuInterface,
+                                               "GetGroupProperties") < 0)
+                return seen;
+            const SdBusMessage call(raw);
+            std::vector<const char*> name_list;
+            for (const std::string& name : names)
+                name_list.push_back(name.c_str());
+            name_list.push_back(nullptr);
+            sd_bus_message* answer = nullptr;
+            if (sd_bus_message_append_array(call.get(), 'i', ids.data(), ids.size() * 4) < 0 ||
+                sd_bus_message_append_strv(call.get(), const_cast<char**>(name_list.data())) < 0 ||
+                sd_bus_call(host.Bus(), call.get(), 0, error.Get(), &answer) < 0)
+                return seen;
+            const SdBusMessage reply(answer);
+            std::int32_t id = 0;
+            if (sd_bus_message_enter_container(reply.get(), 'a', "(ia{sv})") < 0)
+                return seen;
+            while (sd_bus_message_enter_container(reply.get(), 'r', "ia{sv}") > 0 &&
+                   sd_bus_message_read(reply.get(), "i", &id) >= 0 &&
+                   sd_bus_message_enter_container(reply.get(), 'a', "{sv}") >= 0) {
+                const char* key = nullptr;
+                while (sd_bus_message_enter_container(reply.get(), 'e', "sv") > 0 &&
+                       sd_bus_message_read(reply.get(), "s", &key) >= 0 &&
+                       sd_bus_message_skip(reply.get(), "v") >= 0 &&
+                       sd_bus_message_exit_container(reply.get()) >= 0)
+                    seen.push_back(std::to_string(id) + ":" + key);
+                static_cast<void>(sd_bus_message_exit_container(reply.get()));
+                static_cast<void>(sd_bus_message_exit_container(reply.get()));
+            }
+            return seen;
+        };
+    };
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(AsHost(group({3, 42}, {"label"})), Names{"3:label"});
+    EXPECT_EQ(AsHost(group({2}, {"visible", "icon-name"})), Names{"2:visible"});
+    EXPECT_EQ(AsHost(group({}, {"label"})), (Names{"1:label", "2:label", "3:label"}));
+    EXPECT_EQ(AsHost(group({1}, {})), (Names{"1:label", "1:enabled", "1:visible"}));
 }
 
 // --- the icon ----------------------------------------------------------------------------------
