@@ -277,7 +277,7 @@ timeout 10 tail --pid="$monitor_pid" -f /dev/null || exit_status=timeout
 wait "$monitor_pid" || exit_status=$?
 monitor_pid=""
 [ "$exit_status" = 0 ] && lines_at_least "$work/config.log" "7036 UM_MONITOR_EXIT" 2 &&
-    ! busctl --user status com.korvanth417.Monitor >/dev/null 2>&1 &&
+    eventually 5 sh -c '! busctl --user status com.korvanth417.Monitor' &&
     pass "Exit in the tray's menu tells the configuration program, releases the name, ends with 0" ||
     fail "after Exit: status $exit_status, $(count_lines "$work/config.log" "7036 UM_MONITOR_EXIT") notices"
 
