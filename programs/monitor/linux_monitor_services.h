@@ -2,7 +2,8 @@
 // What the monitor on Linux works through beside the shared platform: the session bus with the
 // monitor's object and the configuration program as its peer, the sound server's microphone, the
 // HID interfaces (hidraw nodes, then the simulated sockets config.ini declares) and their
-// arrival notices, and the stand-ins of what a session without a panel lacks.
+// arrival notices, message boxes as desktop notifications (a press that leaves the microphone
+// as it was is one), and the stand-ins of what a session without a panel lacks.
 //
 // Threads: the main thread.
 
@@ -17,9 +18,9 @@
 #include "platform/linux/linux_headless_tray.h"
 #include "platform/linux/linux_hidraw.h"
 #include "platform/linux/linux_keyboard_state.h"
-#include "platform/linux/linux_message_boxes.h"
 #include "platform/linux/linux_microphone.h"
 #include "platform/linux/linux_monitor_service.h"
+#include "platform/linux/linux_notifications.h"
 #include "platform/linux/linux_socket_hid.h"
 #include "programs/common/linux_platform.h"
 
@@ -48,6 +49,8 @@ class MonitorServices {
     MonitorServices(LinuxPlatform& platform, std::unique_ptr<LinuxBus> bus);
     MonitorRequests Requests();
     void OnMuteChanged(std::optional<bool> muted);
+    // The monitor's title once it runs (it follows the language), the default before.
+    [[nodiscard]] std::u16string Title() const;
 
     LinuxPlatform& platform_;
     std::unique_ptr<LinuxBus> bus_;
@@ -55,7 +58,7 @@ class MonitorServices {
     LinuxConfigPeer peer_;
     LinuxMicrophone microphone_;
     HeadlessTray tray_;
-    TraceMessageBoxes message_boxes_;
+    LinuxNotifications message_boxes_;
     NoKeyboardState keyboard_;
     LinuxHidrawInterfaces hidraw_;
     LinuxSocketHidInterfaces sockets_;
