@@ -24,6 +24,19 @@ foreach(file ${korv_linux_data_files})
                        DEPENDS ${file} VERBATIM)
     list(APPEND korv_linux_data_copies ${KORV_LINUX_BUILD_DATA_DIR}/${name})
 endforeach()
+# The tray's pictures, the same files the Windows tray shows, in the same folder below the data.
+set(KORV_LINUX_ICON_SUBDIR images/0409/icons)
+set(korv_linux_icon_files ${PROJECT_SOURCE_DIR}/resources/${KORV_LINUX_ICON_SUBDIR}/logo.ico
+                          ${PROJECT_SOURCE_DIR}/resources/${KORV_LINUX_ICON_SUBDIR}/logo-muted.ico)
+foreach(file ${korv_linux_icon_files})
+    get_filename_component(name ${file} NAME)
+    set(copy ${KORV_LINUX_BUILD_DATA_DIR}/${KORV_LINUX_ICON_SUBDIR}/${name})
+    add_custom_command(OUTPUT ${copy} COMMAND ${CMAKE_COMMAND} -E copy ${file} ${copy}
+                       DEPENDS ${file} VERBATIM)
+    list(APPEND korv_linux_data_copies ${copy})
+endforeach()
 add_custom_target(korv_linux_data ALL DEPENDS ${korv_linux_data_copies})
 install(FILES ${korv_linux_data_files}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/${KORV_LINUX_DATA_SUBDIR})
+install(FILES ${korv_linux_icon_files}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/${KORV_LINUX_DATA_SUBDIR}/${KORV_LINUX_ICON_SUBDIR})

@@ -46,6 +46,7 @@ int RunMonitor(LinuxPlatform& platform) {
     services->Connect(monitor);
     running = &monitor;
     monitor.FormCreate();
+    services->ShowTray();
     const int result = platform.main_loop.Run();
     running = nullptr;
     monitor.FormDestroy();

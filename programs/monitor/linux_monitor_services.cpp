@@ -39,6 +39,12 @@ std::unique_ptr<MonitorServices> MonitorServices::Start(LinuxPlatform& platform)
         platform.debug.Trace(u"The monitor's bus object cannot be registered; the monitor ends");
         return nullptr;
     }
+    self->tray_ = LinuxSniTray::Create(*self->bus_, platform.files, platform.files.DataFolder(),
+                                       self->TrayClicks(), platform.debug);
+    if (!self->tray_) {
+        platform.debug.Trace(u"The tray item cannot be put on the bus; the monitor ends");
+        return nullptr;
+    }
     return self;
 }
 
@@ -47,7 +53,6 @@ MonitorServices::MonitorServices(LinuxPlatform& platform, std::unique_ptr<LinuxB
       bus_(std::move(bus)),
       peer_(*bus_, ProgramBesideExecutable(kConfigProgramFile), platform.debug),
       microphone_(platform.main_loop, platform.debug, kSoundClientName),
-      tray_(platform.main_loop),
       message_boxes_(*bus_, platform.debug, [this] { return Title(); }),
       hidraw_(platform.debug),
       sockets_(DefaultSocketFolder().value_or(std::string()), DeclaredSockets(platform)),
@@ -66,7 +71,7 @@ MonitorPorts MonitorServices::Ports(LinuxPlatform& platform) {
     return {platform.DataPorts(),
             peer_,
             microphone_,
-            tray_,
+            *tray_,
             {platform.files, nullptr, message_boxes_, keyboard_, platform.debug},
             hid_,
             platform.main_loop,
@@ -90,8 +95,30 @@ MonitorRequests MonitorServices::Requests() {
     };
 }
 
+// The clicks run from the main loop after the bus handler returned: Exit may end the loop and
+// release the bus.
+TrayActions MonitorServices::TrayClicks() {
+    return {
+        .config =
+            [this] {
+                if (monitor_ != nullptr)
+                    monitor_->Config1Click();
+            },
+        .exit =
+            [this] {
+                if (monitor_ != nullptr)
+                    monitor_->Exit1Click();
+            },
+    };
+}
+
 void MonitorServices::Connect(TKORVANTH417MONMAIN& monitor) {
     monitor_ = &monitor;
+}
+
+void MonitorServices::ShowTray() {
+    if (!tray_->Show())
+        platform_.debug.Trace(u"Tray icon cannot be added");
 }
 
 void MonitorServices::Disconnect() {

@@ -2,8 +2,8 @@
 // What the monitor on Linux works through beside the shared platform: the session bus with the
 // monitor's object and the configuration program as its peer, the sound server's microphone, the
 // HID interfaces (hidraw nodes, then the simulated sockets config.ini declares) and their
-// arrival notices, message boxes as desktop notifications (a press that leaves the microphone
-// as it was is one), and the stand-ins of what a session without a panel lacks.
+// arrival notices, the tray item a desktop panel shows, message boxes as desktop notifications
+// (a press that leaves the microphone as it was is one), and no keyboard state.
 //
 // Threads: the main thread.
 
@@ -15,12 +15,12 @@
 #include "platform/linux/linux_bus.h"
 #include "platform/linux/linux_config_peer.h"
 #include "platform/linux/linux_device_notifications.h"
-#include "platform/linux/linux_headless_tray.h"
 #include "platform/linux/linux_hidraw.h"
 #include "platform/linux/linux_keyboard_state.h"
 #include "platform/linux/linux_microphone.h"
 #include "platform/linux/linux_monitor_service.h"
 #include "platform/linux/linux_notifications.h"
+#include "platform/linux/linux_sni_tray.h"
 #include "platform/linux/linux_socket_hid.h"
 #include "programs/common/linux_platform.h"
 
@@ -28,8 +28,9 @@ namespace korv::os_linux {
 
 class MonitorServices {
   public:
-    // Connects to the session bus and puts the monitor's object on it, without its name yet.
-    // Null, with a trace line, when there is no session bus or it refuses the object.
+    // Connects to the session bus and puts the monitor's object and its tray item on it, without
+    // the name yet and without registering the item. Null, with a trace line, when there is no
+    // session bus or it refuses an object.
     [[nodiscard]] static std::unique_ptr<MonitorServices> Start(LinuxPlatform& platform);
     MonitorServices(const MonitorServices&) = delete;
     MonitorServices& operator=(const MonitorServices&) = delete;
@@ -40,14 +41,18 @@ class MonitorServices {
     // Everything the monitor's component works through, with the shared platform's ports.
     [[nodiscard]] MonitorPorts Ports(LinuxPlatform& platform);
 
-    // From now on the bus object's requests and the microphone's changes go to `monitor`, until
-    // Disconnect; before, requests find no monitor and do nothing.
+    // From now on the bus object's requests, the tray's clicks and the microphone's changes go
+    // to `monitor`, until Disconnect; before, they find no monitor and do nothing.
     void Connect(TKORVANTH417MONMAIN& monitor);
+    // Registers the tray item with the panel's watcher, now and whenever one appears. Call it
+    // once the monitor has shown its state in the tray.
+    void ShowTray();
     void Disconnect();
 
   private:
     MonitorServices(LinuxPlatform& platform, std::unique_ptr<LinuxBus> bus);
     MonitorRequests Requests();
+    TrayActions TrayClicks();
     void OnMuteChanged(std::optional<bool> muted);
     // The monitor's title once it runs (it follows the language), the default before.
     [[nodiscard]] std::u16string Title() const;
@@ -57,7 +62,7 @@ class MonitorServices {
     std::unique_ptr<LinuxMonitorService> service_;
     LinuxConfigPeer peer_;
     LinuxMicrophone microphone_;
-    HeadlessTray tray_;
+    std::unique_ptr<LinuxSniTray> tray_;
     LinuxNotifications message_boxes_;
     NoKeyboardState keyboard_;
     LinuxHidrawInterfaces hidraw_;
