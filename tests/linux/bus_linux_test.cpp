@@ -30,6 +30,7 @@
 #include "platform/linux/linux_monitor_client.h"
 #include "platform/linux/linux_monitor_service.h"
 #include "tests/linux/private_session_bus.h"
+#include "tests/linux/service_thread.h"
 
 namespace korv::os_linux {
 namespace {
@@ -44,45 +45,27 @@ using Clock = std::chrono::steady_clock;
 // connection, as the stand-in runs it; keeps the lines it logs.
 class PeerThread {
   public:
-    explicit PeerThread(const std::string& address) {
-        std::promise<LinuxMainLoop*> ready;
-        std::future<LinuxMainLoop*> started = ready.get_future();
-        thread_ = std::thread([this, address, &ready] {
-            LinuxMainLoop loop;
-            fake::RecordingDebugOutput debug;
-            const auto bus = LinuxBus::Attach(ConnectSessionBus(address), loop, debug);
-            const auto service =
-                bus ? LinuxConfigService::Create(*bus,
-                                                 [this](std::string_view line) {
-                                                     const std::lock_guard lock(mutex_);
-                                                     lines_.emplace_back(line);
-                                                 })
-                    : nullptr;
-            if (!service || service->OwnName() != BusNameResult::Owned) {
-                ready.set_value(nullptr);
-                return;
-            }
-            ready.set_value(&loop);
-            loop.Run();
-        });
-        loop_ = started.get();
-    }
-    ~PeerThread() {
-        if (loop_ != nullptr)
-            loop_->Quit(0);
-        thread_.join();
-    }
-    [[nodiscard]] bool Running() const { return loop_ != nullptr; }
+    explicit PeerThread(const std::string& address)
+        : thread_(address, [this](LinuxBus& bus) -> std::shared_ptr<void> {
+              std::shared_ptr<LinuxConfigService> service =
+                  LinuxConfigService::Create(bus, [this](std::string_view line) {
+                      const std::lock_guard lock(mutex_);
+                      lines_.emplace_back(line);
+                  });
+              if (!service || service->OwnName() != BusNameResult::Owned)
+                  return nullptr;
+              return service;
+          }) {}
+    [[nodiscard]] bool Running() const { return thread_.Running(); }
     [[nodiscard]] std::vector<std::string> Lines() const {
         const std::lock_guard lock(mutex_);
         return lines_;
     }
 
   private:
-    std::thread thread_;
-    LinuxMainLoop* loop_ = nullptr;
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+    korv::testing::ServiceThread thread_;  // last: it ends before what it writes to
 };
 
 // A connection that owns a name and then never reads another message: a program that hangs.

@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # The Linux programs end to end, as a user runs them: the monitor, the simulated mouse and the
 # stand-in configuration program on a private session bus, with a private PulseAudio whose null
-# microphone the mute button acts on (checked with pactl), in XDG folders of their own.
+# microphone the mute button acts on (checked with pactl), in XDG folders of their own, and a
+# panel's watcher of tray items (WATCHER, a helper program) that the monitor's tray item
+# registers with; busctl reads the item and clicks its menu as a panel does. The session's
+# language is Chinese: the menu's captions show it.
 #
-#   monitor_e2e_test.sh BIN_DIR
+#   monitor_e2e_test.sh BIN_DIR WATCHER
 #
 # Every process it starts it stops by its process id; the temporary folder goes too.
 set -uo pipefail
 
-bin=$(realpath "${1:?usage: monitor_e2e_test.sh BIN_DIR}")
+bin=$(realpath "${1:?usage: monitor_e2e_test.sh BIN_DIR WATCHER}")
+watcher_program=$(realpath "${2:?usage: monitor_e2e_test.sh BIN_DIR WATCHER}")
 work=$(mktemp -d /tmp/korv-e2e.XXXXXX)
-bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid="" notify_pid=""
+bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid="" watcher_pid="" watcher2_pid=""
+notify_pid=""
 failures=0
 
 stop_all() {
     local pid
-    for pid in "$notify_pid" "$monitor_pid" "$config_pid" "$sim_pid" "$pulse_pid" "$bus_pid"; do
+    for pid in "$notify_pid" "$monitor_pid" "$config_pid" "$watcher2_pid" "$watcher_pid" \
+        "$sim_pid" "$pulse_pid" "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
@@ -31,7 +37,7 @@ fail() {
 pass() { echo "ok: $*"; }
 die() {
     echo "FAIL: $*"
-    for log in monitor config mouse; do
+    for log in monitor config mouse watcher; do
         echo "--- $log.log"
         tail -n 30 "$work/$log.log" 2>/dev/null
     done
@@ -58,6 +64,8 @@ mkdir -p "$work/config/korvanth417" "$work/runtime" "$work/Documents"
 chmod 700 "$work/runtime"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work"
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/runtime/bus"
+unset LC_ALL LC_MESSAGES
+export LANG=zh_CN.UTF-8
 echo "XDG_DOCUMENTS_DIR=\"$work/Documents\"" >"$XDG_CONFIG_HOME/user-dirs.dirs"
 store="$XDG_CONFIG_HOME/korvanth417/store/software/KORVANTH417GM"
 {
@@ -83,10 +91,47 @@ eventually 10 test -S "$work/runtime/korvanth417/E2E-MOUSE" || die "the simulate
 config_pid=$!
 eventually 10 busctl --user status com.korvanth417.Config || die "the stand-in did not take its name"
 
+"$watcher_program" >"$work/watcher.log" 2>&1 &
+watcher_pid=$!
+eventually 10 has_line "$work/watcher.log" "watching" || die "the tray watcher did not start"
+
 "$bin/korvanth417-monitor" 2>"$work/monitor.log" &
 monitor_pid=$!
 eventually 10 busctl --user status com.korvanth417.Monitor || die "the monitor did not take its name"
 pass "the monitor owns com.korvanth417.Monitor"
+
+# --- the tray item ----------------------------------------------------------------------------
+# The item lives on the connection that owns the monitor's name.
+unique_name_of() { busctl --user status "$1" | sed -n 's/^UniqueName=//p'; }
+item=$(unique_name_of com.korvanth417.Monitor)
+tray_property() {
+    busctl --user get-property "$item" /StatusNotifierItem org.kde.StatusNotifierItem "$1"
+}
+menu_layout() {
+    busctl --user --json=short call "$item" /MenuBar com.canonical.dbusmenu GetLayout iias -- 0 -1 0
+}
+menu_click() {
+    busctl --user call "$item" /MenuBar com.canonical.dbusmenu Event isvu "$1" clicked s "" 0
+}
+icon_is() { [ "$(tray_property IconName)" = "s \"$1\"" ]; }
+eventually 10 has_line "$work/watcher.log" "registered $item" &&
+    pass "the tray item registers with the panel's watcher" ||
+    fail "no registration of $item: $(cat "$work/watcher.log")"
+layout=$(menu_layout)
+grep -q '"label":{"type":"s","data":"打开配置"}' <<<"$layout" &&
+    grep -q '"label":{"type":"s","data":"退出软件"}' <<<"$layout" &&
+    grep -q '"data":"关于软件"},"enabled":{"type":"b","data":true},"visible":{"type":"b","data":false}' <<<"$layout" &&
+    pass "a clean start under zh_CN.UTF-8 gives the menu Chinese captions, About hidden" ||
+    fail "the menu's layout: $layout"
+[ "$(tray_property Category)" = 's "Hardware"' ] && [ "$(tray_property Menu)" = 'o "/MenuBar"' ] &&
+    icon_is korvanth417-monitor && pass "the item's category, menu and plain icon" ||
+    fail "the item's properties: $(tray_property Category) $(tray_property Menu) $(tray_property IconName)"
+# A restarted panel's watcher takes the name over: the item registers with it too.
+"$watcher_program" >"$work/watcher2.log" 2>&1 &
+watcher2_pid=$!
+eventually 10 has_line "$work/watcher2.log" "registered $item" &&
+    pass "the item registers again with a new watcher" ||
+    fail "no registration with the new watcher: $(cat "$work/watcher2.log")"
 
 # A second monitor finds the name owned and ends at once, without touching the first.
 second_status=0
@@ -104,8 +149,12 @@ unmuted || fail "the microphone is muted before any press"
 sim click 4 >/dev/null
 eventually 5 muted && pass "button 4 (function 28) mutes the default source" ||
     fail "button 4 did not mute: $(pactl get-source-mute @DEFAULT_SOURCE@)"
+eventually 5 icon_is korvanth417-monitor-muted && pass "the tray shows the muted icon" ||
+    fail "the tray's icon while muted: $(tray_property IconName)"
 sim click 4 >/dev/null
 eventually 5 unmuted && pass "pressed again, it unmutes" || fail "button 4 did not unmute"
+eventually 5 icon_is korvanth417-monitor && pass "the tray shows the plain icon again" ||
+    fail "the tray's icon after unmuting: $(tray_property IconName)"
 
 # Reports that mean nothing change nothing: a released-only report, an unknown report id, a
 # key index without a function, an event kind nobody acts on.
@@ -234,10 +283,45 @@ eventually 5 has_line "$work/config.log" "7036 UM_MONITOR_EXIT" &&
     pass "the configuration program is told that the monitor ends" ||
     fail "no MonitorExit at the end"
 
+# The tray's menu: Config brings the running configuration program forward; Exit ends the
+# monitor as SIGTERM does.
+"$bin/korvanth417-monitor" 2>"$work/monitor-3.log" &
+monitor_pid=$!
+eventually 10 busctl --user status com.korvanth417.Monitor || fail "the monitor did not start again"
+item=$(unique_name_of com.korvanth417.Monitor)
+eventually 10 has_line "$work/watcher2.log" "registered $item" || fail "the new monitor's item did not register"
+shown_before=$(count_lines "$work/config.log" "brought to the front")
+menu_click 1 >/dev/null || fail "Config could not be clicked"
+eventually 5 lines_at_least "$work/config.log" "brought to the front" $((shown_before + 1)) &&
+    pass "Config in the tray's menu brings the configuration program forward" ||
+    fail "Config did not reach the configuration program"
+menu_click 3 >/dev/null || fail "Exit could not be clicked"
+exit_status=0
+timeout 10 tail --pid="$monitor_pid" -f /dev/null || exit_status=timeout
+wait "$monitor_pid" || exit_status=$?
+monitor_pid=""
+[ "$exit_status" = 0 ] && lines_at_least "$work/config.log" "7036 UM_MONITOR_EXIT" 2 &&
+    eventually 5 sh -c '! busctl --user status com.korvanth417.Monitor' &&
+    pass "Exit in the tray's menu tells the configuration program, releases the name, ends with 0" ||
+    fail "after Exit: status $exit_status, $(count_lines "$work/config.log" "7036 UM_MONITOR_EXIT") notices"
+
+# Without a configuration program running, Config starts it beside the monitor.
+kill "$config_pid"
+wait "$config_pid" 2>/dev/null
+config_pid=""
+eventually 5 sh -c '! busctl --user status com.korvanth417.Config' || fail "the stand-in did not end"
+
 # Without its bus a monitor would be a second one beside the next that starts: it ends.
 "$bin/korvanth417-monitor" 2>"$work/monitor-2.log" &
 monitor_pid=$!
 eventually 10 busctl --user status com.korvanth417.Monitor || fail "the monitor did not start again"
+item=$(unique_name_of com.korvanth417.Monitor)
+eventually 10 has_line "$work/watcher2.log" "registered $item" || fail "the new monitor's item did not register"
+menu_click 1 >/dev/null || fail "Config could not be clicked"
+eventually 10 busctl --user status com.korvanth417.Config &&
+    pass "Config in the tray's menu starts korvanth417-config when none runs" ||
+    fail "Config did not start the configuration program: $(tail -n 3 "$work/monitor-2.log")"
+config_pid=$(busctl --user status com.korvanth417.Config 2>/dev/null | sed -n 's/^PID=//p')
 kill "$bus_pid"
 wait "$bus_pid" 2>/dev/null
 bus_pid=""
@@ -252,7 +336,7 @@ monitor_pid=""
 echo "--- the monitor's trace lines"
 cat "$work/monitor.log"
 if [ "$failures" -gt 0 ]; then
-    for log in monitor config mouse; do
+    for log in monitor monitor-3 config mouse watcher watcher2; do
         echo "--- $log.log"
         tail -n 40 "$work/$log.log"
     done
