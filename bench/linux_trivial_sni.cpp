@@ -1,8 +1,9 @@
 // The floor of the tray's start-up bench (bench/linux_startup.sh): the least a program does to
 // show an item in a panel. It connects to the session bus (sd-bus), owns no name, exports a
 // minimal org.kde.StatusNotifierItem (an id, a title, a status and an icon name, and Activate)
-// and registers its object path with org.kde.StatusNotifierWatcher, then says so and waits for
-// SIGTERM or SIGINT with the item shown.
+// at /StatusNotifierItem and registers it with org.kde.StatusNotifierWatcher by its connection's
+// unique name, as the monitor does, then says so and waits for SIGTERM or SIGINT with the item
+// shown.
 //
 //   linux_trivial_sni
 //
@@ -97,10 +98,12 @@ int Run() {
         return 2;
     }
     const std::unique_ptr<sd_bus_slot, SlotUnref> object(slot);
-    if (sd_bus_call_method_async(bus.get(), nullptr, "org.kde.StatusNotifierWatcher",
+    const char* unique_name = nullptr;
+    if (sd_bus_get_unique_name(bus.get(), &unique_name) < 0 ||
+        sd_bus_call_method_async(bus.get(), nullptr, "org.kde.StatusNotifierWatcher",
                                  "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
                                  "RegisterStatusNotifierItem", Registered, event.get(), "s",
-                                 kItemPath) < 0 ||
+                                 unique_name) < 0 ||
         sd_bus_attach_event(bus.get(), event.get(), 0) < 0 ||
         sd_event_add_signal(event.get(), nullptr, SIGTERM, nullptr, nullptr) < 0 ||
         sd_event_add_signal(event.get(), nullptr, SIGINT, nullptr, nullptr) < 0) {
