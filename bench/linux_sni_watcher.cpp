@@ -17,8 +17,8 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
-#include <time.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -34,12 +34,10 @@ namespace {
 
 using namespace korv::os_linux;
 
+// steady_clock is CLOCK_MONOTONIC on Linux.
 void Log(const std::string& line) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    std::printf("%.3f %s\n",
-                static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6,
-                line.c_str());
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    std::printf("%.3f %s\n", std::chrono::duration<double, std::milli>(now).count(), line.c_str());
     std::fflush(stdout);
 }
 
