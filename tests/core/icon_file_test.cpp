@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cctype>
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
