@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Wake-ups of an idle Linux monitor, counted from outside, in a private session
-# (bench/linux_session.sh: its own dbus-daemon and PulseAudio with a null microphone). Twice:
+# (bench/linux_session.sh: its own dbus-daemon, PulseAudio with a null microphone, and the
+# panel's watcher, linux_sni_watcher, so that the monitor's tray item is registered and shown
+# before the count; a monitor whose item the watcher has not shown within 10 s is a MISS). Twice:
 # first without a mouse (the installed config.ini), then with the simulated mouse open: its
 # config.ini in $XDG_CONFIG_HOME declares the mouse, korvanth417-sim serves it, and the
 # monitor's reader waits on its socket. For every thread of the monitor's process it prints the
@@ -13,8 +15,9 @@
 #
 #   bench/linux_idle.sh [SECONDS]        default 10
 #
-# Needs the installed folder (tools/run.sh --linux --build-only) and the linux_uevents bench
-# program (build/bench-linux); KORV_BENCH_FOLDER and KORV_BENCH_BIN choose others. Everything it starts it stops again by its process id.
+# Needs the installed folder (tools/run.sh --linux --build-only) and the linux_uevents and
+# linux_sni_watcher bench programs (build/bench-linux); KORV_BENCH_FOLDER and KORV_BENCH_BIN
+# choose others. Everything it starts it stops again by its process id.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -104,15 +107,25 @@ monitor_on_bus() {
         grep -q 'boolean true'
 }
 
+# Starts the monitor and waits for its bus name, then for its tray item to be shown; false when
+# the item was not shown within 10 s.
 start_monitor() {
+    : >"$session_dir/watcher.log"
     "$monitor" >>"$session_dir/monitor.log" 2>&1 </dev/null &
     monitor_pid=$!
     for _ in $(seq 100); do
-        monitor_on_bus && return 0
+        monitor_on_bus && break
         [ -d "/proc/$monitor_pid" ] || break
         sleep 0.1
     done
-    die "the monitor did not own its bus name (log: $(tail -n 5 "$session_dir/monitor.log"))"
+    monitor_on_bus ||
+        die "the monitor did not own its bus name (log: $(tail -n 5 "$session_dir/monitor.log"))"
+    for _ in $(seq 100); do
+        tray_item_shown && { echo "tray item: $(grep ' shown ' "$session_dir/watcher.log")"; return 0; }
+        sleep 0.1
+    done
+    echo "tray item: the watcher has not shown the monitor's item within 10 s: MISS"
+    return 1
 }
 
 sim_status() {
@@ -139,7 +152,7 @@ start_mouse_and_monitor() {
         sleep 0.05
     done
     sim_status >/dev/null || die "the simulated mouse did not start (log: sim.log)"
-    start_monitor
+    start_monitor || status=2
     for _ in $(seq 100); do
         sim_status | grep -q ' 1 client(s) connected' && break
         sleep 0.1
@@ -152,12 +165,13 @@ start_mouse_and_monitor() {
 trap stop_all EXIT
 trap 'exit 1' INT TERM
 linux_session_start
+start_sni_watcher
 
 status=0
 # The monitor looks for the mouse once, 3 s after its start ("ReopenDevice" in its trace); the
 # count starts after that search.
 searched() { grep -q "ReopenDevice:" "$session_dir/monitor.log"; }
-start_monitor
+start_monitor || status=2
 for _ in $(seq 100); do
     searched && break
     sleep 0.1

@@ -7,7 +7,9 @@
 #
 #   linux_session_start     the folder, the bus and the sound server; exports HOME,
 #                           XDG_RUNTIME_DIR, XDG_CONFIG_HOME and DBUS_SESSION_BUS_ADDRESS
-#   linux_session_stop      stops both servers by their process ids, removes the folder
+#   start_sni_watcher       the panel's side of the tray (linux_sni_watcher) on that bus: it
+#                           logs each item registered and shown to $session_dir/watcher.log
+#   linux_session_stop      stops the servers by their process ids, removes the folder
 #
 # KORV_BENCH_FOLDER chooses the installed folder (default dist/linux, with bin/ and share/;
 # tools/run.sh --linux --build-only makes it), KORV_BENCH_BIN the folder of the bench programs
@@ -32,13 +34,15 @@ source "$root/bench/thread_samples.sh"
 session_dir=
 session_bus_pid=
 session_pulse_pid=
+session_watcher_pid=
 
 linux_session_stop() {
     local pid
-    for pid in "$session_pulse_pid" "$session_bus_pid"; do
+    for pid in "$session_watcher_pid" "$session_pulse_pid" "$session_bus_pid"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
+    session_watcher_pid=
     session_pulse_pid=
     session_bus_pid=
     [ -n "$session_dir" ] && rm -rf "$session_dir"
@@ -85,4 +89,21 @@ linux_session_start() {
     unset PULSE_SERVER DBUS_SESSION_BUS_ADDRESS
     start_bus
     start_sound_server
+}
+
+start_sni_watcher() {
+    local watcher="$bench_bin/linux_sni_watcher"
+    [ -x "$watcher" ] || die "no $watcher: build the linux_sni_watcher target"
+    "$watcher" >>"$session_dir/watcher.log" 2>&1 </dev/null &
+    session_watcher_pid=$!
+    for _ in $(seq 100); do
+        grep -q ' watching$' "$session_dir/watcher.log" && return 0
+        sleep 0.05
+    done
+    die "the tray watcher did not start (log: $(tail -n 3 "$session_dir/watcher.log"))"
+}
+
+# Whether the watcher has shown an item (read its properties) since its start.
+tray_item_shown() {
+    grep -q ' shown ' "$session_dir/watcher.log"
 }

@@ -18,6 +18,9 @@ packages=(
     systemd  # busctl, which the bus tests call the monitor with
 )
 
+# The panel that shows the tray item in tools/run.sh --linux; the tests do not need it.
+[ "${KORV_BOOTSTRAP_PANEL:-0}" = 1 ] && packages+=(xfce4-panel)
+
 missing_packages() {
     local p
     for p in "${packages[@]}"; do

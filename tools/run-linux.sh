@@ -4,9 +4,17 @@
 # null microphone, its own XDG folders under build/linux-session), beside the stand-in
 # configuration program and the simulated mouse, whose buttons a user presses from another
 # terminal. Nothing of the user's own session (their bus, sound server or files) is touched.
+# The tray item is shown on a virtual display (Xvfb) by a desktop panel of the session's own
+# (xfce4-panel, whose notification area hosts StatusNotifierItems and is the session's
+# org.kde.StatusNotifierWatcher); without the panel installed the run says what would show it.
 #
 #   tools/run.sh --linux               build, then run until Ctrl+C (which stops everything)
 #   tools/run.sh --linux --build-only  build dist/linux and list it
+#   tools/run.sh --linux --screenshot FILE
+#                                      while a run is going on (from another terminal): save a
+#                                      picture of its display as it is now. Otherwise: run,
+#                                      wait until the panel shows the tray item, save a picture
+#                                      of the display, stop
 #
 # INT, TERM and HUP stop everything it started; so does the monitor ending by itself. One run
 # at a time (build/linux-session.lock). KORV_BUILD_DIR and KORV_DIST_DIR choose other folders.
@@ -33,11 +41,17 @@ mode=run
 case "${1:-}" in
     "") ;;
     --build-only) [ $# -eq 1 ] || fail "--build-only takes no arguments (see --help)"; mode=build ;;
+    --screenshot)
+        [ $# -eq 2 ] || fail "usage: run.sh --linux --screenshot FILE"
+        mode=screenshot shot=$(realpath -m "$2")
+        [ -d "$(dirname "$shot")" ] || fail "no folder $(dirname "$shot") for the screenshot"
+        ;;
     -h | --help) usage; exit 0 ;;
     *) fail "unknown option '$1' (see tools/run.sh --help)" ;;
 esac
 
 step_pid="" bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid="" running=0
+xvfb_pid="" panel_pid=""
 stop_all() {
     set +e
     trap - INT TERM HUP
@@ -46,7 +60,8 @@ stop_all() {
         wait "$step_pid" 2>/dev/null
     fi
     local pid
-    for pid in "$monitor_pid" "$config_pid" "$sim_pid" "$pulse_pid" "$bus_pid"; do
+    for pid in "$monitor_pid" "$config_pid" "$sim_pid" "$panel_pid" "$xvfb_pid" "$pulse_pid" \
+        "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
@@ -60,9 +75,26 @@ trap 'stopped 2' INT
 trap 'stopped 15' TERM
 trap 'stopped 1' HUP
 
+# A picture of the session that holds the lock, taken from its display without disturbing it.
+shoot_display() {
+    import -display "$1" -window root "$shot" ||
+        fail "the picture of display $1 could not be saved to $shot"
+    echo "Screenshot of the session's display $1: $shot"
+}
+shoot_running_session() {
+    local display
+    display=$(sed -n 's/^export DISPLAY=\(.*\)$/\1/p' "$session/env" 2>/dev/null)
+    [ -n "$display" ] ||
+        fail "the running tools/run.sh --linux has no display (no panel, or still starting)"
+    shoot_display "$display"
+}
+
 mkdir -p "$build_dir"
 exec 9>"$build_dir/linux-session.lock"
-flock -n 9 || fail "another tools/run.sh --linux is running (it holds $build_dir/linux-session.lock)"
+if ! flock -n 9; then
+    [ "$mode" != screenshot ] || { shoot_running_session; exit 0; }
+    fail "another tools/run.sh --linux is running (it holds $build_dir/linux-session.lock)"
+fi
 
 run_step() {
     setsid "$@" 9>&- &
@@ -88,7 +120,8 @@ build_linux() {
     (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
 }
 
-"$root/tools/bootstrap.sh" 9>&-
+# The run, unlike the tests, shows the tray in a panel: the bootstrap adds the panel.
+KORV_BOOTSTRAP_PANEL=1 "$root/tools/bootstrap.sh" 9>&-
 build_linux
 [ "$mode" = build ] && exit 0
 
@@ -117,7 +150,8 @@ wait_for() { # a condition, tried for up to 10 s
     for _ in $(seq 100); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
     return 1
 }
-dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" 9>&- &
+dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" \
+    >"$session/dbus.log" 2>&1 9>&- &
 bus_pid=$!
 wait_for test -S "$session/runtime/bus" || fail "the session bus did not start"
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm -L module-native-protocol-unix \
@@ -127,6 +161,74 @@ pulse_pid=$!
 wait_for pactl info || fail "PulseAudio did not start (log: $session/pulseaudio.log)"
 pactl set-default-source microphone
 
+# --- the display and the panel ---------------------------------------------------------------------
+# The panel's layout: one panel along the top, a spacer and the notification area (systray),
+# whose StatusNotifierItem host owns org.kde.StatusNotifierWatcher on the session's bus. No
+# accessibility bus: nothing of it is needed, and it would start servers of its own.
+panel_layout() {
+    cat <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+      <property name="style" type="uint" value="0"/>
+    </property>
+    <property name="plugin-2" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+XML
+}
+
+watcher_owned() { busctl --user status org.kde.StatusNotifierWatcher; }
+# The items the watcher holds, as busctl prints them ("as 1 ":1.5/StatusNotifierItem"").
+watched_items() {
+    busctl --user get-property org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null
+}
+item_registered() { watched_items | grep -q '^as [1-9]'; }
+
+display=""
+start_panel() {
+    if ! command -v xfce4-panel >/dev/null || ! command -v Xvfb >/dev/null; then
+        echo "No panel to show the tray item here (xfce4-panel and Xvfb are not installed); the"
+        echo "monitor registers its item when a panel appears."
+        return 1
+    fi
+    mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
+    panel_layout >"$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml"
+    # Xvfb picks a free display and writes its number once it takes connections.
+    Xvfb -displayfd 8 -screen 0 800x240x24 -nolisten tcp 8>"$session/display" \
+        >"$session/xvfb.log" 2>&1 9>&- &
+    xvfb_pid=$!
+    wait_for grep -q '[0-9]' "$session/display" || fail "Xvfb did not start (log: $session/xvfb.log)"
+    display=:$(tr -dc '0-9' <"$session/display")
+    DISPLAY=$display NO_AT_BRIDGE=1 xfce4-panel --disable-wm-check >"$session/panel.log" 2>&1 9>&- &
+    panel_pid=$!
+    wait_for watcher_owned ||
+        fail "xfce4-panel did not take org.kde.StatusNotifierWatcher (log: $session/panel.log)"
+    echo "export DISPLAY=$display" >>"$session/env"
+}
+
+panel=0
+start_panel && panel=1
+
 korvanth417-sim serve >"$session/mouse.log" 2>&1 9>&- &
 sim_pid=$!
 korvanth417-config --log "$session/config.log" >/dev/null 2>&1 9>&- &
@@ -135,6 +237,17 @@ korvanth417-monitor 2>"$session/monitor.log" 9>&- &
 monitor_pid=$!
 wait_for busctl --user status com.korvanth417.Monitor ||
     fail "the monitor did not take its bus name within 10 s; see $session/monitor.log"
+if [ "$panel" = 1 ]; then
+    wait_for item_registered ||
+        fail "the monitor's tray item is not in the panel within 10 s; see $session/monitor.log"
+    # The panel draws the item once it has read the item's properties and icon.
+    sleep 1
+    if [ "$mode" = screenshot ]; then
+        shoot_display "$display"
+        exit 0
+    fi
+fi
+[ "$mode" = screenshot ] && fail "no panel, so no tray to take a picture of"
 
 cat <<MSG
 
@@ -157,6 +270,20 @@ Drive them from another terminal (the monitor opens the mouse about 3 s after it
 Press Ctrl+C to stop the monitor, the mouse, the configuration program, the bus and the sound
 server.
 MSG
+if [ "$panel" = 1 ]; then
+    cat <<MSG
+The tray item is in xfce4-panel on the virtual display $display (the panel's log:
+$session/panel.log). See it from another terminal:
+  $root/tools/run.sh --linux --screenshot /tmp/tray.png   # a picture of the display as it is now
+  source $session/env; xdotool search --class xfce4-panel   # the panel's windows, to click on
+MSG
+else
+    cat <<MSG
+The tray item: any panel that hosts StatusNotifierItems shows it (KDE Plasma, GNOME with the
+AppIndicator extension, XFCE, LXQt, waybar). On this machine:
+  apt-get install --no-install-recommends xfce4-panel xvfb     # then run again
+MSG
+fi
 running=1
 status=0
 wait "$monitor_pid" || status=$?

@@ -18,9 +18,9 @@
 #                                  start it from its logon entry and run until Ctrl+C or its end
 #   tools/run.sh --uninstall       run the installed uninstaller silently in that prefix and
 #                                  show what it removed and what it kept
-#   tools/run.sh --linux [--build-only]
+#   tools/run.sh --linux [--build-only | --screenshot FILE]
 #                                  the native Linux programs instead (dist/linux), in a
-#                                  session of their own: see tools/run-linux.sh
+#                                  session of their own, the tray in a panel: see run-linux.sh
 #   tools/run.sh --help            this text
 # INT, TERM and HUP stop everything it started, whoever sends them. One run at a time: a second
 # one is refused while the first holds build/run.lock. A running session writes

@@ -213,14 +213,20 @@ void LinuxMicrophone::SetMutedState(std::optional<bool> muted) {
 // server's default source and mute state of that moment.
 void LinuxMicrophone::ToggleMute() {
     if (!Connected()) {
-        debug_.Trace(kNotConnected);
+        PressFailed(kNotConnected);
         Prepare();
         return;
     }
     if (!Sent(pa_context_get_source_info_by_name(context_.get(), "@DEFAULT_SOURCE@",
                                                  ToggleReadCallback, this))) {
-        debug_.Trace(kCannotReadOrSet);
+        PressFailed(kCannotReadOrSet);
     }
+}
+
+void LinuxMicrophone::PressFailed(std::u16string_view reason) {
+    debug_.Trace(reason);
+    if (failure_listener_)
+        failure_listener_(reason);
 }
 
 void LinuxMicrophone::ToggleReadCallback(pa_context* context, const pa_source_info* info, int eol,
@@ -229,14 +235,14 @@ void LinuxMicrophone::ToggleReadCallback(pa_context* context, const pa_source_in
     if (eol > 0)
         return;
     if (info == nullptr) {
-        microphone.debug_.Trace(pa_context_errno(context) == PA_ERR_NOENTITY ? kNoDefaultMicrophone
-                                                                             : kCannotReadOrSet);
+        microphone.PressFailed(pa_context_errno(context) == PA_ERR_NOENTITY ? kNoDefaultMicrophone
+                                                                            : kCannotReadOrSet);
         return;
     }
     const bool muted = info->mute == 0;
     if (!Sent(pa_context_set_source_mute_by_index(context, info->index, muted ? 1 : 0,
                                                   ToggleSetCallback, self))) {
-        microphone.debug_.Trace(kCannotReadOrSet);
+        microphone.PressFailed(kCannotReadOrSet);
         return;
     }
     const char* description = info->description;
@@ -251,7 +257,7 @@ void LinuxMicrophone::ToggleSetCallback(pa_context*, int success, void* self) {
     const PendingToggle toggle = std::move(microphone.pending_toggles_.front());
     microphone.pending_toggles_.pop_front();
     if (!success) {
-        microphone.debug_.Trace(kCannotReadOrSet);
+        microphone.PressFailed(kCannotReadOrSet);
         return;
     }
     microphone.debug_.Trace(u"Microphone \"" + Utf16FromUtf8(toggle.source_name) + u"\" " +

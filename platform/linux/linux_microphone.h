@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/linux/pulse_main_loop.h"
 #include "ports/main_loop.h"
@@ -61,6 +63,11 @@ class LinuxMicrophone final : public Microphone {
     // Called on the main thread whenever Muted() changes, whoever changed it (this program, the
     // desktop's mixer, pactl, a change of default source, a lost connection).
     void SetMuteListener(std::function<void(std::optional<bool>)> listener);
+    // Called on the main thread with the trace line's reason whenever a press changes nothing:
+    // what the user must be told, since the microphone did not do what they asked.
+    void SetFailureListener(std::function<void(std::u16string_view)> listener) {
+        failure_listener_ = std::move(listener);
+    }
 
     // Whether the connection to the server is ready now.
     [[nodiscard]] bool Connected() const;
@@ -94,6 +101,7 @@ class LinuxMicrophone final : public Microphone {
     void OnConnectionLost();
     void RefreshDefaultSource();
     void SetMutedState(std::optional<bool> muted);
+    void PressFailed(std::u16string_view reason);
     void OnServerEvent(pa_subscription_event_type_t type, std::uint32_t index);
 
     static void ContextStateCallback(pa_context* context, void* self);
@@ -117,6 +125,7 @@ class LinuxMicrophone final : public Microphone {
     DefaultSource default_source_;
     std::deque<PendingToggle> pending_toggles_;
     std::function<void(std::optional<bool>)> listener_;
+    std::function<void(std::u16string_view)> failure_listener_;
 };
 
 }  // namespace korv::os_linux

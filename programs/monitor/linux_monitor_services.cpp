@@ -53,12 +53,18 @@ MonitorServices::MonitorServices(LinuxPlatform& platform, std::unique_ptr<LinuxB
       bus_(std::move(bus)),
       peer_(*bus_, ProgramBesideExecutable(kConfigProgramFile), platform.debug),
       microphone_(platform.main_loop, platform.debug, kSoundClientName),
-      message_boxes_(platform.debug),
+      message_boxes_(*bus_, platform.debug, [this] { return Title(); }),
       hidraw_(platform.debug),
       sockets_(DefaultSocketFolder().value_or(std::string()), DeclaredSockets(platform)),
       hid_({&hidraw_, &sockets_}),
       device_notifications_(platform.main_loop, DefaultSocketFolder().value_or(std::string())) {
     microphone_.SetMuteListener([this](std::optional<bool> muted) { OnMuteChanged(muted); });
+    microphone_.SetFailureListener(
+        [this](std::u16string_view reason) { message_boxes_.ShowError(reason, Title()); });
+}
+
+std::u16string MonitorServices::Title() const {
+    return monitor_ != nullptr ? monitor_->Title() : std::u16string(kApplicationTitle);
 }
 
 MonitorPorts MonitorServices::Ports(LinuxPlatform& platform) {

@@ -2,8 +2,8 @@
 // What the monitor on Linux works through beside the shared platform: the session bus with the
 // monitor's object and the configuration program as its peer, the sound server's microphone, the
 // HID interfaces (hidraw nodes, then the simulated sockets config.ini declares) and their
-// arrival notices, the tray item a desktop panel shows, and the stand-ins of what Linux lacks
-// (message boxes as trace lines, no keyboard state).
+// arrival notices, the tray item a desktop panel shows, message boxes as desktop notifications
+// (a press that leaves the microphone as it was is one), and no keyboard state.
 //
 // Threads: the main thread.
 
@@ -17,9 +17,9 @@
 #include "platform/linux/linux_device_notifications.h"
 #include "platform/linux/linux_hidraw.h"
 #include "platform/linux/linux_keyboard_state.h"
-#include "platform/linux/linux_message_boxes.h"
 #include "platform/linux/linux_microphone.h"
 #include "platform/linux/linux_monitor_service.h"
+#include "platform/linux/linux_notifications.h"
 #include "platform/linux/linux_sni_tray.h"
 #include "platform/linux/linux_socket_hid.h"
 #include "programs/common/linux_platform.h"
@@ -54,6 +54,8 @@ class MonitorServices {
     MonitorRequests Requests();
     TrayActions TrayClicks();
     void OnMuteChanged(std::optional<bool> muted);
+    // The monitor's title once it runs (it follows the language), the default before.
+    [[nodiscard]] std::u16string Title() const;
 
     LinuxPlatform& platform_;
     std::unique_ptr<LinuxBus> bus_;
@@ -61,7 +63,7 @@ class MonitorServices {
     LinuxConfigPeer peer_;
     LinuxMicrophone microphone_;
     std::unique_ptr<LinuxSniTray> tray_;
-    TraceMessageBoxes message_boxes_;
+    LinuxNotifications message_boxes_;
     NoKeyboardState keyboard_;
     LinuxHidrawInterfaces hidraw_;
     LinuxSocketHidInterfaces sockets_;

@@ -53,6 +53,11 @@ std::chrono::nanoseconds ThreadCpuTime() {
 
 class MicrophoneOnPulse : public ::testing::Test {
   protected:
+    MicrophoneOnPulse() {
+        microphone_.SetFailureListener(
+            [this](std::u16string_view reason) { failures_.emplace_back(reason); });
+    }
+
     // Runs the loop until `done` holds (looked at every 5 ms) or the time is up.
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
         const auto end = std::chrono::steady_clock::now() + limit;
@@ -88,6 +93,7 @@ class MicrophoneOnPulse : public ::testing::Test {
     LinuxMainLoop loop_;
     fake::RecordingDebugOutput debug_;
     LinuxMicrophone microphone_{loop_, debug_, "korv-test", server_.Server()};
+    std::vector<std::u16string> failures_;  // what the failure listener heard
 };
 
 TEST_F(MicrophoneOnPulse, PressesMuteAndUnmuteTheDefaultSourceAsPactlSeesIt) {
@@ -105,6 +111,7 @@ TEST_F(MicrophoneOnPulse, PressesMuteAndUnmuteTheDefaultSourceAsPactlSeesIt) {
         EXPECT_TRUE(line.starts_with(u"Microphone \"")) << std::string(line.begin(), line.end());
         EXPECT_TRUE(line.ends_with(expected ? u"\" muted" : u"\" unmuted"));
     }
+    EXPECT_TRUE(failures_.empty());
 }
 
 // The press reads the state at the press: a mute set by another program a moment before is the
@@ -157,6 +164,7 @@ TEST_F(MicrophoneOnPulse, WithoutADefaultSourceAPressChangesNothingAndSaysSoOnce
     EXPECT_EQ(
         TracesAfter(traced),
         std::vector<std::u16string>{u"No default microphone; the microphone mute is not toggled"});
+    EXPECT_EQ(failures_, TracesAfter(traced)) << "the user is told what the trace says";
     EXPECT_EQ(microphone_.Muted(), std::nullopt);
 
     // A source that appears later is found without a press.
@@ -184,6 +192,7 @@ TEST_F(MicrophoneOnPulse, ReconnectsToARestartedServerWithoutABusyLoop) {
     EXPECT_EQ(TracesAfter(traced),
               std::vector<std::u16string>{
                   u"The sound server is not connected; the microphone mute is not toggled"});
+    EXPECT_EQ(failures_, TracesAfter(traced));
 
     const long wake_ups = WakeUpsOfThisThread();
     const auto cpu = ThreadCpuTime();

@@ -15,12 +15,13 @@ bin=$(realpath "${1:?usage: monitor_e2e_test.sh BIN_DIR WATCHER}")
 watcher_program=$(realpath "${2:?usage: monitor_e2e_test.sh BIN_DIR WATCHER}")
 work=$(mktemp -d /tmp/korv-e2e.XXXXXX)
 bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid="" watcher_pid="" watcher2_pid=""
+notify_pid=""
 failures=0
 
 stop_all() {
     local pid
-    for pid in "$monitor_pid" "$config_pid" "$watcher2_pid" "$watcher_pid" "$sim_pid" \
-        "$pulse_pid" "$bus_pid"; do
+    for pid in "$notify_pid" "$monitor_pid" "$config_pid" "$watcher2_pid" "$watcher_pid" \
+        "$sim_pid" "$pulse_pid" "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
@@ -247,6 +248,29 @@ sim click 4 >/dev/null
 eventually 5 muted && pass "after 1000 replugs the mouse still mutes" || fail "no mute after the replugs"
 sim click 4 >/dev/null
 eventually 5 unmuted
+
+# --- a press the microphone cannot follow ----------------------------------------------------
+# Without the sound server a press changes nothing, and the user is told: a desktop notification
+# (the call as the bus carries it to a notification server; here none runs) beside the trace line.
+notice="The sound server is not connected; the microphone mute is not toggled"
+dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" \
+    >"$work/notify.log" 2>&1 &
+notify_pid=$!
+eventually 5 has_line "$work/notify.log" "NameAcquired" || fail "dbus-monitor did not start"
+kill "$pulse_pid"
+wait "$pulse_pid" 2>/dev/null
+pulse_pid=""
+eventually 5 has_line "$work/monitor.log" "The sound server cannot be reached" ||
+    fail "the monitor did not notice that the sound server went away"
+sim click 4 >/dev/null
+eventually 5 has_line "$work/notify.log" "string \"$notice\"" &&
+    has_line "$work/notify.log" 'string "korvanth417-monitor"' &&
+    has_line "$work/monitor.log" ": $notice" &&
+    pass "a press without the sound server: a notification and the trace line" ||
+    fail "a press without the sound server: $(grep -A8 'member=Notify' "$work/notify.log")"
+kill "$notify_pid"
+wait "$notify_pid" 2>/dev/null
+notify_pid=""
 
 # --- the end ----------------------------------------------------------------------------------
 kill -TERM "$monitor_pid"
