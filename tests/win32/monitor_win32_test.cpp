@@ -26,6 +26,7 @@
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
+#include "tests/win32/traced_process.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
@@ -281,9 +282,13 @@ TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst)
     Process first(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
     ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"TKORVANTH417MONMAIN", nullptr) != nullptr; }));
 
-    Process second(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
-    ASSERT_TRUE(PumpUntil([&] { return second.Ended(); }));
+    // The second start says why it ends, on the debugger output.
+    test::TracedProcess second(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"", BinFolder());
+    ASSERT_TRUE(second.Started());
+    ASSERT_TRUE(second.WaitForExit(10s));
     EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_EQ(second.LinesStartingWith("The monitor is already running; this start ends").size(),
+              1u);
     EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
 
     // Open the tray menu as a right click on the icon does, move to its last item and choose it.
