@@ -84,4 +84,17 @@ struct WindowTraits : NullIsEmpty<HWND> {
 };
 using UniqueWindow = UniqueResource<WindowTraits>;
 
+struct IconTraits : NullIsEmpty<HICON> {
+    static void Close(HICON icon) { DestroyIcon(icon); }
+};
+using UniqueIcon = UniqueResource<IconTraits>;
+
+// A GDI object of type T (a bitmap, a brush), deleted with DeleteObject.
+template <typename T>
+struct GdiObjectTraits : NullIsEmpty<T> {
+    static void Close(T object) { DeleteObject(object); }
+};
+using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
+
 }  // namespace korv::win32

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
@@ -13,6 +14,30 @@ constexpr UINT kIconId = 1;
 bool IsFile(const std::u16string& path) {
     const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// An icon of the system's small icon size, every pixel `colour`.
+UniqueIcon SolidIcon(COLORREF colour) {
+    const int width = GetSystemMetrics(SM_CXSMICON), height = GetSystemMetrics(SM_CYSMICON);
+    HDC screen = GetDC(nullptr);
+    const UniqueBitmap picture(CreateCompatibleBitmap(screen, width, height));
+    const UniqueBitmap mask(CreateBitmap(width, height, 1, 1, nullptr));
+    if (picture.Valid() && mask.Valid()) {
+        HDC memory = CreateCompatibleDC(screen);
+        const RECT all{0, 0, width, height};
+        HGDIOBJ old = SelectObject(memory, picture.Get());
+        const UniqueBrush brush(CreateSolidBrush(colour));
+        FillRect(memory, &all, brush.Get());
+        SelectObject(memory, mask.Get());
+        FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));  // opaque
+        SelectObject(memory, old);
+        DeleteDC(memory);
+    }
+    ReleaseDC(nullptr, screen);
+    if (!picture.Valid() || !mask.Valid())
+        return UniqueIcon();
+    ICONINFO info{TRUE, 0, 0, mask.Get(), picture.Get()};
+    return UniqueIcon(CreateIconIndirect(&info));
 }
 
 }  // namespace
@@ -79,6 +104,25 @@ void Win32Tray::SetIcon(TrayIconState state) {
         debug_.Trace(u"Tray icon file " + path + u" is not an icon");
 }
 
+// Wine's own tray window (its X11 driver's, on a display without a notification area of the
+// desktop) draws a changed icon over the old one without clearing it first, so the old picture
+// stays wherever the new one is transparent. There the icon first becomes a square of the tray's
+// background colour, which covers the old picture, and then the new icon: the place looks as if
+// the new icon had been added. Elsewhere the shell clears the place itself.
+void Win32Tray::ReplaceShownIcon() {
+    NOTIFYICONDATAW data = Data(NIF_ICON);
+    if (HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr)) {
+        if (const UniqueIcon cover = SolidIcon(GetSysColor(COLOR_WINDOW)); cover.Valid()) {
+            NOTIFYICONDATAW covering = data;
+            covering.hIcon = cover.Get();
+            Shell_NotifyIconW(NIM_MODIFY, &covering);
+            // The cover is painted now, before the icon that follows replaces it.
+            RedrawWindow(tray, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        }
+    }
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 // The small icon size of the system: the file holds every size Windows asks for.
 bool Win32Tray::LoadIconFile(const std::u16string& path) {
     const auto icon = static_cast<HICON>(
@@ -89,9 +133,8 @@ bool Win32Tray::LoadIconFile(const std::u16string& path) {
     if (loaded_icon_ != nullptr)
         DestroyIcon(loaded_icon_);
     loaded_icon_ = icon_ = icon;
-    NOTIFYICONDATAW data = Data(NIF_ICON);
     if (shown_)
-        Shell_NotifyIconW(NIM_MODIFY, &data);
+        ReplaceShownIcon();
     return true;
 }
 
