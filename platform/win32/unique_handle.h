@@ -89,12 +89,4 @@ struct IconTraits : NullIsEmpty<HICON> {
 };
 using UniqueIcon = UniqueResource<IconTraits>;
 
-// A GDI object of type T (a bitmap, a brush), deleted with DeleteObject.
-template <typename T>
-struct GdiObjectTraits : NullIsEmpty<T> {
-    static void Close(T object) { DeleteObject(object); }
-};
-using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
-using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
-
 }  // namespace korv::win32

@@ -1,7 +1,9 @@
 #include "platform/win32/win32_tray.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
@@ -16,28 +18,17 @@ bool IsFile(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// An icon of the system's small icon size, every pixel `colour`.
+// An icon of the system's small icon size, every pixel `colour` and opaque. Made from its bits
+// (user32 alone), so that the monitor binds no drawing library at start.
 UniqueIcon SolidIcon(COLORREF colour) {
     const int width = GetSystemMetrics(SM_CXSMICON), height = GetSystemMetrics(SM_CYSMICON);
-    HDC screen = GetDC(nullptr);
-    const UniqueBitmap picture(CreateCompatibleBitmap(screen, width, height));
-    const UniqueBitmap mask(CreateBitmap(width, height, 1, 1, nullptr));
-    if (picture.Valid() && mask.Valid()) {
-        HDC memory = CreateCompatibleDC(screen);
-        const RECT all{0, 0, width, height};
-        HGDIOBJ old = SelectObject(memory, picture.Get());
-        const UniqueBrush brush(CreateSolidBrush(colour));
-        FillRect(memory, &all, brush.Get());
-        SelectObject(memory, mask.Get());
-        FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));  // opaque
-        SelectObject(memory, old);
-        DeleteDC(memory);
-    }
-    ReleaseDC(nullptr, screen);
-    if (!picture.Valid() || !mask.Valid())
-        return UniqueIcon();
-    ICONINFO info{TRUE, 0, 0, mask.Get(), picture.Get()};
-    return UniqueIcon(CreateIconIndirect(&info));
+    const std::uint32_t pixel =
+        0xFF000000u | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+    const std::vector<std::uint32_t> colours(static_cast<std::size_t>(width) * height, pixel);
+    // The mask: rows of whole 16-bit words, every bit clear (the picture covers its place).
+    const std::vector<BYTE> mask(static_cast<std::size_t>((width + 15) / 16 * 2) * height, 0);
+    return UniqueIcon(CreateIcon(nullptr, width, height, 1, 32, mask.data(),
+                                 reinterpret_cast<const BYTE*>(colours.data())));
 }
 
 }  // namespace
