@@ -234,7 +234,6 @@ install_monitor() {
     cat <<MSG
 
 The installed monitor runs on the virtual display $display, started from its logon entry.
-Its trace lines, with times: $(unix_path "$(windows_env LOCALAPPDATA)\KORVANTH417\monitor.log")
   export WINEPREFIX=$WINEPREFIX DISPLAY=$display WINEDEBUG=-all
   wine "$install/KORVANTH417.EXE" set-language 1    # its language, as the configuration program sets it
 Press Ctrl+C to stop it, the display and the sound server; tools/run.sh --uninstall removes it.
@@ -253,11 +252,12 @@ if ! grep -q '^sim1=' config.ini; then
 fi
 wine KORVANTH417SIM.exe serve >"$dist/mouse.log" 2>&1 9>&- &
 wine KORVANTH417.EXE /log "$dist/standin.log" >/dev/null 2>&1 9>&- &
-# The monitor writes its trace lines, with times, to its own log in the user's local
-# application data folder, kept from run to run.
-monitor_log=$(unix_path "$(windows_env LOCALAPPDATA)\KORVANTH417\monitor.log")
-wine KORVANTH417MON.exe >/dev/null 2>&1 9>&- &
-wait_for_monitor "$dist" || echo "run.sh: the monitor has not come up within 20 s; see $monitor_log" >&2
+# The monitor's trace lines (its debugger output) go to monitor.log, one per line.
+{
+    WINEDEBUG=-all,warn+seh wine KORVANTH417MON.exe 2>&1 |
+        sed -un -e 's/^[0-9a-f]*:warn:seh:OutputDebugStringA "\(.*\)"$/\1/' -e 'T' -e 's/\\"/"/g' -e p
+} >"$dist/monitor.log" 9>&- &
+wait_for_monitor "$dist" || echo "run.sh: the monitor has not come up within 20 s; see $dist/monitor.log" >&2
 
 if [ "$mode" = screenshot ]; then
     if [ -n "$language" ]; then
@@ -280,7 +280,7 @@ cat <<MSG
 
 The monitor runs on the virtual display $display, with its tray icon, the stand-in configuration
 program and the simulated mouse. What each one did:
-  monitor (its trace lines):  $monitor_log
+  monitor (its trace lines):  $dist/monitor.log
   configuration program:      $dist/standin.log
   simulated mouse:            $dist/mouse.log
 Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
