@@ -50,6 +50,10 @@ inline constexpr std::chrono::milliseconds kDeviceArrivalDelay{1500};
 // The pause of ReopenDevice between stopping the readers and searching again.
 inline constexpr std::chrono::milliseconds kReopenPause{50};
 
+// The trace line of a monitor started while another runs for the same user: the later start ends.
+inline constexpr std::u16string_view kAlreadyRunningTrace =
+    u"The monitor is already running; this start ends";
+
 // The texts the tray shows, before translation.
 inline constexpr std::u16string_view kTrayHint = u"GAMING MOUSE DRIVER";
 inline constexpr std::u16string_view kApplicationTitle = u"GAMING MOUSE MONITOR";

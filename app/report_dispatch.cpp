@@ -133,10 +133,17 @@ void ReportDispatcher::WMMonitorEvent(std::uintptr_t wParam, std::intptr_t lPara
     }
 }
 
-void ReportDispatcher::DoKeyFunction(std::uint8_t, std::uint16_t function_code, std::uint8_t) {
+// The monitor performs only the microphone mute; a button with any other function is the
+// mouse's own business, and the trace says so with the button counted from 0, as the simulated
+// mouse and the configuration program's stand-in count them.
+void ReportDispatcher::DoKeyFunction(std::uint8_t key_index, std::uint16_t function_code,
+                                     std::uint8_t) {
     owner_.Check();
-    if (function_code != kFunctionCodeMicrophoneMute)
+    if (function_code != kFunctionCodeMicrophoneMute) {
+        ports_.debug.Trace(u"button " + DecimalText(key_index) + u" has no action (function " +
+                           DecimalText(function_code) + u")");
         return;
+    }
     ports_.microphone.ToggleMute();
     if (OnMicrophoneToggled)
         OnMicrophoneToggled();

@@ -151,6 +151,11 @@ TOptionsFromConfigFile SettingsFile::ReadOptions() const {
     return options;
 }
 
+bool SettingsFile::WritesLogFile() const {
+    return ParseSettingsInteger(ini_.GetString(kOtherConfig, u"WriteLogFile", u"1")).value_or(1) !=
+           0;
+}
+
 TOtherConfig SettingsFile::ReadOtherConfig() const {
     TOtherConfig other;
     other.Nologo = ParseSettingsInteger(ini_.GetString(kOtherConfig, u"NoLogo", u"0")).value_or(0);

@@ -70,6 +70,9 @@ class SettingsFile {
     TOptionsFromConfigFile ReadOptions() const;
     // Sections "OtherConfig" and "HelpFiles"; the fields without a key stay 0.
     TOtherConfig ReadOtherConfig() const;
+    // Section "OtherConfig", key "WriteLogFile": whether the monitor keeps its log file. On
+    // unless the key is 0; a value that is not a number leaves it on.
+    bool WritesLogFile() const;
     // Section "IncludeHIDDeviceList": the hardware identifiers of the HID interfaces that may
     // be opened; empty means any interface with the right usage page and usage.
     std::vector<std::u16string> ReadIncludeList() const;

@@ -6,11 +6,12 @@
 ;   makensis /DVERSION=1.0.0 /DFOLDER=<Windows folder> /DOUTFILE=<setup.exe> korvanth417.nsi
 ;
 ; The user's data is never touched: the profile records in the registry, the profile files in
-; Documents, and an existing config.ini (the installation's settings) or KORVANTH417.EXE (the
-; real configuration program) in the target folder. The stand-in configuration program is
-; remembered by its size and time in the Uninstall key: a KORVANTH417.EXE that differs from it
-; is not ours (the user put the real program there since) and is neither replaced by an upgrade
-; nor removed by the uninstaller. Silent mode: setup.exe /S, uninstall.exe /S.
+; Documents, and a config.ini (the installation's settings) or KORVANTH417.EXE (the real
+; configuration program) in the target folder that the installer did not write. The config.ini
+; and the stand-in configuration program it writes are remembered by their size and time in the
+; Uninstall key: a file that differs is not ours (the user edited the settings, or put the real
+; program there since) and is neither replaced by an upgrade nor removed by the uninstaller.
+; Silent mode: setup.exe /S, uninstall.exe /S.
 
 !ifndef VERSION | FOLDER | OUTFILE
     !error "usage: makensis /DVERSION=x.y.z /DFOLDER=<Windows folder> /DOUTFILE=<setup.exe> korvanth417.nsi"
@@ -135,28 +136,60 @@ FunctionEnd
 !insertmacro KorvDefineFingerprint ""
 !insertmacro KorvDefineFingerprint "un."
 
-; $0 = 1 when KORVANTH417.EXE in $INSTDIR is the stand-in the installer wrote there: remembered
-; in the Uninstall key (StandInInstalled) with its fingerprint (StandInFile), and unchanged since.
-; A file that differs, or an installation that did not remember the fingerprint, is not ours.
-!macro KorvIsOurStandIn prefix
+; $0 = 1 when the file FILE in $INSTDIR is the one the installer wrote there: remembered in the
+; Uninstall key (NAMEInstalled) with its fingerprint (NAMEFile), and unchanged since. A file that
+; differs, or an installation that did not remember the fingerprint, is not ours: it is the
+; user's (the real configuration program, settings the user edited).
+!macro KorvIsOurFile prefix NAME FILE
     StrCpy $0 0
-    ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "StandInInstalled"
-    ReadRegStr $2 HKCU "${UNINSTALL_KEY}" "StandInFile"
+    ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "${NAME}Installed"
+    ReadRegStr $2 HKCU "${UNINSTALL_KEY}" "${NAME}File"
     ${If} $1 == 1
     ${AndIf} $2 != ""
-        StrCpy $R1 "$INSTDIR\${CONFIG_PROGRAM}"
+        StrCpy $R1 "$INSTDIR\${FILE}"
         Call ${prefix}Fingerprint
         ${IfThen} $R0 == $2 ${|} StrCpy $0 1 ${|}
     ${EndIf}
 !macroend
 
-; $0 = 1 when the file NAME in $INSTDIR was installed by us, as remembered in the Uninstall key
-; of an earlier install into the same folder.
-!macro KorvInstalledByUs NAME
+; Installs FILE unless the one in $INSTDIR is not ours (see KorvIsOurFile): $0 = 1 and $R0 = its
+; fingerprint when it installed it, else $0 = 0 and $R0 empty. KEPT is the detail line for a file
+; that stays.
+!macro KorvInstallUnlessUsers NAME FILE KEPT
     StrCpy $0 0
     ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $1 == $INSTDIR
-        ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "${NAME}Installed"
+        !insertmacro KorvIsOurFile "" "${NAME}" "${FILE}"
+    ${EndIf}
+    ${If} ${FileExists} "$INSTDIR\${FILE}"
+    ${AndIf} $0 != 1
+        DetailPrint "${KEPT}"
+        StrCpy $R0 ""
+    ${Else}
+        File "${FOLDER}/${FILE}"
+        StrCpy $0 1
+        StrCpy $R1 "$INSTDIR\${FILE}"
+        Call Fingerprint
+    ${EndIf}
+!macroend
+
+; Records in the Uninstall key whether FILE was installed ($0) and its fingerprint ($R0).
+!macro KorvRememberFile NAME
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "${NAME}Installed" $0
+    ${If} $0 == 1
+        WriteRegStr HKCU "${UNINSTALL_KEY}" "${NAME}File" $R0
+    ${Else}
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "${NAME}File"
+    ${EndIf}
+!macroend
+
+; Removes FILE from $INSTDIR when it is the one the installer wrote (see KorvIsOurFile).
+!macro KorvRemoveUnlessUsers NAME FILE KEPT
+    !insertmacro KorvIsOurFile "un." "${NAME}" "${FILE}"
+    ${If} $0 == 1
+        Delete "$INSTDIR\${FILE}"
+    ${ElseIf} ${FileExists} "$INSTDIR\${FILE}"
+        DetailPrint "${KEPT}"
     ${EndIf}
 !macroend
 
@@ -166,33 +199,19 @@ Section "Monitor" SecMonitor
 
     !insertmacro KorvInstallFiles
 
-    ; The installation's settings: an existing file holds the user's settings and stays.
-    !insertmacro KorvInstalledByUs "Settings"
-    ${IfNot} ${FileExists} "$INSTDIR\${SETTINGS_FILE}"
-        File "${FOLDER}/${SETTINGS_FILE}"
-        StrCpy $0 1
-    ${EndIf}
+    ; The installation's settings. A config.ini this installer wrote and nobody changed since is
+    ; replaced by this version's. One the user changed holds the user's settings: it stays as it
+    ; is, and no copy of the new default is put beside it (a key the file lacks takes its
+    ; default in the programs).
+    !insertmacro KorvInstallUnlessUsers "Settings" "${SETTINGS_FILE}" \
+        "Keeping $INSTDIR\${SETTINGS_FILE}: the settings were changed since they were installed"
     StrCpy $4 $0
+    StrCpy $7 $R0
 
     ; The stand-in configuration program ships only where no configuration program is: a
     ; KORVANTH417.EXE that is not the stand-in we installed is the real one and stays.
-    StrCpy $0 0
-    ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $1 == $INSTDIR
-        !insertmacro KorvIsOurStandIn ""
-    ${EndIf}
-    ${If} ${FileExists} "$INSTDIR\${CONFIG_PROGRAM}"
-    ${AndIf} $0 != 1
-        DetailPrint "Keeping the configuration program already in $INSTDIR"
-        StrCpy $6 ""
-    ${Else}
-        File "${FOLDER}/${CONFIG_PROGRAM}"
-        StrCpy $0 1
-        StrCpy $R1 "$INSTDIR\${CONFIG_PROGRAM}"
-        Call Fingerprint
-        StrCpy $6 $R0
-    ${EndIf}
-    StrCpy $5 $0
+    !insertmacro KorvInstallUnlessUsers "StandIn" "${CONFIG_PROGRAM}" \
+        "Keeping the configuration program already in $INSTDIR"
 
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${MONITOR_EXE}" "" "$INSTDIR\${MONITOR_EXE}" 0
@@ -207,13 +226,10 @@ Section "Monitor" SecMonitor
     WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "SettingsInstalled" $4
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "StandInInstalled" $5
-    ${If} $5 == 1
-        WriteRegStr HKCU "${UNINSTALL_KEY}" "StandInFile" $6
-    ${Else}
-        DeleteRegValue HKCU "${UNINSTALL_KEY}" "StandInFile"
-    ${EndIf}
+    !insertmacro KorvRememberFile "StandIn"
+    StrCpy $0 $4
+    StrCpy $R0 $7
+    !insertmacro KorvRememberFile "Settings"
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 
@@ -229,16 +245,10 @@ Section "Uninstall"
     Call un.EndMonitor
 
     !insertmacro KorvRemoveFiles
-    ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "SettingsInstalled"
-    ${If} $0 == 1
-        Delete "$INSTDIR\${SETTINGS_FILE}"
-    ${EndIf}
-    !insertmacro KorvIsOurStandIn "un."
-    ${If} $0 == 1
-        Delete "$INSTDIR\${CONFIG_PROGRAM}"
-    ${ElseIf} ${FileExists} "$INSTDIR\${CONFIG_PROGRAM}"
-        DetailPrint "Keeping the configuration program in $INSTDIR: not the stand-in installed"
-    ${EndIf}
+    !insertmacro KorvRemoveUnlessUsers "Settings" "${SETTINGS_FILE}" \
+        "Keeping $INSTDIR\${SETTINGS_FILE}: the settings were changed since they were installed"
+    !insertmacro KorvRemoveUnlessUsers "StandIn" "${CONFIG_PROGRAM}" \
+        "Keeping the configuration program in $INSTDIR: not the stand-in installed"
 
     Delete "${SHORTCUT}"
     DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Writes the NSIS macros that install and remove every file of the Windows folder, so that the
 # installer ships whatever the build installed there and the uninstaller removes exactly that.
-# config.ini and KORVANTH417.EXE are left out: the installer script handles them itself (never
-# overwritten when present, removed only when it installed them).
+# config.ini and KORVANTH417.EXE are left out: the installer script handles them itself (replaced
+# and removed only while they are the files it installed).
 #
 #   list-files.sh FOLDER OUTPUT.nsh
 set -eu

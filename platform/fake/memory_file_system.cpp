@@ -1,6 +1,7 @@
 #include "platform/fake/memory_file_system.h"
 
 #include "base/path_text.h"
+#include "base/utf8_length.h"
 
 namespace korv::fake {
 namespace {
@@ -119,6 +120,53 @@ bool MemoryFileSystem::IsFullPath(std::u16string_view path) const {
         return path.starts_with(u'/');
     const bool drive = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
     return drive || path.starts_with(u"\\\\");
+}
+
+// An open file of text: appends go to the file system's text of that path while the file is
+// there; its size counts the text as UTF-8.
+class MemoryFileSystem::TextFile : public AppendingFile {
+  public:
+    TextFile(const MemoryFileSystem& files, std::u16string path)
+        : files_(files), path_(std::move(path)), size_(Utf8Length(files_.texts_[path_])) {}
+
+    [[nodiscard]] bool Append(std::u16string_view text) override {
+        const auto it = files_.texts_.find(path_);
+        if (files_.fail_writes_ || it == files_.texts_.end())
+            return false;
+        it->second += text;
+        size_ += Utf8Length(text);
+        return true;
+    }
+    std::uint64_t Size() const override { return size_; }
+
+  private:
+    const MemoryFileSystem& files_;
+    std::u16string path_;
+    std::uint64_t size_;
+};
+
+std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(std::u16string_view path) const {
+    const std::u16string key(path);
+    if (!FolderExists(ParentOf(key)) || unreadable_.contains(key) ||
+        (fail_writes_ && !texts_.contains(key))) {
+        return nullptr;
+    }
+    texts_.try_emplace(key);
+    return std::make_unique<TextFile>(*this, key);
+}
+
+bool MemoryFileSystem::Rename(std::u16string_view from, std::u16string_view to) const {
+    const auto it = texts_.find(std::u16string(from));
+    if (fail_renames_ || it == texts_.end() || !FolderExists(ParentOf(to)))
+        return false;
+    texts_[std::u16string(to)] = std::move(it->second);
+    texts_.erase(it);
+    return true;
+}
+
+std::optional<std::u16string> MemoryFileSystem::Text(std::u16string_view path) const {
+    const auto it = texts_.find(std::u16string(path));
+    return it == texts_.end() ? std::nullopt : std::optional(it->second);
 }
 
 }  // namespace korv::fake

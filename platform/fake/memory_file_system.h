@@ -2,16 +2,19 @@
 // A file system held in memory, for the core's tests. Paths use backslashes and the drive/UNC
 // rule of full paths as on Windows, or, given '/', slashes and the rule of Unix (a full path
 // starts with a slash); folders must exist before files are written into them, as on a real
-// disk.
+// disk. Files that text is appended to keep that text, apart from the files of bytes.
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 
+#include "ports/appending_files.h"
 #include "ports/file_system.h"
 
 namespace korv::fake {
 
-class MemoryFileSystem : public FileSystem {
+class MemoryFileSystem : public FileSystem, public AppendingFiles {
   public:
     explicit MemoryFileSystem(std::u16string executable_folder = u"C:\\Program Files\\Monitor\\",
                               char16_t separator = u'\\');
@@ -22,6 +25,8 @@ class MemoryFileSystem : public FileSystem {
     void AddFolder(std::u16string path);
     // Every following write fails, as on a full disk.
     void FailWrites(bool fail) { fail_writes_ = fail; }
+    // Every following rename fails, as when another program holds the target open.
+    void FailRenames(bool fail) { fail_renames_ = fail; }
 
     // Compares the size with the limit before it copies anything, as a real file system does.
     [[nodiscard]] FileRead ReadWholeFile(std::u16string_view path,
@@ -45,13 +50,22 @@ class MemoryFileSystem : public FileSystem {
         std::u16string_view path) const override;
     bool IsFullPath(std::u16string_view path) const override;
 
+    [[nodiscard]] std::unique_ptr<AppendingFile> OpenForAppending(
+        std::u16string_view path) const override;
+    [[nodiscard]] bool Rename(std::u16string_view from, std::u16string_view to) const override;
+
     // What a test inspects.
     const std::map<std::u16string, std::vector<std::uint8_t>>& Files() const { return files_; }
     int WriteCount() const { return write_count_; }
     // Bytes handed out by every ReadWholeFile so far.
     std::uint64_t BytesRead() const { return bytes_read_; }
 
+    // The text appended to a file; nothing when there is no such file.
+    std::optional<std::u16string> Text(std::u16string_view path) const;
+
   private:
+    class TextFile;
+
     std::u16string executable_folder_;
     std::u16string data_folder_;
     char16_t separator_;
@@ -59,8 +73,10 @@ class MemoryFileSystem : public FileSystem {
     // that state here.
     mutable std::map<std::u16string, std::vector<std::uint8_t>> files_;
     mutable std::set<std::u16string> folders_;
+    mutable std::map<std::u16string, std::u16string> texts_;
     std::set<std::u16string> unreadable_;
     bool fail_writes_ = false;
+    bool fail_renames_ = false;
     mutable int write_count_ = 0;
     mutable std::uint64_t bytes_read_ = 0;
 };

@@ -84,4 +84,9 @@ struct WindowTraits : NullIsEmpty<HWND> {
 };
 using UniqueWindow = UniqueResource<WindowTraits>;
 
+struct IconTraits : NullIsEmpty<HICON> {
+    static void Close(HICON icon) { DestroyIcon(icon); }
+};
+using UniqueIcon = UniqueResource<IconTraits>;
+
 }  // namespace korv::win32

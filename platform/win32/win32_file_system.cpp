@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "base/path_text.h"
 #include "platform/win32/unique_handle.h"
@@ -54,7 +57,58 @@ std::wstring TemporaryNameFor(const std::wstring& path) {
     return path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
 }
 
+// A file open for appending only: each write lands at the file's end, whoever else appends to
+// it, and goes straight to the system, which shows it to every reader at once.
+class Win32AppendingFile : public AppendingFile {
+  public:
+    Win32AppendingFile(UniqueHandle file, std::uint64_t size)
+        : file_(std::move(file)), size_(size) {}
+
+    [[nodiscard]] bool Append(std::u16string_view text) override {
+        const std::string bytes = Utf8Of(text);
+        if (!WriteAll(file_.Get(), std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size()))) {
+            return false;
+        }
+        size_ += bytes.size();
+        return true;
+    }
+    std::uint64_t Size() const override { return size_; }
+
+  private:
+    // A lone surrogate becomes U+FFFD.
+    static std::string Utf8Of(std::u16string_view text) {
+        if (text.empty())
+            return {};
+        const std::wstring wide = ToWide(text);
+        const int length = WideCharToMultiByte(
+            CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+        std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(),
+                            length, nullptr, nullptr);
+        return bytes;
+    }
+
+    UniqueHandle file_;
+    std::uint64_t size_;
+};
+
 }  // namespace
+
+std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(std::u16string_view path) const {
+    UniqueHandle file(CreateFileW(ToWide(path).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0)
+        return nullptr;
+    return std::make_unique<Win32AppendingFile>(std::move(file),
+                                                static_cast<std::uint64_t>(size.QuadPart));
+}
+
+bool Win32FileSystem::Rename(std::u16string_view from, std::u16string_view to) const {
+    return MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING);
+}
 
 bool Win32FileSystem::FileExists(std::u16string_view path) const {
     const DWORD attributes = Attributes(path);

@@ -1,12 +1,15 @@
 #pragma once
 // Files and folders on Windows. Paths are built with backslashes; a full path is a drive path
 // ("C:\..." or "C:/...") or a UNC path ("\\server\...").
+// Files that text is appended to hold it as UTF-8; other programs may read, append to and
+// rename them while they are open.
 
+#include "ports/appending_files.h"
 #include "ports/file_system.h"
 
 namespace korv::win32 {
 
-class Win32FileSystem : public FileSystem {
+class Win32FileSystem : public FileSystem, public AppendingFiles {
   public:
     [[nodiscard]] FileRead ReadWholeFile(std::u16string_view path,
                                          std::uint64_t max_bytes) const override;
@@ -23,6 +26,10 @@ class Win32FileSystem : public FileSystem {
     std::pair<std::u16string, std::u16string> SplitFolderAndName(
         std::u16string_view path) const override;
     bool IsFullPath(std::u16string_view path) const override { return IsWindowsFullPath(path); }
+
+    [[nodiscard]] std::unique_ptr<AppendingFile> OpenForAppending(
+        std::u16string_view path) const override;
+    [[nodiscard]] bool Rename(std::u16string_view from, std::u16string_view to) const override;
 
     // The only forms that name one place whatever the current drive, folder or search order is.
     static bool IsWindowsFullPath(std::u16string_view path);

@@ -34,6 +34,13 @@ std::u16string Win32Shell::DocumentsFolder() const {
     return FromWide(path);
 }
 
+std::u16string LocalAppDataFolder() {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return FromWide(path);
+}
+
 bool Win32Shell::OpenFile(std::u16string_view file, std::u16string_view folder) const {
     const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
         nullptr, L"open", ToWide(file).c_str(), nullptr, ToWide(folder).c_str(), SW_SHOWNORMAL));

@@ -1,5 +1,6 @@
 #pragma once
-// Small Windows backends: the clock, the shell's documents folder and the debugger output.
+// Small Windows backends: the clock, the shell's documents folder, the local application data
+// folder and the debugger output.
 
 #include "ports/clock.h"
 #include "ports/debug_output.h"
@@ -18,6 +19,10 @@ class Win32Shell : public Shell {
     [[nodiscard]] bool OpenFile(std::u16string_view file,
                                 std::u16string_view folder) const override;
 };
+
+// The user's local application data folder (%LOCALAPPDATA%), without a final separator; empty
+// when the system names none.
+std::u16string LocalAppDataFolder();
 
 class Win32DebugOutput : public DebugOutput {
   public:

@@ -1,8 +1,11 @@
 #include "platform/win32/win32_tray.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
+#include <vector>
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_string.h"
 
 namespace korv::win32 {
@@ -13,6 +16,19 @@ constexpr UINT kIconId = 1;
 bool IsFile(const std::u16string& path) {
     const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// An icon of the system's small icon size, every pixel `colour` and opaque. Made from its bits
+// (user32 alone), so that the monitor binds no drawing library at start.
+UniqueIcon SolidIcon(COLORREF colour) {
+    const int width = GetSystemMetrics(SM_CXSMICON), height = GetSystemMetrics(SM_CYSMICON);
+    const std::uint32_t pixel =
+        0xFF000000u | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+    const std::vector<std::uint32_t> colours(static_cast<std::size_t>(width) * height, pixel);
+    // The mask: rows of whole 16-bit words, every bit clear (the picture covers its place).
+    const std::vector<BYTE> mask(static_cast<std::size_t>((width + 15) / 16 * 2) * height, 0);
+    return UniqueIcon(CreateIcon(nullptr, width, height, 1, 32, mask.data(),
+                                 reinterpret_cast<const BYTE*>(colours.data())));
 }
 
 }  // namespace
@@ -79,6 +95,25 @@ void Win32Tray::SetIcon(TrayIconState state) {
         debug_.Trace(u"Tray icon file " + path + u" is not an icon");
 }
 
+// Wine's own tray window (its X11 driver's, on a display without a notification area of the
+// desktop) draws a changed icon over the old one without clearing it first, so the old picture
+// stays wherever the new one is transparent. There the icon first becomes a square of the tray's
+// background colour, which covers the old picture, and then the new icon: the place looks as if
+// the new icon had been added. Elsewhere the shell clears the place itself.
+void Win32Tray::ReplaceShownIcon() {
+    NOTIFYICONDATAW data = Data(NIF_ICON);
+    if (HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr)) {
+        if (const UniqueIcon cover = SolidIcon(GetSysColor(COLOR_WINDOW)); cover.Valid()) {
+            NOTIFYICONDATAW covering = data;
+            covering.hIcon = cover.Get();
+            Shell_NotifyIconW(NIM_MODIFY, &covering);
+            // The cover is painted now, before the icon that follows replaces it.
+            RedrawWindow(tray, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        }
+    }
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 // The small icon size of the system: the file holds every size Windows asks for.
 bool Win32Tray::LoadIconFile(const std::u16string& path) {
     const auto icon = static_cast<HICON>(
@@ -89,9 +124,8 @@ bool Win32Tray::LoadIconFile(const std::u16string& path) {
     if (loaded_icon_ != nullptr)
         DestroyIcon(loaded_icon_);
     loaded_icon_ = icon_ = icon;
-    NOTIFYICONDATAW data = Data(NIF_ICON);
     if (shown_)
-        Shell_NotifyIconW(NIM_MODIFY, &data);
+        ReplaceShownIcon();
     return true;
 }
 

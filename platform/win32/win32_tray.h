@@ -59,6 +59,8 @@ class Win32Tray : public Tray {
   private:
     NOTIFYICONDATAW Data(UINT flags) const;
     [[nodiscard]] bool LoadIconFile(const std::u16string& path);
+    // Shows icon_ in place of the icon shown.
+    void ReplaceShownIcon();
 
     HWND window_;
     UINT callback_message_;

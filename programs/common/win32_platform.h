@@ -5,6 +5,7 @@
 
 #include "app/mouse_monitor.h"
 #include "app/settings_file.h"
+#include "app/trace_log.h"
 #include "hid/combined_hid_interfaces.h"
 #include "platform/win32/win32_config_peer.h"
 #include "platform/win32/win32_device_notifications.h"
@@ -27,13 +28,19 @@ class Win32Platform {
   public:
     Win32Platform();
     DataModulePorts DataPorts() { return {registry, files, shell, locale, clock, debug}; }
+    // The monitor's log file, %LOCALAPPDATA%\KORVANTH417\monitor.log, unless the settings file
+    // turns it off. Main thread, before the HID readers start.
+    void StartMonitorLog();
 
     Win32KeyedStore registry;
     Win32FileSystem files;
     Win32Shell shell;
     Win32Locale locale;
     Win32Clock clock;
-    Win32DebugOutput debug;
+    Win32DebugOutput debugger;
+    // Every trace line goes to the debugger output, and to the log file once StartMonitorLog
+    // started it.
+    LoggedDebugOutput debug{debugger};
     // "config.ini", read once at start for everything that needs it.
     const SettingsFile settings = SettingsFile::Load(files, locale, debug);
     Win32ConfigPeer peer{shell, files, debug};

@@ -34,7 +34,7 @@ int RunMonitor(LinuxPlatform& platform) {
         case BusNameResult::Owned:
             break;
         case BusNameResult::AlreadyOwned:
-            platform.debug.Trace(u"The monitor is already running; this start ends");
+            platform.debug.Trace(kAlreadyRunningTrace);
             return 0;
         case BusNameResult::Failed:
             platform.debug.Trace(u"The monitor's bus name cannot be taken; the monitor ends");

@@ -20,12 +20,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace korv;
     using namespace korv::win32;
     Win32Platform platform;
+    // The log starts first, so that it also tells of a start that ends at once.
+    platform.StartMonitorLog();
     // The single-instance mutex has the window class's name. Creating it is the check itself,
     // so two monitors started at the same moment cannot both pass. A second start ends here,
-    // before any window or tray icon, without a sound.
+    // before any window or tray icon, with one trace line and without a sound.
     const UniqueHandle mutex(CreateMutexW(nullptr, TRUE, ToWide(kMonitorWindowClass).c_str()));
-    if (mutex.Valid() && GetLastError() == ERROR_ALREADY_EXISTS)
+    if (mutex.Valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
+        platform.debug.Trace(kAlreadyRunningTrace);
         return 0;
+    }
     if (!mutex.Valid()) {
         platform.debug.Trace(u"Single-instance mutex cannot be created; the monitor ends");
         return kExitNoMutex;

@@ -108,6 +108,39 @@ TEST_F(DispatchTest, KeyEventsWriteTheTraceLine) {
     EXPECT_EQ(debug.lines, (std::vector<std::u16string>{u"KeyIndex = 23 postmessage record!"}));
 }
 
+// A pressed button whose function the monitor does not perform says so once it is handled,
+// counted from 0 as the simulated mouse counts; the mute button and a profile key say nothing.
+TEST_F(DispatchTest, AButtonWithoutAnActionIsTraced) {
+    const struct {
+        int button;
+        std::uint16_t code;
+        std::u16string line;  // empty: none
+    } cases[] = {
+        {0, 0, u"button 0 has no action (function 0)"},
+        {4, 27, u"button 4 has no action (function 27)"},
+        {11, 38, u"button 11 has no action (function 38)"},
+        {5, 47, u"button 5 has no action (function 47)"},
+        {4, 28, u""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        SetFunction(c.button, c.code);
+        Bytes mask(7, 0);
+        mask[c.button / 8] = static_cast<std::uint8_t>(1u << (c.button % 8));
+        Report(7, mask);
+        debug.lines.clear();  // the decoder's own line
+        loop_.RunPending();
+        const std::vector<std::u16string> expected =
+            c.line.empty() ? std::vector<std::u16string>{} : std::vector{c.line};
+        EXPECT_EQ(debug.lines, expected);
+    }
+    // Key index 22 is a profile switch, not a button.
+    Report(7, {0, 0, 0x40, 0, 0, 0, 0});
+    debug.lines.clear();
+    loop_.RunPending();
+    EXPECT_TRUE(debug.lines.empty());
+}
+
 TEST_F(DispatchTest, WithoutAPeerNothingIsTold) {
     peer_.running = false;
     Report(8, {2, 1, 0, 0, 0, 0, 0});

@@ -11,10 +11,13 @@
 # 2. Logon starts the monitor from the Run value. A profile change and an edited config.ini
 #    survive the upgrade, which ends the running monitor and starts the new one.
 # 3. The silent uninstaller (the command line the Uninstall key gives) ends the monitor and
-#    removes files, Start-menu entry, Run value and its key; the profile data stays.
+#    removes files, Start-menu entry, Run value and its key; the profile data and the edited
+#    config.ini stay.
 # 4. A configuration program that was already in the folder, and its config.ini, survive install,
 #    upgrade and uninstall.
-# 5. A configuration program that replaced the installed stand-in survives upgrade and uninstall.
+# 5. A configuration program that replaced the installed stand-in survives upgrade and uninstall;
+#    the config.ini the installer wrote, unchanged, is replaced by the upgrade and removed.
+# 6. A config.ini edited after the install survives the uninstall.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -165,15 +168,18 @@ check_installed() {
             win reg query "$uninstall_key" /v "$name" | sed 's/^/         /'
         fi
     done
-    # What identifies the stand-in it wrote, only when it wrote one.
-    local fingerprint
-    fingerprint=$(reg_value "$uninstall_key" StandInFile)
-    if [ "$2" = 1 ]; then
-        check "Uninstall key: StandInFile remembers the stand-in (is: '$fingerprint')" \
-            grep -qE '^[0-9]+:[0-9]+:[0-9]+$' <<<"$fingerprint"
-    else
-        check "Uninstall key: no StandInFile (is: '$fingerprint')" test -z "$fingerprint"
-    fi
+    # What identifies the stand-in and the settings it wrote, only when it wrote them.
+    local fingerprint installed
+    for row in "StandIn=$2" "Settings=$3"; do
+        name=${row%%=*} installed=${row#*=}
+        fingerprint=$(reg_value "$uninstall_key" "${name}File")
+        if [ "$installed" = 1 ]; then
+            check "Uninstall key: ${name}File remembers the file (is: '$fingerprint')" \
+                grep -qE '^[0-9]+:[0-9]+:[0-9]+$' <<<"$fingerprint"
+        else
+            check "Uninstall key: no ${name}File (is: '$fingerprint')" test -z "$fingerprint"
+        fi
+    done
 }
 
 # check_removed: what every uninstall removes.
@@ -264,7 +270,7 @@ win reg add "$default_profile_key" /v KeptByUninstall /d yes /f >/dev/null
 step "the current version upgrades it"
 before=$(probe monitor-process)
 win_detached "$work/KORVANTH417-setup.exe" /S || fail "the installer exited with $?"
-check_installed "$version" 1 1
+check_installed "$version" 1 0
 reg_export "$profile_key" "$work/profile-upgraded.reg"
 check "the changed profile is kept" same_file "$work/profile-changed.reg" "$work/profile-upgraded.reg"
 check "the edited config.ini is kept" same_file "$work/config-edited.ini" "$install/config.ini"
@@ -278,9 +284,11 @@ step "the silent uninstaller"
 uninstall
 check "the monitor has ended" no_monitor
 check_removed
-check "the config.ini it installed is removed" test ! -e "$install/config.ini"
+check "the config.ini the user edited is kept" same_file "$work/config-edited.ini" \
+    "$install/config.ini"
 check "the stand-in it installed is removed" test ! -e "$install/KORVANTH417.EXE"
-check "the program folder is removed" test ! -e "$install"
+check "nothing but the user's config.ini is left in the program folder" \
+    test "$(cd "$install" && find . -mindepth 1)" = ./config.ini
 reg_export "$profile_key" "$work/profile-uninstalled.reg"
 check "the profile records are kept" same_file "$work/profile-changed.reg" \
     "$work/profile-uninstalled.reg"
@@ -289,6 +297,7 @@ check "the monitor's default registry folder is untouched" \
     test "$(reg_value "$default_profile_key" KeptByUninstall)" = yes
 
 step "a configuration program already in the folder"
+rm -rf "$install"
 mkdir -p "$install"
 printf 'MZ the configuration program, not the stand-in\r\n' >"$install/KORVANTH417.EXE"
 printf '[options]\r\n; the settings of the installation already here\r\n' >"$install/config.ini"
@@ -320,8 +329,24 @@ win_detached "$work/KORVANTH417-setup.exe" /S || fail "the installer (upgrade) e
 check_installed "$version" 0 1
 check "upgrade: the configuration program that replaced the stand-in is not overwritten" \
     same_file "$work/replaced.exe" "$install/KORVANTH417.EXE"
+check "upgrade: the unchanged config.ini is this version's" same_file "$folder/config.ini" \
+    "$install/config.ini"
 uninstall
 check_removed
 check "the uninstaller keeps the configuration program that replaced the stand-in" \
     same_file "$work/replaced.exe" "$install/KORVANTH417.EXE"
 check "the config.ini it installed is removed" test ! -e "$install/config.ini"
+
+step "settings edited after the install"
+rm -rf "$install"
+win_detached "$work/KORVANTH417-setup.exe" /S || die "the installer exited with $?"
+check_installed "$version" 1 1
+# The user turns the log off; the file keeps its size, so only its time tells.
+sed -i 's/^WriteLogFile=1/WriteLogFile=0/' "$install/config.ini"
+touch -d '+1 minute' "$install/config.ini"
+cp "$install/config.ini" "$work/config-log-off.ini"
+check "the edit is made" different_files "$folder/config.ini" "$install/config.ini"
+uninstall
+check_removed
+check "the uninstaller keeps the edited config.ini" same_file "$work/config-log-off.ini" \
+    "$install/config.ini"

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -26,6 +27,7 @@
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
+#include "tests/win32/traced_process.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
@@ -59,11 +61,12 @@ int CountWindows(const wchar_t* class_name) {
     return count.n;
 }
 
-int CountLines(const std::string& text, const std::string& start) {
+// Lines whose text from column `from` on (after a log's time stamp) begins with `start`.
+int CountLines(const std::string& text, const std::string& start, std::size_t from = 0) {
     int n = 0;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);)
-        n += line.rfind(start, 0) == 0;
+        n += line.size() >= from && line.compare(from, start.size(), start) == 0;
     return n;
 }
 
@@ -281,10 +284,29 @@ TEST_F(MonitorOnWindows, SecondStartEndsAtOnceAndExitThroughTheMenuEndsTheFirst)
     Process first(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
     ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"TKORVANTH417MONMAIN", nullptr) != nullptr; }));
 
-    Process second(L"\"" + BinFolder() + L"KORVANTH417MON.exe\"");
-    ASSERT_TRUE(PumpUntil([&] { return second.Ended(); }));
-    EXPECT_EQ(second.ExitCode(), 0u);
-    EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
+    // The second start says why it ends, on the debugger output and in the user's log, unless
+    // its settings file turns the log off.
+    const std::string ends = "The monitor is already running; this start ends";
+    const std::wstring log = ToWide(LocalAppDataFolder()) + L"\\KORVANTH417\\monitor.log";
+    const int logged_before = CountLines(ReadText(log), ends, 24);
+    const std::filesystem::path quiet = std::filesystem::temp_directory_path() /
+                                        (L"korv-nolog-" + std::to_wstring(GetCurrentProcessId()));
+    std::filesystem::create_directories(quiet);
+    std::filesystem::copy_file(BinFolder() + L"KORVANTH417MON.exe", quiet / L"KORVANTH417MON.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(quiet / L"config.ini") << "[OtherConfig]\r\nWriteLogFile=0\r\n";
+    for (const std::wstring& folder : {BinFolder(), quiet.wstring() + L"\\"}) {
+        SCOPED_TRACE(std::string(folder.begin(), folder.end()));
+        test::TracedProcess second(L"\"" + folder + L"KORVANTH417MON.exe\"", folder);
+        ASSERT_TRUE(second.Started());
+        ASSERT_TRUE(second.WaitForExit(10s));
+        EXPECT_EQ(second.ExitCode(), 0u);
+        EXPECT_EQ(second.LinesStartingWith(ends).size(), 1u);
+        EXPECT_EQ(CountWindows(L"TKORVANTH417MONMAIN"), 1);
+    }
+    EXPECT_EQ(CountLines(ReadText(log), ends, 24), logged_before + 1);
+    std::error_code ignored;
+    std::filesystem::remove_all(quiet, ignored);
 
     // Open the tray menu as a right click on the icon does, move to its last item and choose it.
     HWND monitor = FindWindowW(L"TKORVANTH417MONMAIN", nullptr);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -27,8 +29,9 @@ void Put(Bytes& bytes, std::uint32_t value, int size) {
         bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// An icon file of one 16x16 picture in 32 bits per pixel, every pixel `colour`.
-Bytes IconFile(std::uint32_t colour) {
+// An icon file of one 16x16 picture in 32 bits per pixel, every pixel `colour`; with
+// `transparent_right`, the right half is transparent (alpha 0 and set in the mask).
+Bytes IconFile(std::uint32_t colour, bool transparent_right = false) {
     constexpr int kSide = 16;
     constexpr std::uint32_t kPixels = kSide * kSide * 4;
     constexpr std::uint32_t kMask = kSide * 4;  // one bit per pixel, rows of 4 bytes
@@ -50,8 +53,9 @@ Bytes IconFile(std::uint32_t colour) {
     for (int i = 0; i < 6; ++i)
         Put(bytes, 0, 4);  // compression, size, resolution, colours
     for (std::uint32_t i = 0; i < kPixels / 4; ++i)
-        Put(bytes, colour, 4);
-    bytes.insert(bytes.end(), kMask, 0);
+        Put(bytes, transparent_right && i % kSide >= kSide / 2 ? 0 : colour, 4);
+    for (int row = 0; row < kSide; ++row)
+        bytes.insert(bytes.end(), {0, std::uint8_t(transparent_right ? 0xFF : 0), 0, 0});
     return bytes;
 }
 
@@ -161,6 +165,70 @@ TEST_F(TrayIconFiles, AFileThatHoldsNoIconIsTracedAndKeepsTheIcon) {
     EXPECT_EQ(debug_.lines, std::vector<std::u16string>{u"Tray icon file " + FromWide(folder_) +
                                                         u"\\images\\0409\\icons\\logo.ico is "
                                                         u"not an icon"});
+}
+
+// The pixels of a part of the screen, as 0xRRGGBB.
+std::vector<std::uint32_t> ScreenPixels(const RECT& area) {
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof format.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    std::vector<std::uint32_t> pixels(static_cast<const std::uint32_t*>(bits),
+                                      static_cast<const std::uint32_t*>(bits) + width * height);
+    for (std::uint32_t& pixel : pixels)
+        pixel &= 0xFFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+int CountOf(const std::vector<std::uint32_t>& pixels, std::uint32_t colour) {
+    return static_cast<int>(std::count(pixels.begin(), pixels.end(), colour & 0xFFFFFF));
+}
+
+void PumpFor(std::chrono::milliseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(20);
+    }
+}
+
+// On a desktop with a notification area (Wine's X11 driver on a display, as
+// tests/tray/tray_desktop_test.sh runs it): after the muted icon, whose picture covers the whole
+// square, the plain one, transparent on its right half, shows exactly as it does when it is added
+// fresh: none of the muted picture's red is left in the tray. Skipped without a display.
+TEST_F(TrayIconFiles, ThePlainIconAfterTheMutedOneLeavesNothingOfIt) {
+    ASSERT_TRUE(WriteFile(icons_ + L"logo.ico", IconFile(kPlainColour, true)));
+    ASSERT_TRUE(WriteFile(icons_ + L"logo-muted.ico", IconFile(kMutedColour)));
+    tray_->SetIcon(TrayIconState::Plain);
+    if (!tray_->Show())
+        GTEST_SKIP() << "no notification area on this desktop (the null display driver)";
+    PumpFor(std::chrono::milliseconds(500));
+    // Wine's X11 driver shows the icons in a tray window of its own, once it holds one.
+    const HWND shell_tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    ASSERT_NE(shell_tray, nullptr);
+    RECT area{};
+    GetWindowRect(shell_tray, &area);
+    const std::vector<std::uint32_t> fresh = ScreenPixels(area);
+    ASSERT_GT(CountOf(fresh, kPlainColour), 0) << "the plain icon is not in the tray";
+    tray_->SetIcon(TrayIconState::Muted);
+    PumpFor(std::chrono::milliseconds(500));
+    EXPECT_GT(CountOf(ScreenPixels(area), kMutedColour), CountOf(fresh, kPlainColour));
+    tray_->SetIcon(TrayIconState::Plain);
+    PumpFor(std::chrono::milliseconds(500));
+    const std::vector<std::uint32_t> again = ScreenPixels(area);
+    EXPECT_EQ(CountOf(again, kMutedColour), 0);
+    EXPECT_EQ(again, fresh);
 }
 
 }  // namespace
