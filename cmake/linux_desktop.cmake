@@ -1,7 +1,7 @@
 # What the Linux desktop needs beside the programs: the monitor's icons in the hicolor theme, its
-# XDG autostart entry, and the package's documents (copyright, changelog). Built into the build
-# tree's share/ as installed, so that a program run from the build finds its icons as an installed
-# one does.
+# XDG autostart entry, the manual pages and the package's documents (copyright, changelog). Built
+# into the build tree's share/ as installed, so that a program run from the build finds its icons
+# as an installed one does.
 
 # The icons: PNGs cut from the shipped .ico files at build time, so that the panel and the Windows
 # tray show the same pixels. Only the sizes that are both in the .ico files and standard hicolor
@@ -16,6 +16,9 @@ set(korv_icon_dir ${PROJECT_SOURCE_DIR}/resources/images/0409/icons)
 # icon name -> shipped .ico file
 set(korv_icons "korvanth417-monitor=logo.ico" "korvanth417-monitor-muted=logo-muted.ico")
 set(korv_icon_files)
+# icotool succeeds even when no image matched: the script checks its output.
+set(korv_extract_icon
+    [=["$0" --extract --width=$1 --output="$2" "$3" && test -s "$2" || { echo "$3 holds no $1-pixel image" >&2; exit 1; }]=])
 foreach(icon ${korv_icons})
     string(REPLACE "=" ";" icon ${icon})
     list(GET icon 0 name)
@@ -25,9 +28,8 @@ foreach(icon ${korv_icons})
         set(png ${CMAKE_BINARY_DIR}/${folder}/${name}.png)
         add_custom_command(OUTPUT ${png}
                            COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/${folder}
-                           # icotool succeeds even when no image matched: check its output.
-                           COMMAND sh -c "\"$0\" --extract --width=$1 --output=\"$2\" \"$3\" && test -s \"$2\" || { echo \"$3 holds no $1-pixel image\" >&2; exit 1; }"
-                                   ${KORV_ICOTOOL} ${size} ${png} ${korv_icon_dir}/${ico}
+                           COMMAND sh -c "${korv_extract_icon}" ${KORV_ICOTOOL} ${size} ${png}
+                                   ${korv_icon_dir}/${ico}
                            DEPENDS ${korv_icon_dir}/${ico} VERBATIM)
         install(FILES ${png} DESTINATION ${folder})
         list(APPEND korv_icon_files ${png})
@@ -45,9 +47,10 @@ else()
 endif()
 install(FILES ${korv_autostart_file} DESTINATION ${KORV_AUTOSTART_DIR})
 
-# The package's documents: the copyright file as it is, the changelog with the package's version
-# and compressed as Debian keeps it (no name or time in the gzip header: the same bytes each
-# build). KORV_PACKAGE_VERSION overrides the project's version, for building an upgrade.
+# The package's documents and the manual pages: the copyright file as it is, the changelog with
+# the package's version, compressed as Debian keeps them (no name or time in the gzip header: the
+# same bytes each build). KORV_PACKAGE_VERSION overrides the project's version, for building an
+# upgrade.
 set(KORV_PACKAGE_VERSION "" CACHE STRING "The package's version (empty: the project's)")
 if(KORV_PACKAGE_VERSION)
     set(KORV_PACKAGE_UPSTREAM_VERSION ${KORV_PACKAGE_VERSION})
@@ -58,15 +61,27 @@ set(KORV_DEB_VERSION ${KORV_PACKAGE_UPSTREAM_VERSION}-1)
 set(korv_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/korvanth417)
 configure_file(${PROJECT_SOURCE_DIR}/resources/linux/changelog.Debian.in
                ${CMAKE_BINARY_DIR}/generated/changelog.Debian @ONLY)
-set(korv_changelog ${CMAKE_BINARY_DIR}/${korv_doc_dir}/changelog.Debian.gz)
-add_custom_command(OUTPUT ${korv_changelog}
-                   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/${korv_doc_dir}
-                   COMMAND sh -c "gzip -9nc \"$1\" >\"$2\"" sh
-                           ${CMAKE_BINARY_DIR}/generated/changelog.Debian ${korv_changelog}
-                   DEPENDS ${CMAKE_BINARY_DIR}/generated/changelog.Debian VERBATIM)
-install(FILES ${PROJECT_SOURCE_DIR}/resources/linux/copyright ${korv_changelog}
-        DESTINATION ${korv_doc_dir})
+
+# korv_gzip(SOURCE FOLDER NAME): SOURCE compressed into the build tree's FOLDER/NAME.gz at
+# build time and installed into FOLDER; the output's path is appended to korv_gzipped_files.
+set(korv_gzipped_files)
+function(korv_gzip source folder name)
+    set(output ${CMAKE_BINARY_DIR}/${folder}/${name}.gz)
+    add_custom_command(OUTPUT ${output}
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/${folder}
+                       COMMAND sh -c "gzip -9nc \"$1\" >\"$2\"" sh ${source} ${output}
+                       DEPENDS ${source} VERBATIM)
+    install(FILES ${output} DESTINATION ${folder})
+    set(korv_gzipped_files ${korv_gzipped_files} ${output} PARENT_SCOPE)
+endfunction()
+korv_gzip(${CMAKE_BINARY_DIR}/generated/changelog.Debian ${korv_doc_dir} changelog.Debian)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/linux/copyright DESTINATION ${korv_doc_dir})
+# The programs' manual pages.
+foreach(program korvanth417-monitor korvanth417-config korvanth417-sim)
+    korv_gzip(${PROJECT_SOURCE_DIR}/resources/linux/man/${program}.1
+              ${CMAKE_INSTALL_MANDIR}/man1 ${program}.1)
+endforeach()
 
 # Built with the programs' data, so that every build that installs them has these files too.
-add_custom_target(korv_linux_desktop_files DEPENDS ${korv_icon_files} ${korv_changelog})
+add_custom_target(korv_linux_desktop_files DEPENDS ${korv_icon_files} ${korv_gzipped_files})
 add_dependencies(korv_linux_data korv_linux_desktop_files)

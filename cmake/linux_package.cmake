@@ -9,11 +9,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tray monitor of the KORVANTH417 gaming mo
 # Lines of at most 80 characters, for 80-column terminals.
 set(CPACK_PACKAGE_DESCRIPTION
     "The monitor of the KORVANTH417 gaming mouse stays in the panel all session.
-It reads the mouse's buttons from its hidraw node, carries out what the
-configuration program assigned to them (keys, macros, profile switches) and
-mutes or unmutes the default microphone of PulseAudio or PipeWire. Its icon in
-the panel shows whether the microphone is muted. It starts at login through an
-XDG autostart entry.
+It reads the mouse's buttons from its hidraw node: a button given the
+microphone mute mutes or unmutes the default microphone of PulseAudio or
+PipeWire, and profile switches made on the mouse are recorded and passed on to
+the configuration program. Its icon in the panel shows whether the microphone
+is muted. It starts at login through an XDG autostart entry.
 .
 The package also holds the stand-in configuration program korvanth417-config
 and the simulated mouse korvanth417-sim, for trying the monitor without the

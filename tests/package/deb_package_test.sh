@@ -66,7 +66,6 @@ done
 step "lintian"
 accepted_tags=(
     initial-upload-closes-no-bugs # a package of the project's own, not an upload to Debian
-    no-manual-page                # the programs' help is the README
 )
 lintian --pedantic "$old_deb" >"$work/lintian.txt" 2>/dev/null || true
 while read -r line; do
@@ -105,6 +104,9 @@ installed_files=(
     etc/xdg/autostart/korvanth417-monitor.desktop
     usr/share/doc/korvanth417/copyright
     usr/share/doc/korvanth417/changelog.Debian.gz
+    usr/share/man/man1/korvanth417-monitor.1.gz
+    usr/share/man/man1/korvanth417-config.1.gz
+    usr/share/man/man1/korvanth417-sim.1.gz
 )
 for file in "${installed_files[@]}"; do
     [ -s "$root/$file" ] || fail "$file is not installed"
