@@ -91,9 +91,20 @@ unset XDG_DOCUMENTS_DIR
 # Every file under the home folder with its checksum: what no step may change.
 user_files() { (cd "$home" && find . -type f -print0 | sort -z | xargs -0r sha256sum); }
 
+check_user_files() {
+    user_files | diff -u "$work/user-files" - >&2 || fail "the user's files changed on $1"
+}
+
+# A user who ran the programs before (from a build of their own) has settings and a profile file.
+mkdir -p "$home/.config/korvanth417" "$home/Documents/Profile/Profile1_Macros"
+printf '[Settings]\nShowMicrophoneState=1\n' >"$home/.config/korvanth417/config.ini"
+printf 'a macro of the user\n' >"$home/Documents/Profile/Profile1_Macros/macro1"
+user_files >"$work/user-files"
+
 step "installing $version"
 dpkg_root --install "$old_deb"
 [ "$(state)" = "installed $version-1" ] || fail "after installing, the package is '$(state)'"
+check_user_files "installation"
 
 installed_files=(
     usr/bin/korvanth417-monitor
@@ -149,8 +160,6 @@ done
 # The installed configuration program runs from the scratch root (its libraries are the
 # host's, its data the package's) and writes the user's store and profile folders.
 step "the user's files"
-mkdir -p "$home/.config/korvanth417"
-printf '[Settings]\nShowMicrophoneState=1\n' >"$home/.config/korvanth417/config.ini"
 # No monitor runs: exit code 2, "stored; it takes effect at the monitor's start".
 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" "$root/usr/bin/korvanth417-config" set-button 1 4 28 \
     >"$work/config.out" 2>&1
@@ -158,10 +167,8 @@ status=$?
 [ "$status" -eq 2 ] || { cat "$work/config.out"; fail "the installed korvanth417-config ended with $status"; }
 [ -n "$(find "$home/.config/korvanth417/store" -type f 2>/dev/null)" ] ||
     fail "the installed korvanth417-config wrote no store"
-[ -d "$home/Documents/Profile/Profile1_Macros" ] ||
+[ -d "$home/Documents/Profile/Profile5_Macros" ] ||
     fail "the installed korvanth417-config made no profile folders"
-printf 'a macro of the user\n' >"$home/Documents/Profile/Profile1_Macros/macro1"
-user_files >"$work/user-files"
 
 # The autostart entry as systemd's generator reads it: the installed monitor as a user service,
 # and none once the user hid the entry with a copy of their own.
@@ -185,10 +192,6 @@ user_files >"$work/user-files"
 # An administrator's edit of the autostart entry survives the upgrade (it is a conffile).
 echo "X-GNOME-Autostart-Delay=5" >>"$root/etc/xdg/autostart/korvanth417-monitor.desktop"
 admin_entry=$(sha256sum <"$root/etc/xdg/autostart/korvanth417-monitor.desktop")
-
-check_user_files() {
-    user_files | diff -u "$work/user-files" - >&2 || fail "the user's files changed on $1"
-}
 
 step "upgrading to $upgrade_version"
 dpkg_root --install "$new_deb"
