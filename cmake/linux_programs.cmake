@@ -27,10 +27,3 @@ endforeach()
 add_custom_target(korv_linux_data ALL DEPENDS ${korv_linux_data_copies})
 install(FILES ${korv_linux_data_files}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/${KORV_LINUX_DATA_SUBDIR})
-
-# The icons, the autostart entry and the package's documents; the Debian package of a tree
-# configured for the system's prefix.
-include(${CMAKE_CURRENT_LIST_DIR}/linux_desktop.cmake)
-if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    include(${CMAKE_CURRENT_LIST_DIR}/linux_package.cmake)
-endif()
