@@ -16,6 +16,8 @@ packages=(
     pkg-config libudev-dev libpulse-dev libsystemd-dev pulseaudio-utils dbus-daemon
     libfuse3-dev fuse3 iproute2 util-linux
     systemd  # busctl, which the bus tests call the monitor with
+    # The Debian package: icons cut from the .ico files, dependencies of the programs, checks
+    icoutils dpkg-dev lintian desktop-file-utils
 )
 
 # The panel that shows the tray item in tools/run.sh --linux; the tests do not need it.
