@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <optional>
+#include <set>
 
 #include "base/record_layout.h"
 
@@ -100,8 +101,10 @@ IconPicture Pixels(std::span<const std::uint8_t> colour, std::span<const std::ui
     return picture;
 }
 
-// The entry's picture when it is a whole, uncompressed 32-bit bitmap inside its stated bytes.
-std::optional<IconPicture> DecodeBitmapEntry(std::span<const std::uint8_t> entry) {
+// The entry's picture when it is a whole, uncompressed 32-bit bitmap inside its stated bytes
+// whose pixels take at most `budget` bytes.
+std::optional<IconPicture> DecodeBitmapEntry(std::span<const std::uint8_t> entry,
+                                             std::size_t budget) {
     const auto header = ReadRecord<BitmapInfoHeader>(entry, 0);
     if (!header || header->header_size < sizeof(BitmapInfoHeader) ||
         header->header_size > entry.size() || header->bits_per_pixel != 32 ||
@@ -112,7 +115,8 @@ std::optional<IconPicture> DecodeBitmapEntry(std::span<const std::uint8_t> entry
     // The height counts the colour rows and the mask's rows alike.
     const auto width = static_cast<std::uint32_t>(header->width);
     const auto height = static_cast<std::uint32_t>(header->height) / 2;
-    if (height == 0 || header->height % 2 != 0)
+    if (height == 0 || header->height % 2 != 0 ||
+        kPixelBytes * width * static_cast<std::size_t>(height) > budget)
         return std::nullopt;
     const std::span<const std::uint8_t> rest = entry.subspan(header->header_size);
     const std::size_t colour_bytes = RowBytes(width, 32) * height;
@@ -127,20 +131,30 @@ std::optional<IconPicture> DecodeBitmapEntry(std::span<const std::uint8_t> entry
 
 }  // namespace
 
+// Many entries may point at one bitmap, or at bitmaps that overlap: each bitmap is decoded once,
+// and all of them together to at most kIconDecodedLimit bytes.
 std::vector<IconPicture> DecodeIconFile(std::span<const std::uint8_t> file) {
     std::vector<IconPicture> pictures;
     const auto directory = ReadRecord<IconDirectory>(file, 0);
     if (!directory || directory->reserved != 0 || directory->type != kIconType)
         return pictures;
+    std::set<std::uint32_t> decoded;  // the offsets of the bitmaps decoded so far
+    std::size_t decoded_bytes = 0;
     for (std::size_t i = 0; i < directory->count; ++i) {
         const auto entry = ReadRecord<IconDirectoryEntry>(
             file, sizeof(IconDirectory) + i * sizeof(IconDirectoryEntry));
         if (!entry)
             break;  // the directory is cut short: the entries before the cut stand
-        if (entry->offset > file.size() || file.size() - entry->offset < entry->size)
+        if (entry->offset > file.size() || file.size() - entry->offset < entry->size ||
+            decoded.contains(entry->offset))
             continue;
-        if (auto picture = DecodeBitmapEntry(file.subspan(entry->offset, entry->size)))
-            pictures.push_back(std::move(*picture));
+        auto picture = DecodeBitmapEntry(file.subspan(entry->offset, entry->size),
+                                         kIconDecodedLimit - decoded_bytes);
+        if (!picture)
+            continue;
+        decoded.insert(entry->offset);
+        decoded_bytes += picture->argb.size();
+        pictures.push_back(std::move(*picture));
     }
     return pictures;
 }

@@ -3,10 +3,12 @@
 // ARGB pixels, each pixel four bytes A, R, G, B (the byte order panels on the desktop bus take).
 // Entries in other forms (PNG, fewer bits per pixel, compressed) are left out. Every count,
 // size and offset is checked against the file before it is used: a truncated or lying file
-// gives fewer pictures or none, never a read outside it.
+// gives fewer pictures or none, never a read outside it. However many entries a file lists, each
+// bitmap in it is decoded once and the pictures together stay within kIconDecodedLimit bytes.
 //
 // Threads: any thread; no state.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -15,6 +17,9 @@ namespace korv {
 
 // The largest picture an icon file describes (its directory stores 256 as 0).
 inline constexpr std::uint32_t kIconMaxSide = 256;
+
+// The most bytes of pixels one file decodes to: sixteen pictures of the largest side.
+inline constexpr std::size_t kIconDecodedLimit = 16 * 4 * kIconMaxSide * kIconMaxSide;
 
 struct IconPicture {
     std::uint32_t width = 0;

@@ -1,6 +1,7 @@
 #include "platform/linux/linux_sni_tray.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -61,17 +62,57 @@ int ReadNames(sd_bus_message* message, std::vector<std::string>& names) {
     return read;
 }
 
-// Reads an "ai" argument.
+// A group call names a few of the menu's four items; longer lists are refused whole, never
+// answered item by item.
+constexpr std::size_t kGroupLimit = 64;
+
+// Reads an "ai" argument of at most kGroupLimit identifiers: each one once, in the order first
+// given. -E2BIG for a longer list.
 int ReadIds(sd_bus_message* message, std::vector<std::int32_t>& ids) {
     const void* data = nullptr;
     std::size_t size = 0;
     const int read = sd_bus_message_read_array(message, 'i', &data, &size);
     if (read < 0)
         return read;
-    ids.resize(size / sizeof(std::int32_t));
-    if (!ids.empty())
-        std::memcpy(ids.data(), data, ids.size() * sizeof(std::int32_t));
+    const std::size_t count = size / sizeof(std::int32_t);
+    if (count > kGroupLimit)
+        return -E2BIG;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int32_t id = 0;
+        std::memcpy(&id, static_cast<const std::uint8_t*>(data) + i * sizeof id, sizeof id);
+        if (std::find(ids.begin(), ids.end(), id) == ids.end())
+            ids.push_back(id);
+    }
     return read;
+}
+
+// Reads the events of an EventGroup call: at most kGroupLimit of them (-E2BIG beyond). The
+// names point into the call.
+int ReadEvents(sd_bus_message* call,
+               std::vector<std::pair<std::int32_t, std::string_view>>& events) {
+    int result = sd_bus_message_enter_container(call, 'a', "(isvu)");
+    while (result >= 0 && (result = sd_bus_message_enter_container(call, 'r', "isvu")) > 0) {
+        if (events.size() == kGroupLimit)
+            return -E2BIG;
+        std::int32_t id = 0;
+        const char* event = nullptr;
+        result = sd_bus_message_read(call, "is", &id, &event);
+        if (result >= 0)
+            result = sd_bus_message_skip(call, "vu");
+        if (result >= 0)
+            result = sd_bus_message_exit_container(call);
+        if (result >= 0)
+            events.emplace_back(id, event);
+    }
+    return result >= 0 ? sd_bus_message_exit_container(call) : result;
+}
+
+// The error of a group call's arguments: a named one for a list beyond kGroupLimit.
+int GroupError(sd_bus_error* error, int result) {
+    if (result != -E2BIG)
+        return result;
+    return sd_bus_error_setf(error, SD_BUS_ERROR_LIMITS_EXCEEDED, "More than %zu menu items",
+                             kGroupLimit);
 }
 
 int AppendIds(sd_bus_message* reply, const std::vector<std::int32_t>& ids) {
@@ -404,7 +445,7 @@ int LinuxSniTray::OnGetLayout(sd_bus_message* call, void* self, sd_bus_error* er
     return result >= 0 ? sd_bus_send(nullptr, reply.get(), nullptr) : result;
 }
 
-int LinuxSniTray::OnGetGroupProperties(sd_bus_message* call, void* self, sd_bus_error*) {
+int LinuxSniTray::OnGetGroupProperties(sd_bus_message* call, void* self, sd_bus_error* error) {
     const LinuxSniTray& tray = Self(self);
     std::vector<std::int32_t> ids;
     std::vector<std::string> names;
@@ -412,7 +453,7 @@ int LinuxSniTray::OnGetGroupProperties(sd_bus_message* call, void* self, sd_bus_
     if (result >= 0)
         result = ReadNames(call, names);
     if (result < 0)
-        return result;
+        return GroupError(error, result);
     if (ids.empty())
         ids.assign(kTrayMenuItemIds.begin(), kTrayMenuItemIds.end());
     sd_bus_message* raw = nullptr;
@@ -486,29 +527,32 @@ int LinuxSniTray::OnEvent(sd_bus_message* call, void* self, sd_bus_error* error)
     return sd_bus_reply_method_return(call, "");
 }
 
-// Answers the identifiers it does not know; when it knows none of them, an error.
+// Runs the events once the whole call has been read; an item clicked more than once in one
+// call runs its action once. Answers the identifiers it does not know; when it knows none of
+// them, an error.
 int LinuxSniTray::OnEventGroup(sd_bus_message* call, void* self, sd_bus_error* error) {
     LinuxSniTray& tray = Self(self);
-    std::vector<std::int32_t> unknown;
-    std::size_t events = 0;
-    int result = sd_bus_message_enter_container(call, 'a', "(isvu)");
-    while (result >= 0 && (result = sd_bus_message_enter_container(call, 'r', "isvu")) > 0) {
-        std::int32_t id = 0;
-        const char* event = nullptr;
-        result = sd_bus_message_read(call, "is", &id, &event);
-        if (result >= 0)
-            result = sd_bus_message_skip(call, "vu");
-        if (result >= 0)
-            result = sd_bus_message_exit_container(call);
-        if (result >= 0 && !tray.MenuEvent(id, event))
-            unknown.push_back(id);
-        ++events;
-    }
-    if (result >= 0)
-        result = sd_bus_message_exit_container(call);
+    std::vector<std::pair<std::int32_t, std::string_view>> events;
+    int result = ReadEvents(call, events);
     if (result < 0)
-        return result;
-    if (events > 0 && unknown.size() == events)
+        return GroupError(error, result);
+    std::vector<std::int32_t> unknown;
+    std::array<bool, kTrayMenuItems> clicked{};
+    for (const auto& [id, event] : events) {
+        if (!KnownItem(id)) {
+            if (std::find(unknown.begin(), unknown.end(), id) == unknown.end())
+                unknown.push_back(id);
+            continue;
+        }
+        if (event == "clicked" && Position(id) < kTrayMenuItems) {
+            if (std::exchange(clicked[Position(id)], true))
+                continue;
+        }
+        tray.MenuEvent(id, event);
+    }
+    const bool none_known =
+        std::ranges::none_of(events, [](const auto& event) { return KnownItem(event.first); });
+    if (!events.empty() && none_known)
         return UnknownItem(error, unknown.front());
     sd_bus_message* raw = nullptr;
     result = sd_bus_message_new_method_return(call, &raw);
@@ -530,11 +574,11 @@ int LinuxSniTray::OnAboutToShow(sd_bus_message* call, void*, sd_bus_error* error
     return sd_bus_reply_method_return(call, "b", 0);
 }
 
-int LinuxSniTray::OnAboutToShowGroup(sd_bus_message* call, void*, sd_bus_error*) {
+int LinuxSniTray::OnAboutToShowGroup(sd_bus_message* call, void*, sd_bus_error* error) {
     std::vector<std::int32_t> ids;
     const int read = ReadIds(call, ids);
     if (read < 0)
-        return read;
+        return GroupError(error, read);
     std::vector<std::int32_t> unknown;
     std::copy_if(ids.begin(), ids.end(), std::back_inserter(unknown),
                  [](std::int32_t id) { return !KnownItem(id); });

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <functional>
@@ -128,6 +129,7 @@ const BadFileCase kBadFiles[] = {
     {"height odd", [](Bytes& f) { PutLe(f, 46, 7, 4); }, 1},
     {"24 bits per pixel", [](Bytes& f) { PutLe(f, 52, 24, 2); }, 1},
     {"compressed", [](Bytes& f) { PutLe(f, 54, 3, 4); }, 1},
+    {"second entry points at the first bitmap", [](Bytes& f) { PutLe(f, 34, 38, 4); }, 1},
 };
 
 class BadIconFile : public ::testing::TestWithParam<BadFileCase> {};
@@ -148,6 +150,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadIconFile, ::testing::ValuesIn(kBadFiles), [](
         name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 });
+
+struct SharedBitmapCase {
+    const char* name;
+    std::size_t entries;
+    std::size_t step;  // how far apart the entries' bitmaps start: 0 for one bitmap
+    std::size_t pictures;
+};
+
+constexpr std::size_t kLargestPictureBytes = 4 * kIconMaxSide * kIconMaxSide;
+
+// Directory entries that share their bytes: the file stays small, its pictures must too.
+TEST(IconFile, EntriesSharingBitmapsDecodeWithinTheLimit) {
+    const std::size_t fitting = kIconDecodedLimit / kLargestPictureBytes;
+    const SharedBitmapCase cases[] = {
+        {"400 entries of one bitmap", 400, 0, 1},
+        {"overlapping bitmaps 40 bytes apart", fitting + 4, 40, fitting},
+    };
+    for (const SharedBitmapCase& shared : cases) {
+        SCOPED_TRACE(shared.name);
+        // The largest bitmap, with a copy of its header every `step` bytes into its pixels.
+        const Bytes bitmap = BitmapEntry(kIconMaxSide, 0xff);
+        Bytes payload = bitmap;
+        payload.resize(bitmap.size() + shared.step * shared.entries);
+        for (std::size_t i = 1; shared.step > 0 && i < shared.entries; ++i)
+            std::copy_n(bitmap.begin(), 40, payload.begin() + i * shared.step);
+        Bytes file(6 + 16 * shared.entries, 0);
+        PutLe(file, 2, 1, 2);
+        PutLe(file, 4, shared.entries, 2);
+        for (std::size_t i = 0; i < shared.entries; ++i) {
+            PutLe(file, 6 + 16 * i + 8, bitmap.size(), 4);
+            PutLe(file, 6 + 16 * i + 12, file.size() + i * shared.step, 4);
+        }
+        file.insert(file.end(), payload.begin(), payload.end());
+        const auto pictures = DecodeIconFile(file);
+        EXPECT_EQ(pictures.size(), shared.pictures);
+        for (const IconPicture& picture : pictures)
+            EXPECT_EQ(picture.argb.size(), kLargestPictureBytes);
+    }
+}
 
 }  // namespace
 }  // namespace korv

@@ -58,6 +58,21 @@ muted() { pactl get-source-mute @DEFAULT_SOURCE@ | grep -q "Mute: yes"; }
 unmuted() { pactl get-source-mute @DEFAULT_SOURCE@ | grep -q "Mute: no"; }
 has_line() { grep -qF -- "$2" "$1"; }
 lines_at_least() { [ "$(count_lines "$1" "$2")" -ge "$3" ]; }
+# Waits up to $1 seconds for the process $2 to end by itself and sets ended_with to its exit
+# status, or to "timeout" when it did not end: it is then killed by its id and reaped, so that the
+# script goes on.
+ended_with=""
+end_within() {
+    local seconds=$1 pid=$2
+    ended_with=0
+    if ! timeout "$seconds" tail --pid="$pid" -f /dev/null; then
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        ended_with=timeout
+        return
+    fi
+    wait "$pid" || ended_with=$?
+}
 
 # --- the session ------------------------------------------------------------------------------
 mkdir -p "$work/config/korvanth417" "$work/runtime" "$work/Documents"
@@ -274,8 +289,8 @@ notify_pid=""
 
 # --- the end ----------------------------------------------------------------------------------
 kill -TERM "$monitor_pid"
-end_status=0
-wait "$monitor_pid" || end_status=$?
+end_within 10 "$monitor_pid"
+end_status=$ended_with
 monitor_pid=""
 [ "$end_status" = 0 ] && pass "the monitor ends on SIGTERM with status 0" ||
     fail "the monitor ended with $end_status on SIGTERM"
@@ -296,9 +311,8 @@ eventually 5 lines_at_least "$work/config.log" "brought to the front" $((shown_b
     pass "Config in the tray's menu brings the configuration program forward" ||
     fail "Config did not reach the configuration program"
 menu_click 3 >/dev/null || fail "Exit could not be clicked"
-exit_status=0
-timeout 10 tail --pid="$monitor_pid" -f /dev/null || exit_status=timeout
-wait "$monitor_pid" || exit_status=$?
+end_within 10 "$monitor_pid"
+exit_status=$ended_with
 monitor_pid=""
 [ "$exit_status" = 0 ] && lines_at_least "$work/config.log" "7036 UM_MONITOR_EXIT" 2 &&
     eventually 5 sh -c '! busctl --user status com.korvanth417.Monitor' &&
@@ -325,9 +339,8 @@ config_pid=$(busctl --user status com.korvanth417.Config 2>/dev/null | sed -n 's
 kill "$bus_pid"
 wait "$bus_pid" 2>/dev/null
 bus_pid=""
-bus_end_status=0
-timeout 10 tail --pid="$monitor_pid" -f /dev/null || bus_end_status=timeout
-wait "$monitor_pid" 2>/dev/null || bus_end_status=$?
+end_within 10 "$monitor_pid"
+bus_end_status=$ended_with
 monitor_pid=""
 [ "$bus_end_status" = 0 ] && has_line "$work/monitor-2.log" "The monitor ends with its session bus" &&
     pass "the monitor ends when its session bus goes away" ||
