@@ -262,7 +262,7 @@ void ConfigWindow::ProfileSwitched(WPARAM slot) {
 
 void ConfigWindow::SetMicrophoneState(bool shown) {
     Log(ToWide(WriteMicrophoneStateShown(SettingsPath(), platform_.files, shown)));
-    Carry({StandInCommand::Kind::ReloadSettings, 0, 0, 0, {}});
+    Refresh();
 }
 
 void ConfigWindow::OnCommand(int id, int code) {

@@ -116,8 +116,11 @@ std::u16string WriteMicrophoneStateShown(std::u16string_view path, const FileSys
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(edited->data()), edited->size());
     if (!files.WriteWholeFile(path, bytes))
         return u"the settings file cannot be written; ShowMicrophoneState is unchanged";
-    return shown ? u"ShowMicrophoneState=1: the tray icon shows when the microphone is muted"
-                 : u"ShowMicrophoneState=0: the tray icon stays plain";
+    // The monitor reads the settings file at its start only.
+    return shown ? u"ShowMicrophoneState=1: the tray icon will show when the microphone is "
+                   u"muted, from the monitor's next start"
+                 : u"ShowMicrophoneState=0: the tray icon will stay plain, from the monitor's "
+                   u"next start";
 }
 
 }  // namespace korv

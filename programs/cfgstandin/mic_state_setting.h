@@ -31,7 +31,7 @@ class Locale;
                                                            const Locale& locale);
 
 // Writes the setting into the file at `path` (created when missing); what was done, or why
-// not, for the user.
+// not, for the user. The monitor reads the file at its start: the change shows from then.
 std::u16string WriteMicrophoneStateShown(std::u16string_view path, const FileSystem& files,
                                          bool shown);
 

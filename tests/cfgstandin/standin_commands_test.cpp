@@ -398,8 +398,9 @@ TEST(MicrophoneStateSetting, WrittenAndReadBackThroughTheFile) {
     fake::FakeLocale locale;
     const std::u16string path = files.ExecutableFolder() + u"config.ini";
     EXPECT_EQ(ReadMicrophoneStateShown(path, files, locale), true);  // no file: the default
-    EXPECT_EQ(Narrow(WriteMicrophoneStateShown(path, files, false)),
-              "ShowMicrophoneState=0: the tray icon stays plain");
+    EXPECT_EQ(
+        Narrow(WriteMicrophoneStateShown(path, files, false)),
+        "ShowMicrophoneState=0: the tray icon will stay plain, from the monitor's next start");
     EXPECT_EQ(ReadMicrophoneStateShown(path, files, locale), false);
     // What the monitor reads from the same file.
     EXPECT_EQ(SettingsFile::Load(files, locale).ReadOtherConfig().ShowMicrophoneState, 0);

@@ -327,7 +327,7 @@ TEST_F(MonitorOnWindows, StandInCommandsLogTheirOutcome) {
 }
 
 TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     EXPECT_EQ(StandIn(L"reload-profiles 3"), 0u);
     EXPECT_EQ(ProfileID(), 3u);
 
@@ -345,7 +345,7 @@ TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
 
 // The tray's hint names the microphone's state after each press (and the icon follows it).
 TEST_F(MonitorWindowHere, TheTrayShowsTheMicrophoneStateAfterEachPress) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     const auto state_line = [&] {
         const std::wstring hint = window_->Tray().Hint();
         const std::size_t end = hint.find(L'\n');
@@ -392,7 +392,7 @@ TEST_F(MonitorWindowHere, ConfigStartsTheStandInOrBringsItForward) {
 // A configuration program that stops answering does not stop the monitor: the profile event's
 // message to it gives up, and the mute button still works while the peer hangs.
 TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool peer_gave_up = false;  // it hangs for 10 s at most; read after the join
@@ -428,7 +428,7 @@ TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
 // reports 600 of them and then the mute button: the switches are told once, as the latest, and
 // the mute follows within about one answer instead of 600 of them (two minutes).
 TEST_F(MonitorWindowHere, ASlowPeerHoldsUpNeitherTheMuteButtonNorTheRest) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     std::atomic<int> asked = 0;
     std::atomic<int> last_slot = -1;
     const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -491,7 +491,7 @@ TEST_F(MonitorWindowHere, ASlowPeerHoldsUpNeitherTheMuteButtonNorTheRest) {
 // A storm of reload requests is handled as one reload, with the last identifier; a button press
 // among them waits for that one reload only.
 TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     const std::optional<bool> before = platform_.microphone.EndpointMuted();
     HWND monitor = window_->Handle();
     for (int i = 1; i <= 9000; ++i) {  // below the queue limit of 10,000 messages
@@ -601,12 +601,14 @@ TEST_F(MonitorWindowHere, TaskbarCreatedBringsTheIconBack) {
     EXPECT_TRUE(window_->Tray().Shown());
 }
 
+// The monitor records 1 for a switch to slots 1-4 and 0 for slot 0; the stand-in then makes the
+// slot's profile current and asks for a reload, which records the slot.
 TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
     const auto standin = StandInWindow();
     Report(8, {1, 3, 0, 0, 0, 0, 0});
-    EXPECT_EQ(ProfileID(), 1u);
+    EXPECT_TRUE(PumpUntil([] { return ProfileID() == 3u; }));
     Report(8, {1, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(ProfileID(), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return ProfileID() == 0u && data_module_->FProfileIndex == 0; }));
     Report(8, {2, 0x7F, 0, 0, 0, 0, 0});
     Report(8, {6, 3, 0, 0, 0, 0, 0});
     Report(8, {3, 1, 0, 0, 0, 0, 0});  // ignored kind
