@@ -47,7 +47,7 @@ constexpr int kButtonLabelWidth = 56;
 constexpr int kClientWidth = kColumn2 + kLabelWidth + kComboWidth + kMargin;
 constexpr int kButtonsTop = 3 * kRowHeight + kMargin + 8;
 constexpr int kLogTop = kButtonsTop + 6 * kRowHeight + 30;
-constexpr int kClientHeight = kLogTop + 200;
+constexpr int kClientHeight = kLogTop + 170;
 constexpr int kDropHeight = 320;  // a combo box's height with its list open
 
 class ConfigWindow {
@@ -182,7 +182,7 @@ bool ConfigWindow::Create(bool hidden) {
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRect(&frame, style, FALSE);
     window_ = CreateWindowExW(0, class_name.c_str(), L"KORVANTH417 configuration (stand-in)", style,
-                              160, 80, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                              120, 24, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                               nullptr, instance_, this);
     if (window_ == nullptr)
         return false;

@@ -20,6 +20,7 @@
 #include "profile/dm_unit.h"
 #include "programs/cfgstandin/config_window_ids.h"
 #include "programs/monitor/monitor_window.h"
+#include "tests/win32/monitor_fixtures.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
@@ -41,41 +42,14 @@ struct StoredProfile {
     std::int32_t group;
 };
 
-class ConfigWindowOnWine : public ::testing::Test {
+// The stand-in's window beside the monitor's window in this process.
+class ConfigWindowOnWine : public MonitorWindowHere {
   protected:
-    void SetUp() override {
-        RegDeleteTreeW(HKEY_CURRENT_USER, test::kRegFolder);
-        log_ = BinFolder() + L"config-window-" + std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(log_.c_str());
-        data_module_ = LoadDataModule(platform_.DataPorts());
-        monitor_ = MonitorWindow::Create(GetModuleHandleW(nullptr), platform_, *data_module_);
-        ASSERT_NE(monitor_, nullptr);
-    }
-    void TearDown() override {
-        if (HWND config = FindWindowW(kConfigClass, nullptr)) {
-            PostMessageW(config, WM_CLOSE, 0, 0);
-            PumpUntil([] { return FindWindowW(kConfigClass, nullptr) == nullptr; });
-        }
-        monitor_.reset();
-        DeleteFileW(log_.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, test::kRegFolder);
-    }
-
-    // Runs a command of the stand-in to its end, handling the monitor's messages meanwhile.
-    DWORD Command(const std::wstring& arguments) {
-        Process process(L"\"" + BinFolder() + L"KORVANTH417.EXE\" " + arguments);
-        EXPECT_TRUE(process.Started());
-        EXPECT_TRUE(PumpUntil([&] { return process.Ended(); }));
-        return process.ExitCode();
-    }
     HWND OpenWindow() {
-        window_process_ = std::make_unique<Process>(L"\"" + BinFolder() +
-                                                    L"KORVANTH417.EXE\" /log \"" + log_ + L"\"");
-        EXPECT_TRUE(PumpUntil([] { return FindWindowW(kConfigClass, nullptr) != nullptr; }));
-        HWND window = FindWindowW(kConfigClass, nullptr);
+        window_process_ = StandInWindow();
         // Its first line is written once its controls show the records.
         EXPECT_TRUE(PumpUntil([&] { return LogHas("Waiting for messages from the monitor."); }));
-        return window;
+        return FindWindowW(kConfigClass, nullptr);
     }
     bool LogHas(const std::string& line) const {
         return ReadText(log_).find(line + "\n") != std::string::npos;
@@ -99,24 +73,16 @@ class ConfigWindowOnWine : public ::testing::Test {
     std::uint16_t MonitorButton(int button) const {
         return data_module_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode;
     }
-    void Report(std::uint8_t id, std::vector<std::uint8_t> data) {
-        monitor_->Monitor().Dispatcher().uiHIDData1Data(u"", u"", id, data, 7);
-        PumpUntil([] { return false; }, 100ms);  // the message loop handles UM_MONITOR_EVENT
-    }
 
-    Win32Platform platform_;
-    std::unique_ptr<TDM> data_module_;
-    std::unique_ptr<MonitorWindow> monitor_;
     std::unique_ptr<Process> window_process_;
-    std::wstring log_;
 };
 
 // The window shows what the records hold: the current group and profile, and each button's
 // function of the current profile.
 TEST_F(ConfigWindowOnWine, ShowsTheStoredRecords) {
-    ASSERT_EQ(Command(L"set-button 3 4 mic-mute"), 0u);
-    ASSERT_EQ(Command(L"set-button 3 11 alt-f4"), 0u);
-    ASSERT_EQ(Command(L"set-profile 3"), 0u);
+    ASSERT_EQ(StandIn(L"set-button 3 4 mic-mute"), 0u);
+    ASSERT_EQ(StandIn(L"set-button 3 11 alt-f4"), 0u);
+    ASSERT_EQ(StandIn(L"set-profile 3"), 0u);
     HWND window = OpenWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(Selected(window, kGroupControl), 0);
@@ -166,7 +132,7 @@ TEST_F(ConfigWindowOnWine, EachChangeIsStoredAndTheMonitorReloads) {
     EXPECT_EQ(group.at_reload, 1);
     EXPECT_TRUE(PumpUntil([&] { return Selected(window, kProfileControl) == 1; }));
 
-    HMENU menu = monitor_->Tray().Menu();
+    HMENU menu = window_->Tray().Menu();
     wchar_t caption[64] = {};
     Choose(window, kLanguageControl, 1);  // US: the monitor reloads its settings
     EXPECT_TRUE(PumpUntil([&] {
@@ -181,7 +147,7 @@ TEST_F(ConfigWindowOnWine, EachChangeIsStoredAndTheMonitorReloads) {
 // asks the monitor to reload, so the mouse's buttons act by that profile's functions. The line
 // of the message itself is logged as before.
 TEST_F(ConfigWindowOnWine, AProfileSwitchOfTheMouseBecomesTheCurrentProfile) {
-    ASSERT_EQ(Command(L"set-button 3 4 mic-mute"), 0u);
+    ASSERT_EQ(StandIn(L"set-button 3 4 mic-mute"), 0u);
     HWND window = OpenWindow();
     ASSERT_NE(window, nullptr);
     ASSERT_NE(MonitorButton(4), kFunctionCodeMicrophoneMute);  // profile 0 is current

@@ -26,6 +26,7 @@
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
+#include "tests/win32/monitor_fixtures.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace korv::win32 {
@@ -57,14 +58,6 @@ int CountWindows(const wchar_t* class_name) {
         },
         reinterpret_cast<LPARAM>(&count));
     return count.n;
-}
-
-int CountLines(const std::string& text, const std::string& start) {
-    int n = 0;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        n += line.rfind(start, 0) == 0;
-    return n;
 }
 
 std::wstring MenuText(HMENU menu, int position) {
@@ -183,73 +176,6 @@ class FakeNotificationArea {
 constexpr char kNeedsNoShell[] =
     "a notification area of the shell exists already: this test needs a Wine session without "
     "one (the tests' prefix has the null display driver)";
-
-// A clean registry folder and a stand-in whose log the test reads.
-class MonitorOnWindows : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kRegFolder);
-        log_ = BinFolder() + L"standin-" + std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(log_.c_str());
-    }
-    void TearDown() override {
-        if (HWND config = FindWindowW(L"TKORVANTH417CFGMAIN", nullptr)) {
-            PostMessageW(config, WM_CLOSE, 0, 0);
-            PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) == nullptr; });
-        }
-        DeleteFileW(log_.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, kRegFolder);
-    }
-
-    // Runs a stand-in command to its end, handling the messages it sends meanwhile.
-    DWORD StandIn(const std::wstring& arguments) {
-        Process process(L"\"" + BinFolder() + L"KORVANTH417.EXE\" " + arguments);
-        EXPECT_TRUE(process.Started());
-        EXPECT_TRUE(PumpUntil([&] { return process.Ended(); }));
-        return process.ExitCode();
-    }
-    std::unique_ptr<Process> StandInWindow(const std::wstring& extra = L"") {
-        auto process = std::make_unique<Process>(
-            L"\"" + BinFolder() + L"KORVANTH417.EXE\" /log \"" + log_ + L"\" " + extra);
-        EXPECT_TRUE(
-            PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) != nullptr; }));
-        return process;
-    }
-    // The stand-in's log once `count` of its lines begin with `start`: the monitor's messages
-    // reach another process, which writes when it gets to run. Then a moment more, in which a
-    // line that should not come would come.
-    std::string LogWith(const std::string& start, int count) {
-        EXPECT_TRUE(PumpUntil([&] { return CountLines(ReadText(log_), start) >= count; }))
-            << ReadText(log_);
-        PumpUntil([] { return false; }, 300ms);
-        return ReadText(log_);
-    }
-
-    std::wstring log_;
-};
-
-// The monitor's window in this process, created as the program creates it.
-class MonitorWindowHere : public MonitorOnWindows {
-  protected:
-    void SetUp() override {
-        MonitorOnWindows::SetUp();
-        data_module_ = LoadDataModule(platform_.DataPorts());
-        window_ = MonitorWindow::Create(GetModuleHandleW(nullptr), platform_, *data_module_);
-        ASSERT_NE(window_, nullptr);
-    }
-    void TearDown() override {
-        window_.reset();
-        MonitorOnWindows::TearDown();
-    }
-    void Report(std::uint8_t id, std::vector<std::uint8_t> data) {
-        window_->Monitor().Dispatcher().uiHIDData1Data(u"", u"", id, data, 7);
-        PumpUntil([] { return false; }, 100ms);  // the message loop handles UM_MONITOR_EVENT
-    }
-
-    Win32Platform platform_;
-    std::unique_ptr<TDM> data_module_;
-    std::unique_ptr<MonitorWindow> window_;
-};
 
 // Two monitors started at the same moment: both are created suspended and let go back to back,
 // many times. The mutex is the check itself, so exactly one runs each time, and the other ends
