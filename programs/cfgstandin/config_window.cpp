@@ -1,6 +1,7 @@
 #include "programs/cfgstandin/config_window.h"
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -87,6 +88,7 @@ class ConfigWindow {
     HWND log_view_ = nullptr;
     HFONT font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));  // stock: not freed
     std::int32_t edited_profile_ = -1;  // whose buttons show; -1 until the first refresh
+    std::map<int, int> shown_;          // each combo box's entry as the records have it
 };
 
 std::vector<std::wstring> Numbered(const wchar_t* what, int count) {
@@ -218,6 +220,7 @@ bool ConfigWindow::LogPrivateMessage(UINT message, WPARAM wparam, LPARAM lparam)
 
 void ConfigWindow::Select(int id, int index) {
     SendDlgItemMessageW(window_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    shown_[id] = index;
 }
 
 int ConfigWindow::Selected(int id) const {
@@ -271,8 +274,13 @@ void ConfigWindow::OnCommand(int id, int code) {
         SetMicrophoneState(IsDlgButtonChecked(window_, id) == BST_CHECKED);
         return;
     }
+    // A choice counts once made: a change of selection while the list is open (the arrow keys
+    // walk through it) waits for the list to close on an entry.
+    const bool list_open = SendDlgItemMessageW(window_, id, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+    const bool chosen_now = code == CBN_SELENDOK || (code == CBN_SELCHANGE && !list_open);
+    // Closing a list may tell of the one choice twice; the records have it after the first.
     const int chosen = Selected(id);
-    if (code != CBN_SELCHANGE || chosen < 0)
+    if (!chosen_now || chosen < 0 || chosen == shown_[id])
         return;
     switch (id) {
         case kGroupControl:
