@@ -41,23 +41,28 @@ using korv::testing::RunUntil;
 using Clock = std::chrono::steady_clock;
 
 // The configuration program's bus side on a thread of its own, with its own loop and
-// connection, as the stand-in runs it; keeps the lines it logs.
+// connection, as the stand-in runs it; keeps the lines it logs and the profile switches it acted
+// on, each of which takes it `acting` (as storing records and asking for a reload do).
 class PeerThread {
   public:
-    explicit PeerThread(const std::string& address) {
+    explicit PeerThread(const std::string& address,
+                        std::chrono::milliseconds acting = std::chrono::milliseconds(0)) {
         std::promise<LinuxMainLoop*> ready;
         std::future<LinuxMainLoop*> started = ready.get_future();
-        thread_ = std::thread([this, address, &ready] {
+        thread_ = std::thread([this, address, acting, &ready] {
             LinuxMainLoop loop;
             fake::RecordingDebugOutput debug;
             const auto bus = LinuxBus::Attach(ConnectSessionBus(address), loop, debug);
-            const auto service =
-                bus ? LinuxConfigService::Create(*bus,
-                                                 [this](std::string_view line) {
-                                                     const std::lock_guard lock(mutex_);
-                                                     lines_.emplace_back(line);
-                                                 })
-                    : nullptr;
+            const auto log = [this](std::string_view line) {
+                const std::lock_guard lock(mutex_);
+                lines_.emplace_back(line);
+            };
+            const auto act = [this, acting](std::uint32_t slot) {
+                std::this_thread::sleep_for(acting);
+                const std::lock_guard lock(mutex_);
+                switched_.push_back(slot);
+            };
+            const auto service = bus ? LinuxConfigService::Create(*bus, log, &loop, act) : nullptr;
             if (!service || service->OwnName() != BusNameResult::Owned) {
                 ready.set_value(nullptr);
                 return;
@@ -77,12 +82,17 @@ class PeerThread {
         const std::lock_guard lock(mutex_);
         return lines_;
     }
+    [[nodiscard]] std::vector<std::uint32_t> Switched() const {
+        const std::lock_guard lock(mutex_);
+        return switched_;
+    }
 
   private:
     std::thread thread_;
     LinuxMainLoop* loop_ = nullptr;
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+    std::vector<std::uint32_t> switched_;
 };
 
 // A connection that owns a name and then never reads another message: a program that hangs.
@@ -393,6 +403,23 @@ TEST_F(PeerBusTest, EachCallReachesThePeerWithItsArgumentsInOrder) {
                               }));
     EXPECT_TRUE(debug_.lines.empty());
     EXPECT_EQ(peer_->ProgramName(), u"korvanth417-config");
+}
+
+// The monitor waits for the answer to a profile switch: the configuration program answers at
+// once and acts on the switch afterwards, however long that takes.
+TEST_F(PeerBusTest, AProfileSwitchIsAnsweredBeforeItIsActedOn) {
+    const PeerThread config(daemon_.Address(), 1500ms);
+    ASSERT_TRUE(config.Running());
+    const auto begin = Clock::now();
+    const ToolResult call = Busctl(
+        loop_, daemon_.Address(),
+        {"call", kConfigBusName, kConfigObjectPath, kConfigInterface, "ProfileSwitched", "u", "3"});
+    EXPECT_EQ(call.exit_code, 0) << call.output;
+    EXPECT_LT(Since(begin), 1000ms);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return !config.Switched().empty(); }));
+    EXPECT_EQ(config.Switched(), (std::vector<std::uint32_t>{3}));
+    EXPECT_EQ(config.Lines(),
+              (std::vector<std::string>{"7040 UM_PROFILE_SWITCHED wParam=3 lParam=0"}));
 }
 
 TEST_F(PeerBusTest, WithoutAPeerEveryCallFindsNoneAtOnce) {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -93,6 +94,16 @@ class MonitorWindowHere : public MonitorOnWindows {
         test::PumpUntil(
             [] { return false; },
             std::chrono::milliseconds(100));  // the message loop handles UM_MONITOR_EVENT
+    }
+
+    // Button 4 pressed twice: the microphone's mute changes, and changes back.
+    void ExpectButton4MutesAndUnmutes() {
+        const std::optional<bool> before = platform_.microphone.EndpointMuted();
+        ASSERT_TRUE(before.has_value());
+        Report(7, {0x10, 0, 0, 0, 0, 0, 0});
+        EXPECT_EQ(platform_.microphone.EndpointMuted(), !*before);
+        Report(7, {0x10, 0, 0, 0, 0, 0, 0});
+        EXPECT_EQ(platform_.microphone.EndpointMuted(), *before);
     }
 
     Win32Platform platform_;
