@@ -24,7 +24,8 @@ class LinuxConfigService {
 
     // Puts the object on the bus; the name is not asked for yet (see OwnName). Null when the
     // connection refuses the object. `profile_switched`, when given, runs as a task of
-    // `main_loop` after each ProfileSwitched call has been answered.
+    // `main_loop` after each ProfileSwitched call has been answered; the service must then live
+    // as long as the loop runs its tasks.
     [[nodiscard]] static std::unique_ptr<LinuxConfigService> Create(
         LinuxBus& bus, Log log, MainLoop* main_loop = nullptr,
         ProfileSwitched profile_switched = {});

@@ -274,13 +274,15 @@ void ConfigWindow::OnCommand(int id, int code) {
         SetMicrophoneState(IsDlgButtonChecked(window_, id) == BST_CHECKED);
         return;
     }
+    if (code != CBN_SELENDOK && code != CBN_SELCHANGE)
+        return;  // the combo boxes' other notices, and the log pane's
     // A choice counts once made: a change of selection while the list is open (the arrow keys
     // walk through it) waits for the list to close on an entry.
-    const bool list_open = SendDlgItemMessageW(window_, id, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
-    const bool chosen_now = code == CBN_SELENDOK || (code == CBN_SELCHANGE && !list_open);
+    if (code == CBN_SELCHANGE && SendDlgItemMessageW(window_, id, CB_GETDROPPEDSTATE, 0, 0))
+        return;
     // Closing a list may tell of the one choice twice; the records have it after the first.
     const int chosen = Selected(id);
-    if (!chosen_now || chosen < 0 || chosen == shown_[id])
+    if (chosen < 0 || chosen == shown_[id])
         return;
     switch (id) {
         case kGroupControl:
