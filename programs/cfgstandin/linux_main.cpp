@@ -144,8 +144,12 @@ int main(int argc, char** argv) {
     if (!parsed.command) {
         const int exit_code = Report(log, parsed.problem, kExitUsage);
         if (parsed.unknown) {
-            std::fprintf(stderr, "usage:\n%s",
-                         Utf8FromUtf16(korv::StandInUsage(u"korvanth417-config")).c_str());
+            std::fprintf(
+                stderr, "usage:\n%s",
+                Utf8FromUtf16(korv::StandInUsage(u"korvanth417-config", u"[--log FILE]",
+                                                 u"serves the configuration program's bus name, "
+                                                 u"logs the monitor's calls"))
+                    .c_str());
         }
         return exit_code;
     }

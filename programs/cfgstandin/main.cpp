@@ -52,7 +52,10 @@ int RunCommand(const std::vector<std::u16string>& args, const LogFile& log) {
     if (!parsed.command) {
         const int exit_code = Report(log, {kExitUsage, ToWide(parsed.problem)});
         if (parsed.unknown)
-            Say(L"usage:\n" + ToWide(StandInUsage(u"KORVANTH417.EXE")), true);
+            Say(L"usage:\n" + ToWide(StandInUsage(u"KORVANTH417.EXE", u"[/log FILE] [/hide]",
+                                                  u"the configuration window; it logs what "
+                                                  u"the monitor sends")),
+                true);
         return exit_code;
     }
     Win32Platform platform;

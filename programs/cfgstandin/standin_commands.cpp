@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "app/settings_file.h"
 #include "base/decimal_text.h"
@@ -369,19 +370,29 @@ std::u16string ListFunctions() {
     return text;
 }
 
-std::u16string StandInUsage(std::u16string_view program) {
-    const std::u16string p(program);
-    return p +
-           u" [/log FILE] [/hide]                the configuration window; it logs what the "
-           u"monitor sends\n" +
-           p + u" set-button PROFILE BUTTON FUNCTION FUNCTION by name (mic-mute) or code 0-47\n" +
-           p + u" set-profile PROFILE\n" + p +
-           u" set-group GROUP                    its profile becomes the current one\n" + p +
-           u" set-language CODE|INDEX            code or index, e.g. 0804, US or 1\n" + p +
-           u" show [PROFILE]                     each button's function, of one profile or "
-           u"all\n" +
-           p + u" functions                          the functions' names and codes\n" + p +
-           u" reload-profiles ID\n" + p + u" reload-settings\n" +
+std::u16string StandInUsage(std::u16string_view program, std::u16string_view options,
+                            std::u16string_view without_command) {
+    const std::pair<std::u16string_view, std::u16string_view> lines[] = {
+        {options, without_command},
+        {u"set-button PROFILE BUTTON FUNCTION", u"FUNCTION: a name (mic-mute) or a code 0-47"},
+        {u"set-profile PROFILE", u""},
+        {u"set-group GROUP", u"its profile becomes the current one"},
+        {u"set-language CODE|INDEX", u"code or index, e.g. 0804, US or 1"},
+        {u"show [PROFILE]", u"each button's function, of one profile or all"},
+        {u"functions", u"the functions' names and codes"},
+        {u"reload-profiles ID", u""},
+        {u"reload-settings", u""},
+    };
+    constexpr std::size_t kColumn = 36;  // the longest synopsis and two blanks
+    std::u16string usage;
+    for (const auto& [synopsis, what] : lines) {
+        std::u16string line = std::u16string(program) + u" " + std::u16string(synopsis);
+        if (!what.empty())
+            line += std::u16string(std::max<std::size_t>(kColumn - synopsis.size(), 2), u' ') +
+                    std::u16string(what);
+        usage += line + u"\n";
+    }
+    return usage +
            u"Profiles are counted 0-4, groups 0-1 and buttons 0-11, as the simulated mouse counts "
            u"them\n(its \"profile 2\" and the monitor's \"7040 ... wParam=2\" name profile 2 "
            u"here).\n";

@@ -97,7 +97,9 @@ struct CurrentProfile {
 [[nodiscard]] std::u16string ListButtons(TDM& data_module, std::int32_t profile);
 [[nodiscard]] std::u16string ListFunctions();
 
-// The usage, with the program's name as the user starts it.
-[[nodiscard]] std::u16string StandInUsage(std::u16string_view program);
+// The usage, with the program's name as the user starts it, its options and what it does
+// without a command.
+[[nodiscard]] std::u16string StandInUsage(std::u16string_view program, std::u16string_view options,
+                                          std::u16string_view without_command);
 
 }  // namespace korv

@@ -241,6 +241,9 @@ TEST_F(MonitorOnWindows, StandInCommandsLogTheirOutcome) {
          "no language has the index or code 9; the monitor's languages are 0 (CH), 1 (US)"},
         {L"set-language XX", 1, "no language has the code XX; the monitor's languages are"},
         {L"frobnicate 1", 1, "not a command of the stand-in: frobnicate 1"},
+        {L"set-button 0 4 mic-mutes", 1, "function mic-mutes is neither a function's name"},
+        {L"set-profile 7", 1, "profile 7 is not 0-4"},
+        {L"show 2", 0, "profile 2\n  button 0: left-click (0)\n  button 1: "},
         {L"set-language us", 2,
          "interface language 1 (US); the monitor is not running: it takes effect at its start"},
     };
