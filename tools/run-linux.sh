@@ -259,7 +259,7 @@ $session). What each one did:
   simulated mouse:            $session/mouse.log
 Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
   source $session/env
-  korvanth417-config set-button 1 4 28       # button 4 of profile 1: microphone mute
+  korvanth417-config set-button 0 4 mic-mute # button 4 of profile 0: microphone mute
   korvanth417-sim click 4                    # press it: the microphone is muted
   pactl get-source-mute @DEFAULT_SOURCE@     # Mute: yes (click again: no)
   busctl --user call com.korvanth417.Monitor /com/korvanth417/Monitor com.korvanth417.Monitor1 ToggleMicrophone

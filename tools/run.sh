@@ -356,9 +356,9 @@ program and the simulated mouse. What each one did:
   simulated mouse:                   $dist/mouse.log
 Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
   source $session_env
-  $standin set-button 1 4 28     # button 4 of profile 1: microphone mute
-  wine "$dist/KORVANTH417SIM.exe" click 4            # press it: the monitor's log shows the toggle
-  wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to its third profile (0-based)
+  $standin set-button 0 4 mic-mute   # button 4 of profile 0: microphone mute
+  wine "$dist/KORVANTH417SIM.exe" click 4            # press it: monitor.log shows the toggle
+  wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to profile 2: it becomes current
   wine "$dist/KORVANTH417SIM.exe" unplug             # the mouse is gone: its reader ends
   wine "$dist/KORVANTH417SIM.exe" replug             # back: the monitor re-opens it 1.5 s later
   $standin set-language 1        # Simplified Chinese (or a code: 0804)

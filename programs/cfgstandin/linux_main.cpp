@@ -1,8 +1,9 @@
 // korvanth417-config, the stand-in for the suite's configuration program on Linux. Without a
 // command it owns the configuration program's bus name and logs, to standard output and to the
-// file named after --log, every call the monitor makes. With a command it edits the stored
+// file named after --log, every call the monitor makes; a profile switch of the mouse makes that
+// profile the current one and asks the monitor to reload. With a command it edits the stored
 // records the monitor acts on and asks the running monitor to reload, as the configuration
-// program does. See kStandInUsage for the commands.
+// program does, or lists what they hold. See StandInUsage for the commands.
 
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/decimal_text.h"
 #include "lang/ui_language.h"
 #include "platform/linux/linux_bus.h"
 #include "platform/linux/linux_config_service.h"
@@ -55,41 +57,15 @@ int Report(LogFile& log, const std::u16string& line, int exit_code) {
     return exit_code;
 }
 
-int Serve(LogFile& log) {
-    LinuxPlatform platform;
-    const auto signals = platform.WatchSignals({SIGINT, SIGTERM, SIGHUP},
-                                               [&platform] { platform.main_loop.Quit(0); });
-    SdBusConnection connection = ConnectSessionBus();
-    auto bus = connection
-                   ? LinuxBus::Attach(std::move(connection), platform.main_loop, platform.debug)
-                   : nullptr;
-    if (!bus)
-        return Report(log, u"No session bus: the configuration program cannot serve", kExitNoBus);
-    const auto service = LinuxConfigService::Create(*bus, [&log](std::string_view line) {
-        std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
-        std::fflush(stdout);
-        log.Write(line);
-    });
-    if (!service || service->OwnName() != BusNameResult::Owned) {
-        return Report(log, u"Another configuration program runs (or the bus refused its name)",
-                      kExitUsage);
-    }
-    Report(log, u"Waiting for calls from the monitor.", 0);
-    return platform.main_loop.Run();
-}
-
-std::u16string JoinArguments(const std::vector<std::u16string>& args) {
-    std::u16string line;
-    for (const std::u16string& arg : args)
-        line += (line.empty() ? u"" : u" ") + arg;
-    return line;
-}
-
 int RunCommand(LogFile& log, StandInCommand command) {
     LinuxPlatform platform;
     if (const auto problem = ResolveLanguage(command, {platform.locale, platform.files}))
         return Report(log, *problem, kExitUsage);
     const auto dm = LoadDataModule(platform.DataPorts(), platform.settings);
+    if (command.kind == StandInCommand::Kind::Show)
+        return Report(log, ListButtons(*dm, command.profile), 0);
+    if (command.kind == StandInCommand::Kind::ListFunctions)
+        return Report(log, ListFunctions(), 0);
     const std::u16string what = DescribeStandInCommand(command);
     const ReloadRequest request = ApplyStandInCommand(command, *dm);
     if (!request.stored) {
@@ -112,6 +88,39 @@ int RunCommand(LogFile& log, StandInCommand command) {
     return Report(log, what + u"; the monitor did not answer the reload request", kExitNoAnswer);
 }
 
+int Serve(LogFile& log) {
+    LinuxPlatform platform;
+    const auto signals = platform.WatchSignals({SIGINT, SIGTERM, SIGHUP},
+                                               [&platform] { platform.main_loop.Quit(0); });
+    SdBusConnection connection = ConnectSessionBus();
+    auto bus = connection
+                   ? LinuxBus::Attach(std::move(connection), platform.main_loop, platform.debug)
+                   : nullptr;
+    if (!bus)
+        return Report(log, u"No session bus: the configuration program cannot serve", kExitNoBus);
+    const auto service = LinuxConfigService::Create(
+        *bus,
+        [&log](std::string_view line) {
+            std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+            std::fflush(stdout);
+            log.Write(line);
+        },
+        &platform.main_loop,
+        [&log](std::uint32_t slot) {
+            // The mouse switched profile: it becomes the current one, as with set-profile.
+            if (const auto command = ProfileSwitchedCommand(slot))
+                static_cast<void>(RunCommand(log, *command));
+            else
+                Report(log, u"profile " + DecimalText(slot) + u" is not 0-4: nothing switched", 1);
+        });
+    if (!service || service->OwnName() != BusNameResult::Owned) {
+        return Report(log, u"Another configuration program runs (or the bus refused its name)",
+                      kExitUsage);
+    }
+    Report(log, u"Waiting for calls from the monitor.", 0);
+    return platform.main_loop.Run();
+}
+
 }  // namespace
 }  // namespace korv::os_linux
 
@@ -131,12 +140,18 @@ int main(int argc, char** argv) {
     LogFile log(log_path);
     if (command_args.empty())
         return Serve(log);
-    const auto command = korv::ParseStandInCommand(command_args);
-    if (!command) {
-        const int exit_code = Report(
-            log, u"not a command of the stand-in: " + JoinArguments(command_args), kExitUsage);
-        std::fprintf(stderr, "usage:\n%s\n", Utf8FromUtf16(korv::kStandInUsage).c_str());
+    const korv::ParsedStandInCommand parsed = korv::ParseStandInCommand(command_args);
+    if (!parsed.command) {
+        const int exit_code = Report(log, parsed.problem, kExitUsage);
+        if (parsed.unknown) {
+            std::fprintf(
+                stderr, "usage:\n%s",
+                Utf8FromUtf16(korv::StandInUsage(u"korvanth417-config", u"[--log FILE]",
+                                                 u"serves the configuration program's bus name, "
+                                                 u"logs the monitor's calls"))
+                    .c_str());
+        }
         return exit_code;
     }
-    return RunCommand(log, *command);
+    return RunCommand(log, *parsed.command);
 }

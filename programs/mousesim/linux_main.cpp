@@ -84,7 +84,8 @@ running on that socket:
   replug             unplugs if needed and creates the socket again
   status             plugged in or not, clients connected, buttons held down
   quit               unplugs and ends the simulator
-Numbers are decimal or 0x-hex. The monitor reads the socket only when its config.ini
+Numbers are decimal or 0x-hex. Profiles count from 0 and buttons from 0, as the configuration
+program counts them ("profile 2" here is its profile 2). The monitor reads the socket only when its config.ini
 ($XDG_CONFIG_HOME/korvanth417/config.ini, else the installed one) declares it in the section
 [SimulatedHIDDeviceList], for example:
   sim1=KORVANTH417-SIM-1, HID\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0

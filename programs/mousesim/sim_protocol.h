@@ -49,7 +49,8 @@ commands go to the simulator running on that pipe:
   replug             unplugs if needed, plugs in again and announces the arrival
   status             plugged in or not, clients connected, buttons held down
   quit               unplugs and ends the simulator
-Numbers are decimal or 0x-hex. The monitor reads the pipe only when the config.ini beside it
+Numbers are decimal or 0x-hex. Profiles count from 0 and buttons from 0, as the configuration
+program counts them ("profile 2" here is its profile 2). The monitor reads the pipe only when the config.ini beside it
 declares it in the section [SimulatedHIDDeviceList], for example:
   sim1=KORVANTH417-SIM-1, HID\KORVANTH417_SIMULATED&Col01, 0xFFA0, 0x0001, 8, 8, 0
 Exit codes: 0 done, 1 bad arguments, 2 no simulator running, 3 the command failed.)";

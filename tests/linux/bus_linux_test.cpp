@@ -42,16 +42,24 @@ using korv::testing::RunUntil;
 using Clock = std::chrono::steady_clock;
 
 // The configuration program's bus side on a thread of its own, with its own loop and
-// connection, as the stand-in runs it; keeps the lines it logs.
+// connection, as the stand-in runs it; keeps the lines it logs and the profile switches it acted
+// on, each of which takes it `acting` (as storing records and asking for a reload do).
 class PeerThread {
   public:
-    explicit PeerThread(const std::string& address)
-        : thread_(address, [this](LinuxBus& bus) -> std::shared_ptr<void> {
+    explicit PeerThread(const std::string& address,
+                        std::chrono::milliseconds acting = std::chrono::milliseconds(0))
+        : thread_(address, [this, acting](LinuxBus& bus) -> std::shared_ptr<void> {
+              const auto log = [this](std::string_view line) {
+                  const std::lock_guard lock(mutex_);
+                  lines_.emplace_back(line);
+              };
+              const auto act = [this, acting](std::uint32_t slot) {
+                  std::this_thread::sleep_for(acting);
+                  const std::lock_guard lock(mutex_);
+                  switched_.push_back(slot);
+              };
               std::shared_ptr<LinuxConfigService> service =
-                  LinuxConfigService::Create(bus, [this](std::string_view line) {
-                      const std::lock_guard lock(mutex_);
-                      lines_.emplace_back(line);
-                  });
+                  LinuxConfigService::Create(bus, log, &bus.Loop(), act);
               if (!service || service->OwnName() != BusNameResult::Owned)
                   return nullptr;
               return service;
@@ -61,10 +69,15 @@ class PeerThread {
         const std::lock_guard lock(mutex_);
         return lines_;
     }
+    [[nodiscard]] std::vector<std::uint32_t> Switched() const {
+        const std::lock_guard lock(mutex_);
+        return switched_;
+    }
 
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+    std::vector<std::uint32_t> switched_;
     korv::testing::ServiceThread thread_;  // last: it ends before what it writes to
 };
 
@@ -376,6 +389,23 @@ TEST_F(PeerBusTest, EachCallReachesThePeerWithItsArgumentsInOrder) {
                               }));
     EXPECT_TRUE(debug_.lines.empty());
     EXPECT_EQ(peer_->ProgramName(), u"korvanth417-config");
+}
+
+// The monitor waits for the answer to a profile switch: the configuration program answers at
+// once and acts on the switch afterwards, however long that takes.
+TEST_F(PeerBusTest, AProfileSwitchIsAnsweredBeforeItIsActedOn) {
+    const PeerThread config(daemon_.Address(), 1500ms);
+    ASSERT_TRUE(config.Running());
+    const auto begin = Clock::now();
+    const ToolResult call = Busctl(
+        loop_, daemon_.Address(),
+        {"call", kConfigBusName, kConfigObjectPath, kConfigInterface, "ProfileSwitched", "u", "3"});
+    EXPECT_EQ(call.exit_code, 0) << call.output;
+    EXPECT_LT(Since(begin), 1000ms);
+    ASSERT_TRUE(RunUntil(loop_, [&] { return !config.Switched().empty(); }));
+    EXPECT_EQ(config.Switched(), (std::vector<std::uint32_t>{3}));
+    EXPECT_EQ(config.Lines(),
+              (std::vector<std::string>{"7040 UM_PROFILE_SWITCHED wParam=3 lParam=0"}));
 }
 
 TEST_F(PeerBusTest, WithoutAPeerEveryCallFindsNoneAtOnce) {

@@ -27,6 +27,7 @@
 #include "platform/win32/wide_string.h"
 #include "profile/dm_unit.h"
 #include "programs/monitor/monitor_window.h"
+#include "tests/win32/monitor_fixtures.h"
 #include "tests/win32/traced_process.h"
 #include "tests/win32/win32_test_support.h"
 
@@ -59,15 +60,6 @@ int CountWindows(const wchar_t* class_name) {
         },
         reinterpret_cast<LPARAM>(&count));
     return count.n;
-}
-
-// Lines whose text from column `from` on (after a log's time stamp) begins with `start`.
-int CountLines(const std::string& text, const std::string& start, std::size_t from = 0) {
-    int n = 0;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        n += line.size() >= from && line.compare(from, start.size(), start) == 0;
-    return n;
 }
 
 std::wstring MenuText(HMENU menu, int position) {
@@ -187,73 +179,6 @@ constexpr char kNeedsNoShell[] =
     "a notification area of the shell exists already: this test needs a Wine session without "
     "one (the tests' prefix has the null display driver)";
 
-// A clean registry folder and a stand-in whose log the test reads.
-class MonitorOnWindows : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kRegFolder);
-        log_ = BinFolder() + L"standin-" + std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(log_.c_str());
-    }
-    void TearDown() override {
-        if (HWND config = FindWindowW(L"TKORVANTH417CFGMAIN", nullptr)) {
-            PostMessageW(config, WM_CLOSE, 0, 0);
-            PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) == nullptr; });
-        }
-        DeleteFileW(log_.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, kRegFolder);
-    }
-
-    // Runs a stand-in command to its end, handling the messages it sends meanwhile.
-    DWORD StandIn(const std::wstring& arguments) {
-        Process process(L"\"" + BinFolder() + L"KORVANTH417.EXE\" " + arguments);
-        EXPECT_TRUE(process.Started());
-        EXPECT_TRUE(PumpUntil([&] { return process.Ended(); }));
-        return process.ExitCode();
-    }
-    std::unique_ptr<Process> StandInWindow(const std::wstring& extra = L"") {
-        auto process = std::make_unique<Process>(
-            L"\"" + BinFolder() + L"KORVANTH417.EXE\" /log \"" + log_ + L"\" " + extra);
-        EXPECT_TRUE(
-            PumpUntil([] { return FindWindowW(L"TKORVANTH417CFGMAIN", nullptr) != nullptr; }));
-        return process;
-    }
-    // The stand-in's log once `count` of its lines begin with `start`: the monitor's messages
-    // reach another process, which writes when it gets to run. Then a moment more, in which a
-    // line that should not come would come.
-    std::string LogWith(const std::string& start, int count) {
-        EXPECT_TRUE(PumpUntil([&] { return CountLines(ReadText(log_), start) >= count; }))
-            << ReadText(log_);
-        PumpUntil([] { return false; }, 300ms);
-        return ReadText(log_);
-    }
-
-    std::wstring log_;
-};
-
-// The monitor's window in this process, created as the program creates it.
-class MonitorWindowHere : public MonitorOnWindows {
-  protected:
-    void SetUp() override {
-        MonitorOnWindows::SetUp();
-        data_module_ = LoadDataModule(platform_.DataPorts());
-        window_ = MonitorWindow::Create(GetModuleHandleW(nullptr), platform_, *data_module_);
-        ASSERT_NE(window_, nullptr);
-    }
-    void TearDown() override {
-        window_.reset();
-        MonitorOnWindows::TearDown();
-    }
-    void Report(std::uint8_t id, std::vector<std::uint8_t> data) {
-        window_->Monitor().Dispatcher().uiHIDData1Data(u"", u"", id, data, 7);
-        PumpUntil([] { return false; }, 100ms);  // the message loop handles UM_MONITOR_EVENT
-    }
-
-    Win32Platform platform_;
-    std::unique_ptr<TDM> data_module_;
-    std::unique_ptr<MonitorWindow> window_;
-};
-
 // Two monitors started at the same moment: both are created suspended and let go back to back,
 // many times. The mutex is the check itself, so exactly one runs each time, and the other ends
 // at once, with exit code 0 and without a window. Were both to pass the check, neither would end.
@@ -337,6 +262,9 @@ TEST_F(MonitorOnWindows, StandInCommandsLogTheirOutcome) {
          "no language has the index or code 9; the monitor's languages are 0 (CH), 1 (US)"},
         {L"set-language XX", 1, "no language has the code XX; the monitor's languages are"},
         {L"frobnicate 1", 1, "not a command of the stand-in: frobnicate 1"},
+        {L"set-button 0 4 mic-mutes", 1, "function mic-mutes is neither a function's name"},
+        {L"set-profile 7", 1, "profile 7 is not 0-4"},
+        {L"show 2", 0, "profile 2\n  button 0: left-click (0)\n  button 1: "},
         {L"set-language us", 2,
          "interface language 1 (US); the monitor is not running: it takes effect at its start"},
     };
@@ -349,17 +277,13 @@ TEST_F(MonitorOnWindows, StandInCommandsLogTheirOutcome) {
 }
 
 TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     EXPECT_EQ(StandIn(L"reload-profiles 3"), 0u);
     EXPECT_EQ(ProfileID(), 3u);
 
     // A key event handled afterwards uses the reloaded profile: button 4 mutes, and again.
+    ExpectButton4MutesAndUnmutes();
     const std::optional<bool> before = platform_.microphone.EndpointMuted();
-    ASSERT_TRUE(before.has_value());
-    Report(7, {0x10, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(platform_.microphone.EndpointMuted(), !*before);
-    Report(7, {0x10, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(platform_.microphone.EndpointMuted(), *before);
     Report(7, {0x20, 0, 0, 0, 0, 0, 0});  // button 5 keeps another function
     Report(7, {0x30, 0, 0, 0, 0, 0, 0});  // two buttons: no key event
     EXPECT_EQ(platform_.microphone.EndpointMuted(), *before);
@@ -367,7 +291,7 @@ TEST_F(MonitorWindowHere, ReloadRequestsOfTheStandInReachTheMonitor) {
 
 // The tray's hint names the microphone's state after each press (and the icon follows it).
 TEST_F(MonitorWindowHere, TheTrayShowsTheMicrophoneStateAfterEachPress) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     const auto state_line = [&] {
         const std::wstring hint = window_->Tray().Hint();
         const std::size_t end = hint.find(L'\n');
@@ -414,7 +338,7 @@ TEST_F(MonitorWindowHere, ConfigStartsTheStandInOrBringsItForward) {
 // A configuration program that stops answering does not stop the monitor: the profile event's
 // message to it gives up, and the mute button still works while the peer hangs.
 TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool peer_gave_up = false;  // it hangs for 10 s at most; read after the join
@@ -450,7 +374,7 @@ TEST_F(MonitorWindowHere, APeerThatHangsDoesNotStallTheMonitor) {
 // reports 600 of them and then the mute button: the switches are told once, as the latest, and
 // the mute follows within about one answer instead of 600 of them (two minutes).
 TEST_F(MonitorWindowHere, ASlowPeerHoldsUpNeitherTheMuteButtonNorTheRest) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     std::atomic<int> asked = 0;
     std::atomic<int> last_slot = -1;
     const UniqueHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -513,7 +437,7 @@ TEST_F(MonitorWindowHere, ASlowPeerHoldsUpNeitherTheMuteButtonNorTheRest) {
 // A storm of reload requests is handled as one reload, with the last identifier; a button press
 // among them waits for that one reload only.
 TEST_F(MonitorWindowHere, QueuedReloadRequestsAreFoldedIntoOne) {
-    EXPECT_EQ(StandIn(L"set-button 1 4 28"), 0u);
+    EXPECT_EQ(StandIn(L"set-button 0 4 28"), 0u);
     const std::optional<bool> before = platform_.microphone.EndpointMuted();
     HWND monitor = window_->Handle();
     for (int i = 1; i <= 9000; ++i) {  // below the queue limit of 10,000 messages
@@ -623,12 +547,14 @@ TEST_F(MonitorWindowHere, TaskbarCreatedBringsTheIconBack) {
     EXPECT_TRUE(window_->Tray().Shown());
 }
 
+// The monitor records 1 for a switch to slots 1-4 and 0 for slot 0; the stand-in then makes the
+// slot's profile current and asks for a reload, which records the slot.
 TEST_F(MonitorWindowHere, DeviceEventsReachTheStandIn) {
     const auto standin = StandInWindow();
     Report(8, {1, 3, 0, 0, 0, 0, 0});
-    EXPECT_EQ(ProfileID(), 1u);
+    EXPECT_TRUE(PumpUntil([] { return ProfileID() == 3u; }));
     Report(8, {1, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(ProfileID(), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return ProfileID() == 0u && data_module_->FProfileIndex == 0; }));
     Report(8, {2, 0x7F, 0, 0, 0, 0, 0});
     Report(8, {6, 3, 0, 0, 0, 0, 0});
     Report(8, {3, 1, 0, 0, 0, 0, 0});  // ignored kind

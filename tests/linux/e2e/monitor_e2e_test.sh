@@ -156,7 +156,7 @@ timeout 10 "$bin/korvanth417-monitor" 2>"$work/second.log" || second_status=$?
     fail "a second monitor: exit $second_status, $(cat "$work/second.log")"
 
 # --- the mute button --------------------------------------------------------------------------
-"$bin/korvanth417-config" set-button 1 4 28 >"$work/set-button.out" 2>&1 ||
+"$bin/korvanth417-config" set-button 0 4 mic-mute >"$work/set-button.out" 2>&1 ||
     fail "set-button: $(cat "$work/set-button.out")"
 eventually 10 has_line "$work/monitor.log" "ReopenDevice: 1 reader(s)" ||
     die "the monitor did not open the simulated mouse"
@@ -183,12 +183,22 @@ unmuted && [ "$(wc -l <"$work/config.log")" = "$before_config" ] &&
     pass "ignorable reports change nothing" || fail "an ignorable report changed something"
 
 # --- profile switches and device events reach the configuration program ---------------------
+# The monitor records ProfileID 1 for slot 2; the configuration program then makes profile 2
+# the current one and asks for a reload, which records 2: the buttons follow the mouse.
+profile_id() { od -An -tu4 "$store/ProfileID.dword" 2>/dev/null | tr -d ' '; }
 sim profile 2 >/dev/null
 eventually 5 has_line "$work/config.log" "7040 UM_PROFILE_SWITCHED wParam=2 " ||
     fail "the profile switch did not reach the configuration program"
-[ -f "$store/ProfileID.dword" ] && [ "$(od -An -tu4 "$store/ProfileID.dword" | tr -d ' ')" = 1 ] &&
-    pass "profile switch: ProfileSwitched(2) and ProfileID.dword = 1" ||
-    fail "ProfileID.dword after a switch to slot 2: $(od -An -tx1 "$store/ProfileID.dword" 2>&1)"
+eventually 5 test "$(profile_id)" = 2 &&
+    has_line "$work/config.log" "profile 2 is the current one; monitor asked to reload" &&
+    pass "profile switch: ProfileSwitched(2), then profile 2 made current and reloaded" ||
+    fail "ProfileID.dword after a switch to slot 2: $(profile_id)"
+sim click 4 >/dev/null
+sleep 0.5
+unmuted && pass "in profile 2 button 4 keeps its own function" || fail "profile 2's button 4 muted"
+sim profile 0 >/dev/null
+eventually 5 has_line "$work/config.log" "profile 0 is the current one; monitor asked to reload" ||
+    fail "the switch back to profile 0 was not made current"
 sim event 2 5 >/dev/null
 sim event 6 9 >/dev/null
 eventually 5 has_line "$work/config.log" "7043 UM_DEVICE_NOTIFY_6 wParam=9 " &&
