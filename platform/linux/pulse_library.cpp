@@ -46,7 +46,9 @@ std::string ResolveAll(void* handle, PulseFunctions& f) {
 
 PulseLoad PulseLibrary::Load(const char* file) {
     const std::u16string library = u"The sound library " + Utf16FromUtf8(file);
-    LibraryHandle handle(dlopen(file, RTLD_NOW | RTLD_LOCAL));
+    // Never unmapped once loaded: what libpulse and the libraries it pulls in allocate once for
+    // the process, and their thread-local destructors, stay valid after the last close.
+    LibraryHandle handle(dlopen(file, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
     if (!handle) {
         const char* reason = dlerror();
         return {nullptr, library + u" cannot be loaded: " +

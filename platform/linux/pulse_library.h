@@ -53,7 +53,7 @@ class PulseLibrary {
     // Opens `file` (a name dlopen looks up, or a path) and resolves every function of the
     // table. A missing library or function gives no library and a failure naming it.
     [[nodiscard]] static PulseLoad Load(const char* file = kPulseLibraryFile);
-    // Closes the library: whatever it created must be freed before.
+    // Closes the library (it stays mapped): whatever it created must be freed before.
     ~PulseLibrary();
     PulseLibrary(const PulseLibrary&) = delete;
     PulseLibrary& operator=(const PulseLibrary&) = delete;
