@@ -7,10 +7,7 @@
 // Threads: any thread may load; the table is immutable afterwards and may be read by any thread
 // while the object lives.
 
-#include <pulse/context.h>
-#include <pulse/introspect.h>
-#include <pulse/operation.h>
-#include <pulse/subscribe.h>
+#include <pulse/pulseaudio.h>
 
 #include <memory>
 #include <string>
