@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 namespace korv::os_linux {
@@ -39,12 +40,48 @@ SdBusConnection ConnectSessionBus(std::string_view address) {
     return bus;
 }
 
+namespace {
+
+// The bus's answers to RequestName (DBUS_REQUEST_NAME_REPLY_*).
+constexpr std::uint32_t kPrimaryOwner = 1;
+constexpr std::uint32_t kExists = 3;
+constexpr std::uint32_t kAlreadyOwner = 4;
+
+int OnNameReply(sd_bus_message* reply, void* answer, sd_bus_error*) {
+    auto& result = *static_cast<std::optional<BusNameResult>*>(answer);
+    std::uint32_t code = 0;
+    if (sd_bus_message_is_method_error(reply, nullptr) ||
+        sd_bus_message_read(reply, "u", &code) < 0)
+        result = BusNameResult::Failed;
+    else if (code == kPrimaryOwner || code == kAlreadyOwner)
+        result = BusNameResult::Owned;
+    else
+        result = code == kExists ? BusNameResult::AlreadyOwned : BusNameResult::Failed;
+    return 0;
+}
+
+}  // namespace
+
+// The request leaves at once, beside the connection's Hello when that is still unanswered (a
+// blocking call would wait for Hello's answer first): one round trip to the bus, not two. The
+// wait runs whatever else arrives meanwhile, as the loop would.
 BusNameResult RequestBusName(sd_bus* bus, const char* name) {
+    std::optional<BusNameResult> answer;
+    sd_bus_slot* raw = nullptr;
     // Without SD_BUS_NAME_QUEUE sd-bus asks with DO_NOT_QUEUE.
-    const int result = sd_bus_request_name(bus, name, 0);
-    if (result > 0 || result == -EALREADY)
-        return BusNameResult::Owned;
-    return result == -EEXIST ? BusNameResult::AlreadyOwned : BusNameResult::Failed;
+    if (sd_bus_request_name_async(bus, &raw, name, 0, OnNameReply, &answer) < 0)
+        return BusNameResult::Failed;
+    const SdBusSlot request(raw);
+    while (!answer) {
+        // The call's own time-out ends the wait with an error reply at the latest.
+        const int processed = sd_bus_process(bus, nullptr);
+        if (processed < 0)
+            return BusNameResult::Failed;
+        const int waited = processed > 0 ? 0 : sd_bus_wait(bus, UINT64_MAX);
+        if (waited < 0 && waited != -EINTR)
+            return BusNameResult::Failed;
+    }
+    return *answer;
 }
 
 LinuxBus::LinuxBus(SdBusConnection connection, LinuxMainLoop& loop, const DebugOutput& debug)

@@ -1,9 +1,6 @@
 #include "platform/linux/linux_microphone.h"
 
 #include <pulse/error.h>
-#include <pulse/introspect.h>
-#include <pulse/operation.h>
-#include <pulse/subscribe.h>
 
 #include <algorithm>
 #include <utility>
@@ -29,42 +26,47 @@ LinuxMicrophone* Self(void* self) {
     return static_cast<LinuxMicrophone*>(self);
 }
 
-// The callbacks of an operation run whether or not it is still referenced; its reference is not
-// needed here. False when libpulse could not send the request.
-bool Sent(pa_operation* operation) {
-    if (operation == nullptr)
-        return false;
-    pa_operation_unref(operation);
-    return true;
-}
-
 }  // namespace
 
 void LinuxMicrophone::ContextDeleter::operator()(pa_context* context) const {
-    pa_context_set_state_callback(context, nullptr, nullptr);
-    pa_context_set_subscribe_callback(context, nullptr, nullptr);
-    pa_context_disconnect(context);  // pending requests are cancelled: their callbacks never run
-    pa_context_unref(context);
+    pulse->context_set_state_callback(context, nullptr, nullptr);
+    pulse->context_set_subscribe_callback(context, nullptr, nullptr);
+    // Pending requests are cancelled: their callbacks never run.
+    pulse->context_disconnect(context);
+    pulse->context_unref(context);
+}
+
+// The callbacks of an operation run whether or not it is still referenced; its reference is not
+// needed here.
+bool LinuxMicrophone::Sent(pa_operation* operation) const {
+    if (operation == nullptr)
+        return false;
+    Pulse().operation_unref(operation);
+    return true;
 }
 
 LinuxMicrophone::LinuxMicrophone(LinuxMainLoop& loop, const DebugOutput& debug,
-                                 std::string application_name, std::string server)
+                                 std::string application_name, std::string server,
+                                 std::string library_file)
     : debug_(debug),
       application_name_(std::move(application_name)),
       server_(std::move(server)),
+      library_file_(std::move(library_file)),
       pulse_loop_(loop),
       reconnect_timer_(loop.CreateTimer([this] { Connect(); })),
       retry_delay_(kFirstRetryDelay) {}
 
 LinuxMicrophone::~LinuxMicrophone() = default;
 
+// The attempt runs from the loop: loading the library and starting the connection take
+// milliseconds that the caller's start-up need not wait for.
 void LinuxMicrophone::Prepare() {
     if (!context_ && !reconnect_timer_->Running())
-        Connect();
+        reconnect_timer_->Start(std::chrono::milliseconds(0));
 }
 
 bool LinuxMicrophone::Connected() const {
-    return context_ && pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
+    return context_ && Pulse().context_get_state(context_.get()) == PA_CONTEXT_READY;
 }
 
 std::optional<bool> LinuxMicrophone::Muted() {
@@ -77,22 +79,40 @@ void LinuxMicrophone::SetMuteListener(std::function<void(std::optional<bool>)> l
 
 // --- connection --------------------------------------------------------------------------
 
+// Without the library there is nothing to retry on a timer: the next press tries again.
+bool LinuxMicrophone::LoadLibrary() {
+    if (library_)
+        return true;
+    PulseLoad load = PulseLibrary::Load(library_file_.c_str());
+    if (!load.library) {
+        if (!library_failure_traced_)
+            debug_.Trace(load.failure + u"; the microphone mute is not available");
+        library_failure_traced_ = true;
+        return false;
+    }
+    library_ = std::move(load.library);
+    return true;
+}
+
 // A new context each time: a context that failed cannot connect again.
 void LinuxMicrophone::Connect() {
     context_.reset();
+    if (!LoadLibrary())
+        return;
     if (!pulse_loop_.Valid()) {
         ScheduleReconnect();
         return;
     }
-    context_.reset(pa_context_new(pulse_loop_.Api(), application_name_.c_str()));
+    context_ = ContextPtr(Pulse().context_new(pulse_loop_.Api(), application_name_.c_str()),
+                          ContextDeleter{&Pulse()});
     if (!context_) {
         ScheduleReconnect();
         return;
     }
-    pa_context_set_state_callback(context_.get(), ContextStateCallback, this);
+    Pulse().context_set_state_callback(context_.get(), ContextStateCallback, this);
     // Never start a server of our own: the user's session has one or has none.
-    if (pa_context_connect(context_.get(), server_.empty() ? nullptr : server_.c_str(),
-                           PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    if (Pulse().context_connect(context_.get(), server_.empty() ? nullptr : server_.c_str(),
+                                PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         context_.reset();
         OnConnectionLost();
     }
@@ -108,7 +128,7 @@ void LinuxMicrophone::ContextStateCallback(pa_context*, void* self) {
 }
 
 void LinuxMicrophone::OnStateChanged() {
-    switch (pa_context_get_state(context_.get())) {
+    switch (Pulse().context_get_state(context_.get())) {
         case PA_CONTEXT_READY:
             OnReady();
             return;
@@ -126,10 +146,10 @@ void LinuxMicrophone::OnStateChanged() {
 void LinuxMicrophone::OnReady() {
     retry_delay_ = kFirstRetryDelay;
     connection_traced_lost_ = false;
-    pa_context_set_subscribe_callback(context_.get(), SubscribeCallback, this);
+    Pulse().context_set_subscribe_callback(context_.get(), SubscribeCallback, this);
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
                                                           PA_SUBSCRIPTION_MASK_SOURCE);
-    if (!Sent(pa_context_subscribe(context_.get(), mask, nullptr, nullptr)))
+    if (!Sent(Pulse().context_subscribe(context_.get(), mask, nullptr, nullptr)))
         return;
     RefreshDefaultSource();
 }
@@ -165,7 +185,8 @@ void LinuxMicrophone::OnServerEvent(pa_subscription_event_type_t type, std::uint
 }
 
 void LinuxMicrophone::RefreshDefaultSource() {
-    static_cast<void>(Sent(pa_context_get_server_info(context_.get(), ServerInfoCallback, this)));
+    static_cast<void>(
+        Sent(Pulse().context_get_server_info(context_.get(), ServerInfoCallback, this)));
 }
 
 void LinuxMicrophone::ServerInfoCallback(pa_context* context, const pa_server_info* info,
@@ -178,7 +199,7 @@ void LinuxMicrophone::ServerInfoCallback(pa_context* context, const pa_server_in
         microphone.SetMutedState(std::nullopt);
         return;
     }
-    static_cast<void>(Sent(pa_context_get_source_info_by_name(
+    static_cast<void>(microphone.Sent(microphone.Pulse().context_get_source_info_by_name(
         context, microphone.default_source_.name.c_str(), DefaultSourceCallback, self)));
 }
 
@@ -217,8 +238,8 @@ void LinuxMicrophone::ToggleMute() {
         Prepare();
         return;
     }
-    if (!Sent(pa_context_get_source_info_by_name(context_.get(), "@DEFAULT_SOURCE@",
-                                                 ToggleReadCallback, this))) {
+    if (!Sent(Pulse().context_get_source_info_by_name(context_.get(), "@DEFAULT_SOURCE@",
+                                                      ToggleReadCallback, this))) {
         PressFailed(kCannotReadOrSet);
     }
 }
@@ -235,13 +256,13 @@ void LinuxMicrophone::ToggleReadCallback(pa_context* context, const pa_source_in
     if (eol > 0)
         return;
     if (info == nullptr) {
-        microphone.PressFailed(pa_context_errno(context) == PA_ERR_NOENTITY ? kNoDefaultMicrophone
-                                                                            : kCannotReadOrSet);
+        const bool no_entity = microphone.Pulse().context_errno(context) == PA_ERR_NOENTITY;
+        microphone.PressFailed(no_entity ? kNoDefaultMicrophone : kCannotReadOrSet);
         return;
     }
     const bool muted = info->mute == 0;
-    if (!Sent(pa_context_set_source_mute_by_index(context, info->index, muted ? 1 : 0,
-                                                  ToggleSetCallback, self))) {
+    if (!microphone.Sent(microphone.Pulse().context_set_source_mute_by_index(
+            context, info->index, muted ? 1 : 0, ToggleSetCallback, self))) {
         microphone.PressFailed(kCannotReadOrSet);
         return;
     }

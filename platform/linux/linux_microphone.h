@@ -2,6 +2,10 @@
 // The microphone mute switch on Linux: the default source of the sound server through libpulse
 // (PulseAudio, or PipeWire's PulseAudio server).
 //
+// libpulse is loaded at the first connection (PulseLibrary), which runs from the main loop after
+// Prepare returns: the program's start does not wait for the library. Without the library the
+// microphone behaves as with no sound server, and a press tries to load it again.
+//
 // libpulse runs inside the program's epoll loop (PulseMainLoop), not on a thread of its own:
 // every libpulse callback arrives on the main thread, so the state below needs no lock, and an
 // idle connection wakes nobody up.
@@ -14,9 +18,6 @@
 //
 // Threads: the thread of the LinuxMainLoop (the main thread), for everything.
 
-#include <pulse/context.h>
-#include <pulse/introspect.h>
-
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -26,6 +27,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/linux/pulse_library.h"
 #include "platform/linux/pulse_main_loop.h"
 #include "ports/main_loop.h"
 #include "ports/microphone.h"
@@ -43,15 +45,16 @@ class LinuxMicrophone final : public Microphone {
     // `application_name` names the program as the sound server lists its clients. `server` is a
     // libpulse server string ("unix:/run/user/1000/pulse/native"); empty for the default that
     // libpulse finds itself (PULSE_SERVER, the runtime folder). `loop` and `debug` must outlive
-    // the object.
+    // the object. `library_file` is the libpulse that dlopen loads.
     LinuxMicrophone(LinuxMainLoop& loop, const DebugOutput& debug, std::string application_name,
-                    std::string server = {});
+                    std::string server = {}, std::string library_file = kPulseLibraryFile);
     ~LinuxMicrophone() override;
     LinuxMicrophone(const LinuxMicrophone&) = delete;
     LinuxMicrophone& operator=(const LinuxMicrophone&) = delete;
 
-    // Connects to the sound server unless connected or connecting; the first press then finds
-    // the connection ready. Later losses are reconnected by themselves.
+    // Connects to the sound server, from the main loop once this returns, unless connected or
+    // connecting; the first press then finds the connection ready. Later losses are reconnected
+    // by themselves.
     void Prepare() override;
     // Reads the default source's mute state and sets the inverse; traces the outcome. Without a
     // connection or a default source nothing changes and one trace line says why.
@@ -77,6 +80,7 @@ class LinuxMicrophone final : public Microphone {
 
   private:
     struct ContextDeleter {
+        const PulseFunctions* pulse;  // null in the empty pointer, which never calls it
         void operator()(pa_context* context) const;
     };
     using ContextPtr = std::unique_ptr<pa_context, ContextDeleter>;
@@ -95,6 +99,11 @@ class LinuxMicrophone final : public Microphone {
     };
 
     void Connect();
+    // Loads libpulse unless loaded; false (traced once) when it cannot be.
+    [[nodiscard]] bool LoadLibrary();
+    [[nodiscard]] const PulseFunctions& Pulse() const { return library_->Functions(); }
+    // Whether libpulse sent the request; the operation's reference is dropped.
+    [[nodiscard]] bool Sent(pa_operation* operation) const;
     void ScheduleReconnect();
     void OnStateChanged();
     void OnReady();
@@ -117,6 +126,10 @@ class LinuxMicrophone final : public Microphone {
     const DebugOutput& debug_;
     std::string application_name_;
     std::string server_;
+    std::string library_file_;
+    // Declared before the loop and the context: their events' callbacks are the library's.
+    std::unique_ptr<PulseLibrary> library_;
+    bool library_failure_traced_ = false;
     PulseMainLoop pulse_loop_;
     ContextPtr context_;
     std::unique_ptr<OneShotTimer> reconnect_timer_;

@@ -274,6 +274,10 @@ void LinuxSniTray::Register() {
         return;
     }
     register_call_.reset(slot);
+    // The request leaves now, not when the loop next runs: the program may have start-up work
+    // to do first, and the panel shows the item once it has the request. A connection broken
+    // meanwhile is found by the bus's watch.
+    static_cast<void>(sd_bus_flush(bus_.Get()));
     bus_.Refresh();
 }
 

@@ -40,13 +40,16 @@ int RunMonitor(LinuxPlatform& platform) {
             platform.debug.Trace(u"The monitor's bus name cannot be taken; the monitor ends");
             return kExitNoBus;
     }
+    // The panel shows the item as soon as this monitor is the only one; the captions, tooltip
+    // and icon follow as signals once FormCreate has applied the language, before the loop
+    // answers the panel's first request.
+    services->ShowTray();
     const auto data_module = LoadDataModule(platform.DataPorts(), platform.settings);
     TKORVANTH417MONMAIN monitor(nullptr, services->Ports(platform), *data_module,
                                 platform.settings);
     services->Connect(monitor);
     running = &monitor;
     monitor.FormCreate();
-    services->ShowTray();
     const int result = platform.main_loop.Run();
     running = nullptr;
     monitor.FormDestroy();

@@ -117,6 +117,7 @@ void MonitorServices::Connect(TKORVANTH417MONMAIN& monitor) {
 }
 
 void MonitorServices::ShowTray() {
+    tray_->SetTitle(Title());
     if (!tray_->Show())
         platform_.debug.Trace(u"Tray icon cannot be added");
 }

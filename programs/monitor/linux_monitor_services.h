@@ -44,8 +44,9 @@ class MonitorServices {
     // From now on the bus object's requests, the tray's clicks and the microphone's changes go
     // to `monitor`, until Disconnect; before, they find no monitor and do nothing.
     void Connect(TKORVANTH417MONMAIN& monitor);
-    // Registers the tray item with the panel's watcher, now and whenever one appears. Call it
-    // once the monitor has shown its state in the tray.
+    // Registers the tray item, with the application's title, with the panel's watcher now (the
+    // request leaves at once) and whenever one appears. Call it as soon as the bus name is
+    // owned: the monitor's state reaches the panel as signals when it is shown.
     void ShowTray();
     void Disconnect();
 

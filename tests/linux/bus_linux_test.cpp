@@ -156,6 +156,32 @@ TEST_F(MonitorBusTest, ASecondMonitorFindsTheNameTaken) {
     EXPECT_EQ(settings_reloads_, 1);
 }
 
+struct NameCase {
+    int connection;  // the first or the second connection
+    BusNameResult expected;
+    const char* what;
+};
+
+// The name is asked for on fresh connections, whose Hello is still unanswered; a bus that went
+// away answers Failed.
+TEST(LinuxBus, AskingForANameOnAFreshConnection) {
+    PrivateSessionBus daemon;
+    const SdBusConnection connections[] = {ConnectSessionBus(daemon.Address()),
+                                           ConnectSessionBus(daemon.Address())};
+    ASSERT_TRUE(connections[0] && connections[1]);
+    const NameCase cases[] = {
+        {0, BusNameResult::Owned, "a free name is taken"},
+        {0, BusNameResult::Owned, "its owner asks again"},
+        {1, BusNameResult::AlreadyOwned, "another connection finds it taken"},
+    };
+    for (const NameCase& name : cases)
+        EXPECT_EQ(RequestBusName(connections[name.connection].get(), "com.korvanth417.Test"),
+                  name.expected)
+            << name.what;
+    daemon.Stop();
+    EXPECT_EQ(RequestBusName(connections[1].get(), "com.korvanth417.Other"), BusNameResult::Failed);
+}
+
 TEST(LinuxBus, NoBusAtTheAddressGivesNoConnection) {
     EXPECT_FALSE(ConnectSessionBus("unix:path=/nonexistent/korv/bus"));
     EXPECT_FALSE(ConnectSessionBus("not an address"));

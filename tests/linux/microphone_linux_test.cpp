@@ -1,6 +1,7 @@
 // The microphone against a private PulseAudio, as pactl sees it: presses that mute and unmute
 // the default source, a change of default followed, a server without sources, a server that dies
-// and comes back, changes made by another program, and no wake-ups while nothing happens.
+// and comes back, changes made by another program, and no wake-ups while nothing happens; and
+// the sound library loaded at run time, or missing.
 
 #include <gtest/gtest.h>
 #include <time.h>
@@ -16,6 +17,7 @@
 #include "platform/fake/fake_system.h"
 #include "platform/linux/linux_main_loop.h"
 #include "platform/linux/linux_microphone.h"
+#include "platform/linux/pulse_library.h"
 #include "tests/linux/private_pulse_server.h"
 
 namespace korv::os_linux {
@@ -278,6 +280,67 @@ TEST_F(MicrophoneOnPulse, ADestroyedMicrophoneLeavesNothingBehindInTheLoop) {
     const std::size_t traced = debug_.lines.size();
     RunFor(300ms);  // its retry timer must not fire into a destroyed object
     EXPECT_EQ(debug_.lines.size(), traced);
+}
+
+struct LibraryCase {
+    const char* file;
+    bool loads;
+    std::u16string_view failure_start;  // what the failure begins with; all of it when it lacks
+    bool whole_failure;
+};
+
+// The installed libpulse loads with every function; a missing file and a library without the
+// functions are failures that name them.
+TEST(PulseLibrary, LoadsTheInstalledLibraryAndNamesWhatIsMissing) {
+    const LibraryCase cases[] = {
+        {kPulseLibraryFile, true, u"", true},
+        {"libkorv-absent.so.0", false, u"The sound library libkorv-absent.so.0 cannot be loaded: ",
+         false},
+        {"libc.so.6", false, u"The sound library libc.so.6 lacks pa_context_new", true},
+    };
+    for (const LibraryCase& library : cases) {
+        SCOPED_TRACE(library.file);
+        const PulseLoad load = PulseLibrary::Load(library.file);
+        EXPECT_EQ(load.library != nullptr, library.loads);
+        if (library.whole_failure)
+            EXPECT_EQ(load.failure, library.failure_start);
+        else
+            EXPECT_TRUE(load.failure.starts_with(library.failure_start) &&
+                        load.failure.size() > library.failure_start.size())
+                << std::string(load.failure.begin(), load.failure.end());
+    }
+}
+
+// Without the library the microphone is as without a server: presses change nothing and say so,
+// the missing library is traced once, and no timer retries it.
+TEST_F(MicrophoneOnPulse, WithoutTheLibraryPressesSayWhyAndNothingRetries) {
+    ASSERT_TRUE(server_.Start(PrivatePulseServer::WithMicrophone()));
+    LinuxMicrophone microphone(loop_, debug_, "korv-test", server_.Server(), "libkorv-absent.so.0");
+    microphone.SetFailureListener(
+        [this](std::u16string_view reason) { failures_.emplace_back(reason); });
+    microphone.Prepare();
+    RunFor(100ms);
+    ASSERT_EQ(debug_.lines.size(), 1u);
+    const std::u16string& line = debug_.lines.front();
+    EXPECT_TRUE(line.starts_with(u"The sound library libkorv-absent.so.0 cannot be loaded: "))
+        << std::string(line.begin(), line.end());
+    EXPECT_TRUE(line.ends_with(u"; the microphone mute is not available"));
+
+    const std::u16string not_connected =
+        u"The sound server is not connected; the microphone mute is not toggled";
+    for (int press = 0; press < 2; ++press) {
+        microphone.ToggleMute();
+        RunFor(50ms);
+    }
+    EXPECT_EQ(TracesAfter(1), (std::vector<std::u16string>{not_connected, not_connected}));
+    EXPECT_EQ(failures_, TracesAfter(1));
+    EXPECT_FALSE(microphone.Connected());
+    EXPECT_EQ(microphone.Muted(), std::nullopt);
+    EXPECT_EQ(server_.SourceMute(), "no");
+
+    const long wake_ups = WakeUpsOfThisThread();
+    RunFor(1s);
+    EXPECT_LE(WakeUpsOfThisThread() - wake_ups, 2) << "something retries";
 }
 
 }  // namespace
