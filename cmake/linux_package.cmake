@@ -24,6 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The monitor loads libpulse at run time (its start then waits for no sound library), so
+# dpkg-shlibdeps does not see it among the programs' libraries.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0 (>= 1.0)")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 # The autostart entry is a conffile: an administrator's edit of it survives upgrades.
 file(WRITE ${CMAKE_BINARY_DIR}/generated/debian/conffiles
