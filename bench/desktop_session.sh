@@ -17,6 +17,8 @@ export KORV_WINEPREFIX="${KORV_WINEPREFIX:-$root/build/wineprefix-desktop}" KORV
 source "$root/tools/env.sh"
 # shellcheck source=tools/pulse-session.sh
 source "$root/tools/pulse-session.sh"
+# shellcheck source=tools/xvfb-session.sh
+source "$root/tools/xvfb-session.sh"
 
 die() {
     echo "$bench_name: $*" >&2
@@ -71,7 +73,7 @@ report_wakeups() {
 
 # ---- The session
 
-session_xvfb_pid=
+session_xvfb_log=""
 session_wineserver=
 desktop_session_stop() {
     if [ -n "$session_wineserver" ]; then
@@ -79,24 +81,20 @@ desktop_session_stop() {
         wineserver -w 2>/dev/null || true
         session_wineserver=
     fi
-    if [ -n "$session_xvfb_pid" ]; then
-        kill "$session_xvfb_pid" 2>/dev/null && wait "$session_xvfb_pid" 2>/dev/null
-        session_xvfb_pid=
+    xvfb_stop
+    if [ -n "$session_xvfb_log" ]; then
+        rm -f "$session_xvfb_log"
+        session_xvfb_log=""
     fi
     pulse_stop || true
     return 0
 }
 
 start_display() {
-    local display=:$((100 + RANDOM % 100))
-    Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
-    session_xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -S "/tmp/.X11-unix/X${display#:}" ] && break
-        sleep 0.1
-    done
-    [ -S "/tmp/.X11-unix/X${display#:}" ] || die "Xvfb did not start on $display"
-    export DISPLAY=$display
+    session_xvfb_log=$(mktemp /tmp/korv-bench-xvfb.XXXXXX)
+    xvfb_start 1024x600x24 "$session_xvfb_log" ||
+        die "the virtual display did not start: $(cat "$session_xvfb_log")"
+    export DISPLAY=$XVFB_DISPLAY
 }
 
 # Display, sound server and a persistent Wine server with the shell running, so that the first

@@ -2,6 +2,11 @@
 # (tools/package.sh --linux). Its tree is configured with the prefix /usr, so that the autostart
 # entry goes to /etc/xdg/autostart (cmake/linux_desktop.cmake).
 set(CPACK_GENERATOR DEB)
+# The folders the install rules create are 0755 whatever the builder's umask: with umask 002 they
+# would be group-writable, which a package must not have. Read when the install rules are
+# written, so it holds for every rule of the tree.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_PACKAGE_NAME korvanth417)
 set(CPACK_PACKAGE_VERSION ${KORV_PACKAGE_UPSTREAM_VERSION})
 set(CPACK_PACKAGE_CONTACT "KORVANTH417 monitor maintainers <maintainers@korvanth417.example>")

@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
 # Installs what the project needs on a Debian 12 machine and prepares the project's own headless
 # Wine prefix. Quiet and fast when everything is already in place; safe to run again at any time.
+# KORV_BOOTSTRAP_LINUX=1 installs only what building and running the native Linux programs needs
+# (tools/run.sh --linux): no Wine, MinGW or NSIS, and no Wine prefix.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=tools/env.sh
 source "$root/tools/env.sh"
 
-packages=(
-    cmake ninja-build g++ googletest libbenchmark-dev clang-format
-    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-    wine wine64 pulseaudio xvfb
-    python3 clang libclang-rt-14-dev xdotool imagemagick
-    nsis fonts-wqy-microhei
-    pkg-config libudev-dev libpulse-dev libsystemd-dev pulseaudio-utils dbus-daemon
-    libfuse3-dev fuse3 iproute2 util-linux
-    systemd  # busctl, which the bus tests call the monitor with
-    # The Debian package: icons cut from the .ico files, dependencies of the programs, checks
-    icoutils dpkg-dev lintian desktop-file-utils
+# The native Linux programs, built and run in a session of their own: the compiler and the
+# libraries, python3 (the generated translation table), icoutils (the icons cut from the .ico
+# files), the session's bus, sound server and display, busctl (systemd), the screenshot tools.
+linux_packages=(
+    cmake ninja-build g++ python3 pkg-config libudev-dev libpulse-dev libsystemd-dev icoutils
+    dbus-daemon systemd pulseaudio pulseaudio-utils xvfb xdotool imagemagick
 )
+packages=(
+    "${linux_packages[@]}" googletest libbenchmark-dev clang-format
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+    wine wine64
+    clang libclang-rt-14-dev
+    nsis fonts-wqy-microhei
+    libfuse3-dev fuse3 iproute2 util-linux
+    # The Debian package: dependencies of the programs, checks
+    dpkg-dev lintian desktop-file-utils
+)
+linux_only=0
+if [ "${KORV_BOOTSTRAP_LINUX:-0}" = 1 ]; then
+    linux_only=1
+    packages=("${linux_packages[@]}")
+fi
 
 # The panel that shows the tray item in tools/run.sh --linux; the tests do not need it.
 [ "${KORV_BOOTSTRAP_PANEL:-0}" = 1 ] && packages+=(xfce4-panel)
@@ -90,5 +102,6 @@ add_cjk_font_to_desktop_prefix() {
 # --- end of the CJK font -----------------------------------------------------------------------
 
 install_packages
+[ "$linux_only" = 1 ] && exit 0
 make_wine_prefix
 add_cjk_font_to_desktop_prefix

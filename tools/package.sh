@@ -80,10 +80,15 @@ case "${1:-}" in
             "")
                 [ $# -eq 1 ] || { usage >&2; exit 1; }
                 "$root/tools/bootstrap.sh"
+                # One package build at a time in the tree.
+                mkdir -p "$root/build"
+                exec 7>"$root/build/linux-package.lock"
+                flock -n 7 || { echo "== waiting for another tools/package.sh --linux"; flock 7; }
                 deb=$(make_deb "$root/build/linux-package" "$root/dist")
+                exec 7>&-
                 echo "The package is $deb:"
                 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Depends\):/  \1:/p'
-                echo "Install it with: sudo apt install $deb"
+                echo "Install it with: sudo apt install $(printf %q "$deb")"
                 ;;
             --from-build)
                 [ $# -ge 4 ] && [ $# -le 5 ] || { usage >&2; exit 1; }

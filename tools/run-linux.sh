@@ -16,8 +16,11 @@
 #                                      wait until the panel shows the tray item, save a picture
 #                                      of the display, stop
 #
-# INT, TERM and HUP stop everything it started; so does the monitor ending by itself. One run
-# at a time (build/linux-session.lock). KORV_BUILD_DIR and KORV_DIST_DIR choose other folders.
+# INT, TERM and HUP stop everything it started; so does the monitor ending by itself, whose exit
+# code is then the run's (0 after its tray menu's Exit). One run at a time
+# (build/linux-session.lock). KORV_BUILD_DIR and KORV_DIST_DIR choose other folders. The
+# session's bus and sound server sockets are in a short folder of its own under /tmp (a socket
+# path has at most 107 bytes), removed at the stop.
 set -euo pipefail
 
 if [ -z "${KORV_RUN_SIGNALS_RESET:-}" ]; then
@@ -30,6 +33,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=$(realpath -m "${KORV_BUILD_DIR:-$root/build}")
 dist=$(realpath -m "${KORV_DIST_DIR:-$root/dist}")/linux
 session="$build_dir/linux-session"
+source "$root/tools/xvfb-session.sh"
 
 usage() { sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; }
 fail() {
@@ -51,7 +55,7 @@ case "${1:-}" in
 esac
 
 step_pid="" bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid="" running=0
-xvfb_pid="" panel_pid=""
+panel_pid="" runtime="" locked=0
 stop_all() {
     set +e
     trap - INT TERM HUP
@@ -60,12 +64,20 @@ stop_all() {
         wait "$step_pid" 2>/dev/null
     fi
     local pid
-    for pid in "$monitor_pid" "$config_pid" "$sim_pid" "$panel_pid" "$xvfb_pid" "$pulse_pid" \
-        "$bus_pid"; do
+    for pid in "$monitor_pid" "$config_pid" "$sim_pid" "$panel_pid"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
+    xvfb_stop
+    for pid in "$pulse_pid" "$bus_pid"; do
+        [ -n "$pid" ] || continue
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    [ -z "$runtime" ] || rm -rf "$runtime"
+    # The env file names this session's display and bus: it goes with the session.
+    [ "$locked" = 0 ] || rm -f "$session/env"
     [ "$running" = 1 ] && echo "Stopped everything this run started."
     return 0
 }
@@ -95,6 +107,9 @@ if ! flock -n 9; then
     [ "$mode" != screenshot ] || { shoot_running_session; exit 0; }
     fail "another tools/run.sh --linux is running (it holds $build_dir/linux-session.lock)"
 fi
+locked=1
+# One left by a run that was killed outright names a display and a bus that are gone.
+rm -f "$session/env"
 
 run_step() {
     setsid "$@" 9>&- &
@@ -120,17 +135,22 @@ build_linux() {
     (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
 }
 
-# The run, unlike the tests, shows the tray in a panel: the bootstrap adds the panel.
-KORV_BOOTSTRAP_PANEL=1 "$root/tools/bootstrap.sh" 9>&-
+# Only what the Linux programs need; the run, unlike the tests, shows the tray in a panel: the
+# bootstrap adds the panel.
+KORV_BOOTSTRAP_LINUX=1 KORV_BOOTSTRAP_PANEL=1 "$root/tools/bootstrap.sh" 9>&-
+have_panel() { command -v xfce4-panel >/dev/null && command -v Xvfb >/dev/null; }
+[ "$mode" != screenshot ] || have_panel ||
+    fail "no panel to take a picture of (xfce4-panel and Xvfb are not installed)"
 build_linux
 [ "$mode" = build ] && exit 0
 
 # --- the session: XDG folders, bus, sound server ------------------------------------------------
 rm -rf "$session"
-mkdir -p "$session/config/korvanth417" "$session/runtime" "$session/Documents"
-chmod 700 "$session/runtime"
-export XDG_CONFIG_HOME="$session/config" XDG_RUNTIME_DIR="$session/runtime"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$session/runtime/bus"
+mkdir -p "$session/config/korvanth417" "$session/Documents"
+# mktemp makes it private (0700), as a runtime folder must be.
+runtime=$(mktemp -d /tmp/korv-linux.XXXXXX)
+export XDG_CONFIG_HOME="$session/config" XDG_RUNTIME_DIR="$runtime"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
 export PATH="$dist/bin:$PATH"
 echo "XDG_DOCUMENTS_DIR=\"$session/Documents\"" >"$XDG_CONFIG_HOME/user-dirs.dirs"
 # The user's own config.ini: the installed one with the simulated mouse declared.
@@ -139,11 +159,12 @@ printf '\n[SimulatedHIDDeviceList]\nsim1=KORVANTH417-SIM-1, HID\\KORVANTH417_SIM
     >>"$XDG_CONFIG_HOME/korvanth417/config.ini"
 # For the second terminal, as the Windows session's build/wine-session/env: the session's
 # folders and bus, the programs, and where each one logs.
-cat >"$session/env" <<ENV
-export XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR"
-export DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" PATH="$dist/bin:\$PATH"
-export KORV_MONITOR_LOG="$session/monitor.log" KORV_CONFIG_LOG="$session/config.log" KORV_MOUSE_LOG="$session/mouse.log"
-ENV
+{
+    printf 'export XDG_CONFIG_HOME=%q XDG_RUNTIME_DIR=%q\n' "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+    printf 'export DBUS_SESSION_BUS_ADDRESS=%q PATH=%q:"$PATH"\n' "$DBUS_SESSION_BUS_ADDRESS" "$dist/bin"
+    printf 'export KORV_MONITOR_LOG=%q KORV_CONFIG_LOG=%q KORV_MOUSE_LOG=%q\n' \
+        "$session/monitor.log" "$session/config.log" "$session/mouse.log"
+} >"$session/env"
 
 wait_for() { # a condition, tried for up to 10 s
     local _
@@ -153,7 +174,7 @@ wait_for() { # a condition, tried for up to 10 s
 dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" \
     >"$session/dbus.log" 2>&1 9>&- &
 bus_pid=$!
-wait_for test -S "$session/runtime/bus" || fail "the session bus did not start"
+wait_for test -S "$runtime/bus" || fail "the session bus did not start"
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm -L module-native-protocol-unix \
     -L module-null-sink -L "module-null-source source_name=microphone" \
     >"$session/pulseaudio.log" 2>&1 </dev/null 9>&- &
@@ -206,19 +227,15 @@ item_registered() { watched_items | grep -q '^as [1-9]'; }
 
 display=""
 start_panel() {
-    if ! command -v xfce4-panel >/dev/null || ! command -v Xvfb >/dev/null; then
+    if ! have_panel; then
         echo "No panel to show the tray item here (xfce4-panel and Xvfb are not installed); the"
         echo "monitor registers its item when a panel appears."
         return 1
     fi
     mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
     panel_layout >"$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml"
-    # Xvfb picks a free display and writes its number once it takes connections.
-    Xvfb -displayfd 8 -screen 0 800x240x24 -nolisten tcp 8>"$session/display" \
-        >"$session/xvfb.log" 2>&1 9>&- &
-    xvfb_pid=$!
-    wait_for grep -q '[0-9]' "$session/display" || fail "Xvfb did not start (log: $session/xvfb.log)"
-    display=:$(tr -dc '0-9' <"$session/display")
+    xvfb_start 800x240x24 "$session/xvfb.log" || fail "the virtual display did not start"
+    display=$XVFB_DISPLAY
     DISPLAY=$display NO_AT_BRIDGE=1 xfce4-panel --disable-wm-check >"$session/panel.log" 2>&1 9>&- &
     panel_pid=$!
     wait_for watcher_owned ||
@@ -258,7 +275,7 @@ $session). What each one did:
   configuration program:      $session/config.log
   simulated mouse:            $session/mouse.log
 Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
-  source $session/env
+  source $(printf %q "$session/env")
   korvanth417-config set-button 0 4 mic-mute # button 4 of profile 0: microphone mute
   korvanth417-sim click 4                    # press it: the microphone is muted
   pactl get-source-mute @DEFAULT_SOURCE@     # Mute: yes (click again: no)
@@ -274,8 +291,8 @@ if [ "$panel" = 1 ]; then
     cat <<MSG
 The tray item is in xfce4-panel on the virtual display $display (the panel's log:
 $session/panel.log). See it from another terminal:
-  $root/tools/run.sh --linux --screenshot /tmp/tray.png   # a picture of the display as it is now
-  source $session/env; xdotool search --class xfce4-panel   # the panel's windows, to click on
+  $(printf %q "$root/tools/run.sh") --linux --screenshot /tmp/tray.png   # a picture of the display as it is now
+  source $(printf %q "$session/env"); xdotool search --class xfce4-panel   # the panel's windows, to click on
 MSG
 else
     cat <<MSG
@@ -289,3 +306,6 @@ status=0
 wait "$monitor_pid" || status=$?
 monitor_pid=""
 echo "The monitor ended (exit code $status); stopping the rest. Its log: $session/monitor.log"
+# 0 after its tray menu's Exit; any other end (a failure, a crash) is the run's failure.
+[ "$status" = 0 ] || echo "run.sh --linux: the monitor did not end by its own Exit (exit code $status)" >&2
+exit "$status"

@@ -40,8 +40,11 @@ fi
 unset KORV_RUN_SIGNALS_RESET
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-source "$root/tools/env.sh"
 build_dir=$(realpath -m "${KORV_BUILD_DIR:-$root/build}")
+# The headless prefix the bootstrap prepares is this build folder's, as in tools/test.sh.
+export KORV_WINEPREFIX="${KORV_WINEPREFIX:-$build_dir/wineprefix}"
+source "$root/tools/env.sh"
+source "$root/tools/xvfb-session.sh"
 dist=$(realpath -m "${KORV_DIST_DIR:-$root/dist}")/KORVANTH417
 
 usage() { sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; }
@@ -71,7 +74,7 @@ esac
 # Everything this run starts, so that a signal or an error stops exactly that. Children never
 # get the lock's descriptor (9>&-): one that outlived the script would hold the lock, and the
 # next run would be refused.
-step_pid="" xvfb_pid="" monitor_pid="" watch_pid="" wine_session=0 pulse_session=0 running=0
+step_pid="" monitor_pid="" watch_pid="" wine_session=0 pulse_session=0 running=0
 env_written=0 session_env="$build_dir/wine-session/env"
 stop_all() {
     set +e # every step, whatever the one before it found
@@ -91,10 +94,7 @@ stop_all() {
         kill "$watch_pid" 2>/dev/null
         wait "$watch_pid" 2>/dev/null
     fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
+    xvfb_stop
     [ "$pulse_session" = 1 ] && pulse_stop
     [ "$running" = 1 ] && echo "Stopped everything this run started."
     return 0
@@ -144,10 +144,16 @@ run_step() {
 
 # The Windows folder from the build; with --install, the installer made from it as well. Only
 # what the folder holds is built (the programs, the hook library, the language file), not the
-# tests and benchmarks of the same tree; ninja's progress line shows how far it is.
+# tests and benchmarks of the same tree; ninja's progress line shows how far it is. tools/test.sh
+# builds the same tree: the lock win64.lock lets one of the two build it at a time.
 build_folder() {
     echo "== building the Windows folder"
     win64="$build_dir/win64"
+    exec 7>"$win64.lock"
+    if ! flock -n 7; then
+        echo "== waiting for tools/test.sh, which builds and tests $win64 ($win64.lock)"
+        run_step flock 7
+    fi
     run_step cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null ||
         fail "cmake could not configure $win64"
@@ -158,11 +164,12 @@ build_folder() {
     run_step cmake --install "$win64" --prefix "$dist" >/dev/null || fail "cmake --install failed"
     echo "The Windows folder is $dist:"
     (cd "$dist" && find . -type f -printf '  %P  (%s bytes)\n' | sort)
-    [ "$mode" = install ] || return 0
+    [ "$mode" = install ] || { exec 7>&-; return 0; }
     setup="$(dirname "$dist")/KORVANTH417-setup.exe"
     run_step "$root/tools/package.sh" --from-build "$win64" "$setup" >/dev/null ||
         fail "the installer could not be made (tools/package.sh)"
     echo "The installer is $setup ($(stat -c %s "$setup") bytes)"
+    exec 7>&-
 }
 
 # A package installation is not cut short: bootstrap runs in the foreground.
@@ -182,14 +189,9 @@ wine_session=1
 "$root/tools/bootstrap.sh" 9>&-
 source "$root/tools/pulse-session.sh"
 
-# A display number that no other X server uses.
-for _ in $(seq 20); do
-    display=:$((90 + RANDOM % 100))
-    [ -e "/tmp/.X11-unix/X${display#:}" ] || [ -e "/tmp/.X${display#:}-lock" ] || break
-done
-Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 9>&- &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+mkdir -p "$build_dir/wine-session"
+xvfb_start 1024x600x24 "$build_dir/wine-session/xvfb.log" || fail "the virtual display did not start"
+display=$XVFB_DISPLAY
 export DISPLAY=$display
 pulse_session=1
 pulse_start 9>&-
@@ -217,16 +219,17 @@ find_monitor_log() {
 write_session_env() {
     mkdir -p "$(dirname "$session_env")"
     env_written=1
-    cat >"$session_env" <<ENV
-export WINEPREFIX="$WINEPREFIX" DISPLAY=$DISPLAY WINEDEBUG=-all WINEARCH=$WINEARCH
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES"
-export KORV_MONITOR_LOG="$monitor_log" KORV_CONFIG_LOG="$1" KORV_MOUSE_LOG="$2"
-ENV
+    {
+        printf 'export WINEPREFIX=%q DISPLAY=%s WINEDEBUG=-all WINEARCH=%s\n' "$WINEPREFIX" "$DISPLAY" "$WINEARCH"
+        printf 'export WINEDLLOVERRIDES=%q\n' "$WINEDLLOVERRIDES"
+        printf 'export KORV_MONITOR_LOG=%q KORV_CONFIG_LOG=%q KORV_MOUSE_LOG=%q\n' "$monitor_log" "$1" "$2"
+    } >"$session_env"
 }
 
 # Until a signal or the end of the process PID: waiting in `wait`, so that a signal's trap runs
 # at once. Then says that WHAT ended, with PID's exit code when PID is the monitor itself
-# (HOW, when given, says how the end was seen instead), and stops the rest.
+# (HOW, when given, says how the end was seen instead), and stops the rest. The run's exit code
+# is the monitor's: 0 after its tray menu's Exit, non-zero when it failed or crashed.
 run_until_ended() {
     local pid=$1 what=$2 how=${3:-} status=0
     running=1
@@ -236,7 +239,8 @@ run_until_ended() {
     fi
     echo
     echo "$what ended ($how); stopping the rest. Its log: $monitor_log"
-    exit 0
+    [ "$status" = 0 ] || echo "run.sh: the monitor did not end by its own Exit (exit code $status)" >&2
+    exit "$status"
 }
 
 # --- the installer, as a user runs it -------------------------------------------------------
@@ -298,9 +302,9 @@ install_monitor() {
 The installed monitor runs on the virtual display $display, started from its logon entry.
   its log (trace lines with times):  $monitor_log
 From another terminal:
-  source $session_env
-  wine "$install/KORVANTH417.EXE" set-language 1    # its language, as the configuration program sets it
-  $root/tools/run.sh --screenshot /tmp/session.png        # a picture of the display as it is now
+  source $(printf %q "$session_env")
+  wine $(printf %q "$install/KORVANTH417.EXE") set-language 1    # its language, as the configuration program sets it
+  $(printf %q "$root/tools/run.sh") --screenshot /tmp/session.png        # a picture of the display as it is now
 Press Ctrl+C to stop it, the display and the sound server (so does its tray menu's Exit);
 tools/run.sh --uninstall removes it.
 MSG
@@ -346,7 +350,8 @@ if [ "$mode" = screenshot ]; then
 fi
 
 write_session_env "$dist/standin.log" "$dist/mouse.log"
-standin="wine \"$dist/KORVANTH417.EXE\" /log \"$dist/standin.log\""
+standin=$(printf 'wine %q /log %q' "$dist/KORVANTH417.EXE" "$dist/standin.log")
+sim=$(printf 'wine %q' "$dist/KORVANTH417SIM.exe")
 cat <<MSG
 
 The monitor runs on the virtual display $display, with its tray icon, the stand-in configuration
@@ -355,15 +360,15 @@ program and the simulated mouse. What each one did:
   configuration program:             $dist/standin.log
   simulated mouse:                   $dist/mouse.log
 Drive them from another terminal (the monitor opens the mouse about 3 s after its start):
-  source $session_env
+  source $(printf %q "$session_env")
   $standin set-button 0 4 mic-mute   # button 4 of profile 0: microphone mute
-  wine "$dist/KORVANTH417SIM.exe" click 4            # press it: monitor.log shows the toggle
-  wine "$dist/KORVANTH417SIM.exe" profile 2          # the mouse switched to profile 2: it becomes current
-  wine "$dist/KORVANTH417SIM.exe" unplug             # the mouse is gone: its reader ends
-  wine "$dist/KORVANTH417SIM.exe" replug             # back: the monitor re-opens it 1.5 s later
+  $sim click 4            # press it: monitor.log shows the toggle
+  $sim profile 2          # the mouse switched to profile 2: it becomes current
+  $sim unplug             # the mouse is gone: its reader ends
+  $sim replug             # back: the monitor re-opens it 1.5 s later
   $standin set-language 1        # Simplified Chinese (or a code: 0804)
   tail -f "\$KORV_MONITOR_LOG"                          # follow the monitor's log
-  $root/tools/run.sh --screenshot /tmp/session.png         # a picture of the display as it is now
+  $(printf %q "$root/tools/run.sh") --screenshot /tmp/session.png         # a picture of the display as it is now
 Press Ctrl+C to stop the monitor, the mouse, the stand-in, the display and the sound server; the
 tray menu's Exit ends the monitor, and this run then stops the rest.
 MSG

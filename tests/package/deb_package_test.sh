@@ -67,7 +67,19 @@ step "lintian"
 accepted_tags=(
     initial-upload-closes-no-bugs # a package of the project's own, not an upload to Debian
 )
-lintian --pedantic "$old_deb" >"$work/lintian.txt" 2>/dev/null || true
+command -v lintian >/dev/null ||
+    { echo "FAIL: lintian is not installed (tools/bootstrap.sh installs it)" >&2; exit 1; }
+# lintian exits 1 when it found an error tag, and 2 or more when it could not check at all.
+lintian_status=0
+lintian --pedantic "$old_deb" >"$work/lintian.txt" 2>"$work/lintian.err" || lintian_status=$?
+if [ -s "$work/lintian.err" ]; then
+    echo "lintian's messages:"
+    cat "$work/lintian.err"
+fi
+[ "$lintian_status" -lt 2 ] ||
+    fail "lintian could not check the package (exit code $lintian_status): $(cat "$work/lintian.txt")"
+[ "$lintian_status" != 1 ] || grep -qE '^E: ' "$work/lintian.txt" ||
+    fail "lintian exited 1 without an error tag: $(cat "$work/lintian.txt")"
 while read -r line; do
     tag=$(awk '{print $3}' <<<"$line")
     [[ " ${accepted_tags[*]} " == *" $tag "* ]] && continue
@@ -79,9 +91,11 @@ root=$work/root
 home=$root/home/user
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$home/Documents" "$home/.config"
 touch "$root/var/lib/dpkg/status"
-# dpkg on the scratch root (its own database and log; the host's libraries are not in it).
+# dpkg on the scratch root (its own database and log; the host's libraries are not in it). The
+# scratch root is the caller's, so a contributor who is not root runs it too.
 dpkg_root() {
-    dpkg --root="$root" --log="$work/dpkg.log" --force-depends "$@" >>"$work/dpkg.out" 2>&1 ||
+    dpkg --root="$root" --log="$work/dpkg.log" --force-depends --force-not-root "$@" \
+        >>"$work/dpkg.out" 2>&1 ||
         { tail -n 20 "$work/dpkg.out"; echo "FAIL: dpkg $*" >&2; exit 1; }
 }
 state() { dpkg-query --admindir="$root/var/lib/dpkg" -W -f '${db:Status-Status} ${Version}' korvanth417 2>/dev/null || true; }
@@ -128,6 +142,11 @@ for program in "$root"/usr/bin/*; do
 done
 desktop-file-validate "$root/etc/xdg/autostart/korvanth417-monitor.desktop" ||
     fail "the installed autostart entry is not valid"
+# A desktop's startup settings list the entry, so that a user can turn it off there: those
+# settings leave out an entry that is hidden from them or not enabled.
+grep -qE '^(NoDisplay|Hidden)=true|^X-GNOME-Autostart-enabled=false' \
+    "$root/etc/xdg/autostart/korvanth417-monitor.desktop" &&
+    fail "the autostart entry is hidden from the desktop's startup settings"
 
 # The icons: each size of the shipped .ico files that hicolor has a folder for, with the .ico's
 # pixels, under the names the tray item asks for.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tools/test.sh's own behaviour: its summary and exit code follow each part's exit codes, never a
-# log of an earlier run, and a second run while one holds the lock is refused without touching
-# the first one's logs or result. The real script runs with its build folder in a temporary
+# log of an earlier run, a second run while one holds the lock is refused without touching
+# the first one's logs or result, and TERM during a step ends that step with the run. The real script runs with its build folder in a temporary
 # folder and its heavy steps (installing, configuring, building, the Wine session, ctest) given
 # to a stand-in that exits as each case says.
 set -uo pipefail
@@ -17,7 +17,7 @@ trap cleanup EXIT
 
 # The stand-in of the steps: `steps STEP PART`. STEPS_FAIL lists STEP:PART=CODE; a test step
 # prints ctest's count line as ctest would. STEPS_HOLD=STEP:PART makes that step wait for the
-# file $work/release after its output (and say so with $work/held).
+# file $work/release after its output (and say so by writing its process id to $work/held).
 cat >"$work/steps" <<'STEPS'
 #!/usr/bin/env bash
 code=0
@@ -32,7 +32,7 @@ if [ "$1" = test ]; then
     fi
 fi
 if [ "${STEPS_HOLD:-}" = "$1:$2" ]; then
-    touch "$STEPS_WORK/held"
+    echo $$ >"$STEPS_WORK/held"
     for _ in $(seq 300); do [ -e "$STEPS_WORK/release" ] && break; sleep 0.1; done
 fi
 exit "$code"
@@ -114,5 +114,36 @@ cp "$work/first" "$work/out"
 [ "$status" = 1 ] || fail "the first run exited $status after its native tests failed"
 expect_lines "first of two runs" "native:  tests failed $fail_count|windows: passed $pass_count|TESTS FAILED"
 
+# TERM while a step is held: the run ends with 128+15 and takes the step with it, and the next
+# run is not refused (the lock went with the stopped run).
+rm -f "$work/held" "$work/release"
+STEPS_HOLD="build:windows" KORV_BUILD_DIR="$work/build" KORV_TEST_STEPS="$work/steps" \
+    STEPS_WORK="$work" "$root/tools/test.sh" >"$work/first" 2>&1 &
+first_pid=$!
+for _ in $(seq 300); do [ -s "$work/held" ] && break; sleep 0.1; done
+if [ ! -s "$work/held" ]; then
+    fail "the run to be stopped never reached its Windows build: $(cat "$work/first")"
+else
+    step=$(cat "$work/held")
+    kill -TERM "$first_pid"
+    # The held step would wait 30 s for its release: a run that waits for it has not stopped it.
+    for _ in $(seq 50); do kill -0 "$first_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$first_pid" 2>/dev/null && fail "TERM did not end the run within 5 s"
+    touch "$work/release"
+    status=0
+    wait "$first_pid" || status=$?
+    first_pid=""
+    [ "$status" = 143 ] || fail "the run stopped by TERM exited $status, not 143: $(cat "$work/first")"
+    for _ in $(seq 50); do kill -0 "$step" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$step" 2>/dev/null; then
+        fail "the held step (process $step) outlived the run stopped by TERM"
+        kill "$step"
+    fi
+    ! grep -q '== summary' "$work/first" || fail "the stopped run printed a summary: $(cat "$work/first")"
+    status=0
+    STEPS_FAIL="" run_script || status=$?
+    [ "$status" = 0 ] || fail "the run after a stopped one exited $status: $(cat "$work/out")"
+fi
+
 [ "$failures" = 0 ] || exit 1
-echo "PASS ${#cases[@]} cases and a concurrent run"
+echo "PASS ${#cases[@]} cases, a concurrent run and a stopped run"
