@@ -55,9 +55,44 @@ bool TraceLog::Open() {
     return file_ != nullptr;
 }
 
+bool TraceLog::WouldPassBound(std::uint64_t line_size) const {
+    const std::uint64_t size = file_->Size();
+    return size > 0 && size + line_size > place_.max_size;
+}
+
+bool TraceLog::RenameMayBeTried() const {
+    if (!rename_failed_)
+        return true;
+    if (file_->Size() >= rename_failed_->size + kRenameRetryBytes)
+        return true;
+    // Whole milliseconds, so that the sum of a time and its seconds counts them all; a clock set
+    // back (or not a number) counts as time gone by.
+    const double elapsed = (ports_.clock.LocalDateTimeNow() - rename_failed_->date_time) *
+                           static_cast<double>(kMillisecondsPerDay);
+    return !(std::isfinite(elapsed) && elapsed >= 0 &&
+             std::llround(elapsed) < kRenameRetryMilliseconds);
+}
+
+void TraceLog::MakeRoomFor(std::uint64_t line_size) {
+    // Another monitor (a second start, about to end) may have begun the new generation already:
+    // this file is then the older one under its new name, and renaming the file that has the
+    // name now would put the small new file over it. The lines go on in the new file instead.
+    if (!file_->IsNamedBy(path_)) {
+        file_.reset();
+        if (!Open() || !WouldPassBound(line_size))
+            return;
+    }
+    if (RenameMayBeTried())
+        StartNewGeneration();
+}
+
 void TraceLog::StartNewGeneration() {
+    const std::uint64_t size = file_->Size();
     file_.reset();
-    static_cast<void>(ports_.appending.Rename(path_, OlderPath()));
+    if (ports_.appending.Rename(path_, OlderPath()))
+        rename_failed_.reset();
+    else
+        rename_failed_ = FailedRename{ports_.clock.LocalDateTimeNow(), size};
     static_cast<void>(Open());  // Write finds it not open and fails
 }
 
@@ -66,8 +101,9 @@ bool TraceLog::Write(std::u16string_view line) {
                                 std::u16string(line) + place_.line_end;
     if (file_ == nullptr && !Open())
         return false;
-    if (file_->Size() > 0 && file_->Size() + Utf8Length(text) > place_.max_size)
-        StartNewGeneration();
+    const std::uint64_t line_size = Utf8Length(text);
+    if (WouldPassBound(line_size))
+        MakeRoomFor(line_size);
     if (file_ == nullptr)
         return false;
     if (!file_->Append(text)) {

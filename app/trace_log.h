@@ -2,13 +2,17 @@
 // The monitor's log file: every trace line, with the local time it was written, in a file a user
 // can read while the monitor runs. The file is bounded: when the next line would take it past
 // its largest size, it becomes the older generation ("monitor.log.1", replacing the one before)
-// and a new file begins, so the two never hold much more than twice that size together. A file
+// and a new file begins, so the two never hold much more than twice that size together. Several
+// monitors may write into the one file (a second start says "already running" before it ends):
+// the size is the file's own, and a file that another one has already made the older generation
+// is left to be, its writer going on in the new file. A file
 // that cannot be written costs the monitor nothing: the line still reaches the debugger output,
 // one line there says the log failed, and the next line tries again.
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +29,11 @@ inline constexpr std::u16string_view kLogFileName = u"monitor.log";
 // The older generation's name is the file's with this added.
 inline constexpr std::u16string_view kOlderLogSuffix = u".1";
 inline constexpr std::uint64_t kMaxLogFileSize = 1024 * 1024;
+// After a failed turn (a reader holds the file without letting it be renamed), the next try
+// waits until this much more was written or this much time went by: each line meanwhile is
+// only appended.
+inline constexpr std::uint64_t kRenameRetryBytes = 64 * 1024;
+inline constexpr std::int64_t kRenameRetryMilliseconds = 5000;
 
 // "2026-12-11 09:30:01.123": a TDateTime to the millisecond, as each line of the log begins.
 [[nodiscard]] std::u16string LogTimeStamp(double date_time);
@@ -55,16 +64,27 @@ class TraceLog {
     std::u16string OlderPath() const { return path_ + std::u16string(kOlderLogSuffix); }
 
   private:
+    struct FailedRename {
+        double date_time;    // by the clock port
+        std::uint64_t size;  // of the file then
+    };
+
     [[nodiscard]] bool Open();
+    [[nodiscard]] bool WouldPassBound(std::uint64_t line_size) const;
+    // Makes the open file the older generation, unless another program did so already (then
+    // the file that has the name now is opened) or a failed try is too recent.
+    void MakeRoomFor(std::uint64_t line_size);
+    [[nodiscard]] bool RenameMayBeTried() const;
     // The current file becomes the older generation; if the rename fails (another program
-    // holds the older file), the lines go on into the current file and the next line tries
+    // holds one of the files), the lines go on into the current file and a later line tries
     // again.
     void StartNewGeneration();
 
     Ports ports_;
     Place place_;
     std::u16string path_;
-    std::unique_ptr<AppendingFile> file_;  // nothing until opened, and after a failed write
+    std::unique_ptr<AppendingFile> file_;        // nothing until opened, and after a failed write
+    std::optional<FailedRename> rename_failed_;  // since the last turn that worked
 };
 
 // The debugger output channel and, once a log is started, the log file: each trace line goes to

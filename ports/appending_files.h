@@ -19,9 +19,12 @@ class AppendingFile {
     // program: a reader of the file sees it once this returns. False when not all of it could be
     // written (a full disk, a file gone bad).
     [[nodiscard]] virtual bool Append(std::u16string_view text) = 0;
-    // The file's size in bytes: what it held when it was opened and what was added through this
-    // object since.
+    // The file's size in bytes now, with what other programs added to it (or, when the system
+    // cannot tell, what it held when it was opened and what was added through this object).
     virtual std::uint64_t Size() const = 0;
+    // Whether `path` still names this file: false once the file was renamed away or another
+    // file took the name (another program may do either), or when `path` names no file.
+    [[nodiscard]] virtual bool IsNamedBy(std::u16string_view path) const = 0;
 };
 
 class AppendingFiles {

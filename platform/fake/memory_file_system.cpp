@@ -122,27 +122,29 @@ bool MemoryFileSystem::IsFullPath(std::u16string_view path) const {
     return drive || path.starts_with(u"\\\\");
 }
 
-// An open file of text: appends go to the file system's text of that path while the file is
-// there; its size counts the text as UTF-8.
+// An open file of text: it follows its text through renames, as an open file on a disk
+// follows its file; its size counts the text as UTF-8, with what other open files added.
 class MemoryFileSystem::TextFile : public AppendingFile {
   public:
-    TextFile(const MemoryFileSystem& files, std::u16string path)
-        : files_(files), path_(std::move(path)), size_(Utf8Length(files_.texts_[path_])) {}
+    TextFile(const MemoryFileSystem& files, std::shared_ptr<AppendedText> text)
+        : files_(files), text_(std::move(text)) {}
 
     [[nodiscard]] bool Append(std::u16string_view text) override {
-        const auto it = files_.texts_.find(path_);
-        if (files_.fail_writes_ || it == files_.texts_.end())
+        if (files_.fail_writes_)
             return false;
-        it->second += text;
-        size_ += Utf8Length(text);
+        text_->text += text;
+        text_->size += Utf8Length(text);
         return true;
     }
-    std::uint64_t Size() const override { return size_; }
+    std::uint64_t Size() const override { return text_->size; }
+    [[nodiscard]] bool IsNamedBy(std::u16string_view path) const override {
+        const auto it = files_.texts_.find(std::u16string(path));
+        return it != files_.texts_.end() && it->second == text_;
+    }
 
   private:
     const MemoryFileSystem& files_;
-    std::u16string path_;
-    std::uint64_t size_;
+    std::shared_ptr<AppendedText> text_;
 };
 
 std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(std::u16string_view path) const {
@@ -151,22 +153,26 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(std::u16string
         (fail_writes_ && !texts_.contains(key))) {
         return nullptr;
     }
-    texts_.try_emplace(key);
-    return std::make_unique<TextFile>(*this, key);
+    auto& text = texts_[key];
+    if (text == nullptr)
+        text = std::make_shared<AppendedText>();
+    return std::make_unique<TextFile>(*this, text);
 }
 
 bool MemoryFileSystem::Rename(std::u16string_view from, std::u16string_view to) const {
+    ++rename_count_;
     const auto it = texts_.find(std::u16string(from));
     if (fail_renames_ || it == texts_.end() || !FolderExists(ParentOf(to)))
         return false;
-    texts_[std::u16string(to)] = std::move(it->second);
+    auto text = std::move(it->second);
     texts_.erase(it);
+    texts_[std::u16string(to)] = std::move(text);
     return true;
 }
 
 std::optional<std::u16string> MemoryFileSystem::Text(std::u16string_view path) const {
     const auto it = texts_.find(std::u16string(path));
-    return it == texts_.end() ? std::nullopt : std::optional(it->second);
+    return it == texts_.end() ? std::nullopt : std::optional(it->second->text);
 }
 
 }  // namespace korv::fake

@@ -2,7 +2,8 @@
 // A file system held in memory, for the core's tests. Paths use backslashes and the drive/UNC
 // rule of full paths as on Windows, or, given '/', slashes and the rule of Unix (a full path
 // starts with a slash); folders must exist before files are written into them, as on a real
-// disk. Files that text is appended to keep that text, apart from the files of bytes.
+// disk. Files that text is appended to keep that text, apart from the files of bytes; a file open
+// for appending keeps its text when it is renamed, as an open file on a disk does.
 
 #include <map>
 #include <memory>
@@ -57,6 +58,8 @@ class MemoryFileSystem : public FileSystem, public AppendingFiles {
     // What a test inspects.
     const std::map<std::u16string, std::vector<std::uint8_t>>& Files() const { return files_; }
     int WriteCount() const { return write_count_; }
+    // Renames tried so far, failed ones included.
+    int RenameCount() const { return rename_count_; }
     // Bytes handed out by every ReadWholeFile so far.
     std::uint64_t BytesRead() const { return bytes_read_; }
 
@@ -65,6 +68,10 @@ class MemoryFileSystem : public FileSystem, public AppendingFiles {
 
   private:
     class TextFile;
+    struct AppendedText {
+        std::u16string text;
+        std::uint64_t size = 0;  // of the text in UTF-8
+    };
 
     std::u16string executable_folder_;
     std::u16string data_folder_;
@@ -73,11 +80,13 @@ class MemoryFileSystem : public FileSystem, public AppendingFiles {
     // that state here.
     mutable std::map<std::u16string, std::vector<std::uint8_t>> files_;
     mutable std::set<std::u16string> folders_;
-    mutable std::map<std::u16string, std::u16string> texts_;
+    // Shared with the files open on them, which keep their text through a rename.
+    mutable std::map<std::u16string, std::shared_ptr<AppendedText>> texts_;
     std::set<std::u16string> unreadable_;
     bool fail_writes_ = false;
     bool fail_renames_ = false;
     mutable int write_count_ = 0;
+    mutable int rename_count_ = 0;
     mutable std::uint64_t bytes_read_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -57,12 +58,42 @@ std::wstring TemporaryNameFor(const std::wstring& path) {
     return path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
 }
 
+// The volume and the number within it that name one file, whatever its name; nothing when the
+// system does not tell.
+std::optional<std::array<DWORD, 3>> FileIdentity(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information))
+        return std::nullopt;
+    return std::array{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                      information.nFileIndexLow};
+}
+
 // A file open for appending only: each write lands at the file's end, whoever else appends to
 // it, and goes straight to the system, which shows it to every reader at once.
 class Win32AppendingFile : public AppendingFile {
   public:
     Win32AppendingFile(UniqueHandle file, std::uint64_t size)
         : file_(std::move(file)), size_(size) {}
+
+    // The size of the file itself, which other programs append to as well.
+    std::uint64_t Size() const override {
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(file_.Get(), &size) && size.QuadPart >= 0)
+            return static_cast<std::uint64_t>(size.QuadPart);
+        return size_;
+    }
+    // The path opened afresh, for its attributes only and sharing everything, names the file
+    // of the same identity.
+    [[nodiscard]] bool IsNamedBy(std::u16string_view path) const override {
+        const UniqueHandle named(CreateFileW(ToWide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
+        if (!named.Valid())
+            return false;
+        const auto identity = FileIdentity(named.Get());
+        return identity && identity == FileIdentity(file_.Get());
+    }
 
     [[nodiscard]] bool Append(std::u16string_view text) override {
         const std::string bytes = Utf8Of(text);
@@ -73,7 +104,6 @@ class Win32AppendingFile : public AppendingFile {
         size_ += bytes.size();
         return true;
     }
-    std::uint64_t Size() const override { return size_; }
 
   private:
     // A lone surrogate becomes U+FFFD.
@@ -90,13 +120,13 @@ class Win32AppendingFile : public AppendingFile {
     }
 
     UniqueHandle file_;
-    std::uint64_t size_;
+    std::uint64_t size_;  // at the open and through this object: when the system cannot tell
 };
 
 }  // namespace
 
 std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(std::u16string_view path) const {
-    UniqueHandle file(CreateFileW(ToWide(path).c_str(), FILE_APPEND_DATA,
+    UniqueHandle file(CreateFileW(ToWide(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};

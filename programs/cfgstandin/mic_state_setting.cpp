@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kSection = "OtherConfig";
 constexpr std::string_view kKey = "ShowMicrophoneState";
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -62,6 +63,11 @@ std::optional<std::string> WithSettingsValue(std::string_view text, std::string_
     if (text.size() >= 2 &&
         ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF')))
         return std::nullopt;
+    // A UTF-8 byte-order mark is not part of the first line (the monitor's reader skips it
+    // too); it stays at the front of the file.
+    const std::string_view mark =
+        text.starts_with(kUtf8ByteOrderMark) ? kUtf8ByteOrderMark : std::string_view();
+    text.remove_prefix(mark.size());
     const bool crlf = text.empty() || text.find("\r\n") != std::string_view::npos;
     const std::string entry = std::string(key) + "=" + std::string(value) + (crlf ? "\r" : "");
     const std::vector<std::string_view> views = Lines(text);
@@ -85,7 +91,7 @@ std::optional<std::string> WithSettingsValue(std::string_view text, std::string_
         lines.push_back("[" + std::string(section) + "]" + (crlf ? "\r" : ""));
         lines.push_back(entry);
     }
-    std::string result;
+    std::string result(mark);
     for (const std::string& line : lines)
         result += line + "\n";
     return result;

@@ -385,6 +385,11 @@ TEST(MicrophoneStateSetting, OnlyTheKeysLineChanges) {
         {"no file yet", "", "[OtherConfig]\r\nShowMicrophoneState=0\r\n"},
         {"a last line without its end", "[OtherConfig]\nShowMicrophoneState=1",
          "[OtherConfig]\nShowMicrophoneState=0\n"},
+        {"a UTF-8 byte-order mark stays in front of the first section",
+         "\xEF\xBB\xBF[OtherConfig]\r\nShowMicrophoneState=1\r\n",
+         "\xEF\xBB\xBF[OtherConfig]\r\nShowMicrophoneState=0\r\n"},
+        {"a byte-order mark alone", "\xEF\xBB\xBF",
+         "\xEF\xBB\xBF[OtherConfig]\r\nShowMicrophoneState=0\r\n"},
         {"UTF-16 is not edited", std::string("\xFF\xFE[\0", 4), std::nullopt},
     };
     for (const auto& c : cases) {
@@ -403,6 +408,13 @@ TEST(MicrophoneStateSetting, WrittenAndReadBackThroughTheFile) {
         "ShowMicrophoneState=0: the tray icon will stay plain, from the monitor's next start");
     EXPECT_EQ(ReadMicrophoneStateShown(path, files, locale), false);
     // What the monitor reads from the same file.
+    EXPECT_EQ(SettingsFile::Load(files, locale).ReadOtherConfig().ShowMicrophoneState, 0);
+    EXPECT_EQ(ReadMicrophoneStateShown(path, files, locale), false);
+    // A file that begins with a UTF-8 byte-order mark: what is written is what the monitor reads.
+    const std::string marked = "\xEF\xBB\xBF[OtherConfig]\r\nShowMicrophoneState=1\r\n";
+    files.Put(path, std::vector<std::uint8_t>(marked.begin(), marked.end()));
+    EXPECT_EQ(ReadMicrophoneStateShown(path, files, locale), true);
+    static_cast<void>(WriteMicrophoneStateShown(path, files, false));
     EXPECT_EQ(SettingsFile::Load(files, locale).ReadOtherConfig().ShowMicrophoneState, 0);
     EXPECT_EQ(ReadMicrophoneStateShown(path, files, locale), false);
     files.FailWrites(true);

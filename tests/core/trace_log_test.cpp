@@ -138,17 +138,76 @@ TEST_F(TraceLogTest, ALineLargerThanTheBoundIsWrittenWhole) {
 }
 
 // The older generation held open by another program: the lines go on into the current file, and
-// the turn comes with the first line after it is free again.
-TEST_F(TraceLogTest, AFailedTurnLosesNoLine) {
-    const auto log = Log(100);
-    files_.FailRenames(true);
-    for (int n = 0; n < 6; ++n)
-        ASSERT_TRUE(log->Write(Numbered(n)));
-    EXPECT_EQ(LinesOf(files_.Text(kLog)).size(), 6u);
-    files_.FailRenames(false);
-    ASSERT_TRUE(log->Write(Numbered(6)));
-    EXPECT_EQ(LinesOf(files_.Text(kOlder)).size(), 6u);
-    EXPECT_EQ(LinesOf(files_.Text(kLog)), Lines{u"2025-12-09 12:00:00.000 line 0006"});
+// the next try waits for a few seconds or another 64 KiB, so that each line meanwhile is only
+// appended; then the turn comes, with no line lost.
+TEST_F(TraceLogTest, AFailedTurnLosesNoLineAndIsTriedAgainLater) {
+    const std::uint64_t failed_at = 2 * Utf8Length(u"2025-12-09 12:00:00.000 line 0000\r\n");
+    const struct {
+        const char* what;
+        std::function<void(TraceLog&, fake::FixedClock&, int&)> meanwhile;
+        bool turns;
+    } cases[] = {
+        {"nothing more", [](TraceLog&, fake::FixedClock&, int&) {}, false},
+        {"4 seconds later",
+         [](TraceLog&, fake::FixedClock& clock, int&) { clock.now += 4.0 / 86400; }, false},
+        {"5 seconds later",
+         [](TraceLog&, fake::FixedClock& clock, int&) { clock.now += 5.0 / 86400; }, true},
+        {"the clock set back",
+         [](TraceLog&, fake::FixedClock& clock, int&) { clock.now -= 1.0 / 86400; }, true},
+        {"64 KiB more written",
+         [this](TraceLog& log, fake::FixedClock&, int& written) {
+             // (Bounded, in case the file never grows as far.)
+             for (int n = 0;
+                  n < 4000 && Utf8Length(*files_.Text(kLog)) < failed_at + kRenameRetryBytes; ++n)
+                 ASSERT_TRUE(log.Write(Numbered(written++ % 10000)));
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        files_ = fake::MemoryFileSystem();
+        files_.AddFolder(u"C:\\users\\gamer\\AppData\\Local");
+        clock_ = fake::FixedClock();
+        const auto log = Log(100);  // two lines to a file
+        files_.FailRenames(true);
+        int written = 0;
+        for (; written < 6; ++written)
+            ASSERT_TRUE(log->Write(Numbered(written)));
+        EXPECT_EQ(files_.RenameCount(), 1);  // tried at the third line only
+        files_.FailRenames(false);
+        ASSERT_TRUE(log->Write(Numbered(written++)));
+        EXPECT_EQ(files_.RenameCount(), 1);
+        c.meanwhile(*log, clock_, written);
+        EXPECT_EQ(files_.RenameCount(), 1);
+        ASSERT_TRUE(log->Write(u"after"));
+        EXPECT_EQ(files_.RenameCount(), c.turns ? 2 : 1);
+        const Lines older = LinesOf(files_.Text(kOlder));
+        const Lines current = LinesOf(files_.Text(kLog));
+        EXPECT_EQ(older.size(), c.turns ? std::size_t(written) : 0u);
+        EXPECT_EQ(older.size() + current.size(), std::size_t(written) + 1);
+        ASSERT_FALSE(current.empty());
+        EXPECT_TRUE(current.back().ends_with(u" after"));
+    }
+}
+
+// A second start of the monitor writes its one line into the running monitor's log and ends; if
+// that line makes the turn, the running monitor finds its file already the older generation and
+// goes on in the new one, rather than putting the new one over its own.
+TEST_F(TraceLogTest, TwoMonitorsOnOneLogLoseNoGeneration) {
+    const auto running = Log(100);  // two numbered lines to a file
+    ASSERT_TRUE(running->Write(Numbered(0)));
+    ASSERT_TRUE(running->Write(Numbered(1)));
+    ASSERT_TRUE(Log(100)->Write(u"already running"));
+    EXPECT_EQ(LinesOf(files_.Text(kOlder)).size(), 2u);
+    ASSERT_TRUE(running->Write(Numbered(2)));
+    EXPECT_EQ(LinesOf(files_.Text(kOlder)),
+              (Lines{u"2025-12-09 12:00:00.000 line 0000", u"2025-12-09 12:00:00.000 line 0001"}));
+    EXPECT_EQ(LinesOf(files_.Text(kLog)), (Lines{u"2025-12-09 12:00:00.000 already running",
+                                                 u"2025-12-09 12:00:00.000 line 0002"}));
+    // The new file fills up and turns as usual.
+    ASSERT_TRUE(running->Write(Numbered(3)));
+    EXPECT_EQ(LinesOf(files_.Text(kLog)), Lines{u"2025-12-09 12:00:00.000 line 0003"});
+    EXPECT_EQ(LinesOf(files_.Text(kOlder)).size(), 2u);
 }
 
 // Whatever happens to the log, every line reaches the debugger output; a failing log says so

@@ -1,7 +1,7 @@
 // The monitor's log on Wine's real files: text appended as UTF-8 is there for a reader at once,
 // while the monitor keeps the file open; the older generation is made by a rename that works
 // while a reader holds the log, and waits, losing nothing, while a reader holds it without
-// letting it be renamed.
+// letting it be renamed; a second writer's turn does not cost the first its older generation.
 
 #include <windows.h>
 
@@ -61,8 +61,15 @@ class TraceLogOnWine : public ::testing::Test {
             TraceLog::Place{FromWide(folder_.wstring()), u"\r\n", max_size});
     }
 
+    // The local time, moved on by the test to let a failed turn be tried again.
+    struct MovedClock : Clock {
+        double LocalDateTimeNow() const override { return system.LocalDateTimeNow() + later; }
+        Win32Clock system;
+        double later = 0;  // days
+    };
+
     Win32FileSystem files_;
-    Win32Clock clock_;
+    MovedClock clock_;
     std::filesystem::path folder_;
     std::wstring log_;
     std::wstring older_;
@@ -95,7 +102,8 @@ TEST_F(TraceLogOnWine, AppendedTextIsThereForAReaderAtOnce) {
 }
 
 // Four lines fill a file; the fifth turns it into the older generation, unless a reader holds
-// the log without letting it be renamed: then the lines go on into it until the reader closes.
+// the log without letting it be renamed: then the lines go on into it until the reader closes
+// and a few seconds went by.
 TEST_F(TraceLogOnWine, TheLogTurnsIntoTheOlderGenerationBesideAReader) {
     const std::u16string line = u"twenty-two characters";  // with stamp and CR LF: 47 bytes
     for (const bool lets_rename : {true, false}) {
@@ -115,8 +123,13 @@ TEST_F(TraceLogOnWine, TheLogTurnsIntoTheOlderGenerationBesideAReader) {
             // The reader still reads what it opened, the older generation now.
             EXPECT_EQ(ReadAll(reader.Get()).size(), (lets_rename ? 4u : 5u) * 47u);
         }
+        if (!lets_rename) {
+            ASSERT_TRUE(log->Write(line));  // too soon to try again
+            EXPECT_EQ(std::filesystem::file_size(log_), 6u * 47u);
+            clock_.later += kRenameRetryMilliseconds / 86400000.0;
+        }
         ASSERT_TRUE(log->Write(line));
-        EXPECT_EQ(std::filesystem::file_size(older_), (lets_rename ? 4u : 5u) * 47u);
+        EXPECT_EQ(std::filesystem::file_size(older_), (lets_rename ? 4u : 6u) * 47u);
         EXPECT_EQ(std::filesystem::file_size(log_), (lets_rename ? 2u : 1u) * 47u);
         const std::string text = ReadText(log_);
         EXPECT_TRUE(std::regex_match(text.substr(0, 47),
@@ -124,6 +137,25 @@ TEST_F(TraceLogOnWine, TheLogTurnsIntoTheOlderGenerationBesideAReader) {
                                                 R"(twenty-two characters\r\n)")))
             << text;
     }
+}
+
+// A second start of the monitor writes its "already running" line into the running monitor's
+// log and ends; when that line makes the turn, the running monitor's own file is the older
+// generation already: it goes on in the new file, and both generations keep their lines.
+TEST_F(TraceLogOnWine, TwoMonitorsOnOneLogLoseNoGeneration) {
+    const std::u16string line = u"twenty-two characters";  // with stamp and CR LF: 47 bytes
+    const auto running = Log(4 * 47);
+    for (int n = 0; n < 4; ++n)
+        ASSERT_TRUE(running->Write(line));
+    ASSERT_TRUE(Log(4 * 47)->Write(u"already running, ends"));  // 47 bytes too
+    ASSERT_TRUE(std::filesystem::exists(older_));
+    EXPECT_EQ(std::filesystem::file_size(older_), 4u * 47u);
+    ASSERT_TRUE(running->Write(line));
+    EXPECT_EQ(std::filesystem::file_size(older_), 4u * 47u);
+    EXPECT_EQ(std::filesystem::file_size(log_), 2u * 47u);
+    const std::string text = ReadText(log_);
+    EXPECT_NE(text.find(" already running, ends\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find(" twenty-two characters\r\n"), 47u + 23u) << text;  // after a stamp
 }
 
 TEST(LocalAppData, IsAFolderOfTheUser) {
