@@ -544,13 +544,18 @@ std::u16string TDM::GetPersonalDocumentProfilePath() {
     owner_.Check();
     // A separator follows the folder's name even when it ends with one: the path goes into the
     // stored records as the configuration program builds it.
+    const std::u16string documents = ports_.shell.DocumentsFolder();
     const std::u16string path = ports_.files.JoinWithSeparator(
-        ports_.files.PathInFolder(ports_.shell.DocumentsFolder(),
-                                  FOptionsFromConfigFile.ProfileFolder),
-        {});
-    if (!ports_.files.FolderExists(path) && !ports_.files.CreateFolder(path)) {
+        ports_.files.PathInFolder(documents, FOptionsFromConfigFile.ProfileFolder), {});
+    if (ports_.files.FolderExists(path))
+        return path;
+    // A new account on a Linux desktop may have no documents folder yet (xdg-user-dirs makes it
+    // at the first graphical login, some desktops never do): it is made here, else no profile
+    // file and no macro could ever be stored.
+    if (!documents.empty() && !ports_.files.FolderExists(documents))
+        static_cast<void>(ports_.files.CreateFolder(documents));
+    if (!ports_.files.CreateFolder(path))
         Trace(u"The profile folder " + path + u" cannot be created");
-    }
     return path;
 }
 

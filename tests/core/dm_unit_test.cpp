@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -502,6 +503,37 @@ TEST_F(DataModuleTest, DocumentPaths) {
     EXPECT_EQ(dm->GetPersonalDocumentMacroDatabasePath(),
               std::u16string(kProfileFolder) + u"MacroDB\\MacroSet.MSDB");
     EXPECT_TRUE(files.FolderExists(std::u16string(kProfileFolder) + u"MacroDB"));
+}
+
+// A Linux account may have no documents folder yet: the data module makes it, then the profile
+// and macro folders in it. Where it cannot (no home), it says so once per folder and goes on.
+TEST(DataModulePaths, AMissingDocumentsFolderIsMadeWhereItsParentExists) {
+    struct Case {
+        const char* name;
+        std::u16string existing;
+        bool made;
+    };
+    for (const Case& c :
+         {Case{"documents there", u"/home/gamer/Documents", true},
+          Case{"documents missing", u"/home/gamer", true}, Case{"home missing", u"/home", false}}) {
+        SCOPED_TRACE(c.name);
+        fake::MemoryKeyedStore registry;
+        fake::MemoryFileSystem files(u"/opt/korv/", u'/');
+        fake::FakeShell shell;
+        shell.documents = u"/home/gamer/Documents";
+        files.AddFolder(c.existing);
+        fake::FakeLocale locale;
+        fake::FixedClock clock;
+        fake::RecordingDebugOutput debug;
+        const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
+
+        EXPECT_EQ(files.FolderExists(u"/home/gamer/Documents/Profile//Profile5_Macros"), c.made);
+        EXPECT_EQ(dm->GetPersonalDocumentProfilePath(), u"/home/gamer/Documents/Profile/");
+        const bool traced = std::any_of(debug.lines.begin(), debug.lines.end(), [](auto& line) {
+            return line.find(u"cannot be created") != std::u16string::npos;
+        });
+        EXPECT_EQ(traced, !c.made);
+    }
 }
 
 TEST_F(DataModuleTest, InMemoryResetsOfTheActiveProfile) {

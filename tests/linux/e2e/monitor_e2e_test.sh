@@ -75,7 +75,7 @@ end_within() {
 }
 
 # --- the session ------------------------------------------------------------------------------
-mkdir -p "$work/config/korvanth417" "$work/runtime" "$work/Documents"
+mkdir -p "$work/config/korvanth417" "$work/runtime"
 chmod 700 "$work/runtime"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work"
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/runtime/bus"
@@ -114,6 +114,11 @@ eventually 10 has_line "$work/watcher.log" "watching" || die "the tray watcher d
 monitor_pid=$!
 eventually 10 busctl --user status com.korvanth417.Monitor || die "the monitor did not take its name"
 pass "the monitor owns com.korvanth417.Monitor"
+# The documents folder the user's XDG settings name does not exist yet: the monitor makes it, with
+# the profile folder and each profile's macro folder in it.
+eventually 10 test -d "$work/Documents/Profile/Profile5_Macros" &&
+    pass "a missing documents folder is made, with the profile and macro folders" ||
+    fail "no profile folders under the new documents folder: $(ls -R "$work/Documents" 2>&1)"
 
 # --- the tray item ----------------------------------------------------------------------------
 # The item lives on the connection that owns the monitor's name.
