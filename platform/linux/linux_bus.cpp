@@ -62,26 +62,33 @@ int OnNameReply(sd_bus_message* reply, void* answer, sd_bus_error*) {
 
 }  // namespace
 
-// The request leaves at once, beside the connection's Hello when that is still unanswered (a
-// blocking call would wait for Hello's answer first): one round trip to the bus, not two. The
-// wait runs whatever else arrives meanwhile, as the loop would.
-BusNameResult RequestBusName(sd_bus* bus, const char* name) {
-    std::optional<BusNameResult> answer;
+// The request leaves with the connection's first write, beside its Hello when that is still
+// unanswered (a blocking call would wait for Hello's answer first): one round trip to the bus,
+// not two.
+BusNameRequest::BusNameRequest(sd_bus* bus, const char* name) : bus_(sd_bus_ref(bus)) {
     sd_bus_slot* raw = nullptr;
     // Without SD_BUS_NAME_QUEUE sd-bus asks with DO_NOT_QUEUE.
-    if (sd_bus_request_name_async(bus, &raw, name, 0, OnNameReply, &answer) < 0)
-        return BusNameResult::Failed;
-    const SdBusSlot request(raw);
-    while (!answer) {
+    if (sd_bus_request_name_async(bus, &raw, name, 0, OnNameReply, &answer_) < 0)
+        answer_ = BusNameResult::Failed;
+    slot_.reset(raw);
+}
+
+// The wait runs whatever else arrives meanwhile, as the loop would.
+BusNameResult BusNameRequest::Wait() {
+    while (!answer_) {
         // The call's own time-out ends the wait with an error reply at the latest.
-        const int processed = sd_bus_process(bus, nullptr);
+        const int processed = sd_bus_process(bus_.get(), nullptr);
         if (processed < 0)
             return BusNameResult::Failed;
-        const int waited = processed > 0 ? 0 : sd_bus_wait(bus, UINT64_MAX);
+        const int waited = processed > 0 ? 0 : sd_bus_wait(bus_.get(), UINT64_MAX);
         if (waited < 0 && waited != -EINTR)
             return BusNameResult::Failed;
     }
-    return *answer;
+    return *answer_;
+}
+
+BusNameResult RequestBusName(sd_bus* bus, const char* name) {
+    return BusNameRequest(bus, name).Wait();
 }
 
 LinuxBus::LinuxBus(SdBusConnection connection, LinuxMainLoop& loop, const DebugOutput& debug)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,12 @@ struct SdBusClose {
 };
 // An open connection; destroying it writes what is queued, then closes it.
 using SdBusConnection = std::unique_ptr<sd_bus, SdBusClose>;
+
+struct SdBusUnref {
+    void operator()(sd_bus* bus) const { sd_bus_unref(bus); }
+};
+// A reference that keeps a connection's memory, not the connection: it may be closed meanwhile.
+using SdBusReference = std::unique_ptr<sd_bus, SdBusUnref>;
 
 struct SdBusMessageUnref {
     void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
@@ -67,6 +74,28 @@ enum class BusNameResult : std::uint8_t {
     AlreadyOwned,  // another connection owns it: another instance runs
     Failed,        // the bus refused or did not answer
 };
+
+// A request for a well-known name that is answered later: a program can send it as soon as it
+// connects and go on starting while the bus answers. Nothing on the connection is handled until
+// Wait, so objects put on the bus before then are there for the first call the name brings.
+class BusNameRequest {
+  public:
+    // Queues the request; it leaves with the connection's next write.
+    BusNameRequest(sd_bus* bus, const char* name);
+    BusNameRequest(const BusNameRequest&) = delete;
+    BusNameRequest& operator=(const BusNameRequest&) = delete;
+
+    // Handles the connection until the bus has answered.
+    [[nodiscard]] BusNameResult Wait();
+
+  private:
+    // The request's slot may outlive the connection's owner.
+    SdBusReference bus_;
+    SdBusSlot slot_;
+    std::optional<BusNameResult> answer_;
+};
+
+// Asks for `name` and waits for the answer.
 [[nodiscard]] BusNameResult RequestBusName(sd_bus* bus, const char* name);
 
 // sd-bus's time-outs are in microseconds.

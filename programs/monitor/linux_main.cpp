@@ -3,6 +3,7 @@
 // hidraw and the simulated sockets, and mutes the sound server's default source.
 
 #include <csignal>
+#include <optional>
 
 #include "app/mouse_monitor.h"
 #include "programs/common/linux_platform.h"
@@ -14,7 +15,20 @@ namespace {
 constexpr int kExitNoBus = 2;
 constexpr int kExitNoSignals = 3;
 
-int RunMonitor(LinuxPlatform& platform) {
+// The session bus as the monitor opens it before anything else: connected, and asked for the
+// monitor's name. The bus's handshake and its answer travel while config.ini is read and the
+// services start, so the tray item is registered a round trip sooner.
+struct EarlyBus {
+    EarlyBus() : connection(ConnectSessionBus()) {
+        if (connection)
+            name.emplace(connection.get(), kMonitorBusName);
+    }
+
+    SdBusConnection connection;
+    std::optional<BusNameRequest> name;
+};
+
+int RunMonitor(LinuxPlatform& platform, EarlyBus& bus) {
     // The signals are taken over before any thread starts, so that every thread leaves them to
     // the main loop. INT, TERM and HUP end the monitor as its Exit does: the configuration
     // program is told, the readers stop, the bus name is released.
@@ -27,10 +41,10 @@ int RunMonitor(LinuxPlatform& platform) {
         platform.debug.Trace(u"The signals cannot be watched; the monitor ends");
         return kExitNoSignals;
     }
-    const auto services = MonitorServices::Start(platform);
+    const auto services = MonitorServices::Start(platform, std::move(bus.connection));
     if (!services)
         return kExitNoBus;
-    switch (services->OwnBusName()) {
+    switch (services->OwnBusName(*bus.name)) {
         case BusNameResult::Owned:
             break;
         case BusNameResult::AlreadyOwned:
@@ -63,6 +77,7 @@ int RunMonitor(LinuxPlatform& platform) {
 int main() {
     // A trace line to a standard error whose reader has gone fails; it must not end the monitor.
     std::signal(SIGPIPE, SIG_IGN);
+    korv::os_linux::EarlyBus bus;
     korv::os_linux::LinuxPlatform platform;
-    return korv::os_linux::RunMonitor(platform);
+    return korv::os_linux::RunMonitor(platform, bus);
 }

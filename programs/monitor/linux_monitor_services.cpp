@@ -16,8 +16,8 @@ std::vector<SocketHidDeclaration> DeclaredSockets(const LinuxPlatform& platform)
 
 }  // namespace
 
-std::unique_ptr<MonitorServices> MonitorServices::Start(LinuxPlatform& platform) {
-    SdBusConnection connection = ConnectSessionBus();
+std::unique_ptr<MonitorServices> MonitorServices::Start(LinuxPlatform& platform,
+                                                        SdBusConnection connection) {
     if (!connection) {
         platform.debug.Trace(u"No session bus; the monitor ends");
         return nullptr;
@@ -110,6 +110,12 @@ TrayActions MonitorServices::TrayClicks() {
                     monitor_->Exit1Click();
             },
     };
+}
+
+BusNameResult MonitorServices::OwnBusName(BusNameRequest& request) {
+    const BusNameResult result = request.Wait();
+    bus_->Refresh();
+    return result;
 }
 
 void MonitorServices::Connect(TKORVANTH417MONMAIN& monitor) {

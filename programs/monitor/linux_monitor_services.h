@@ -28,15 +28,17 @@ namespace korv::os_linux {
 
 class MonitorServices {
   public:
-    // Connects to the session bus and puts the monitor's object and its tray item on it, without
-    // the name yet and without registering the item. Null, with a trace line, when there is no
-    // session bus or it refuses an object.
-    [[nodiscard]] static std::unique_ptr<MonitorServices> Start(LinuxPlatform& platform);
+    // Serves the session bus `connection` from the main loop and puts the monitor's object and
+    // its tray item on it, without registering the item. Null, with a trace line, when there is
+    // no connection or it refuses an object.
+    [[nodiscard]] static std::unique_ptr<MonitorServices> Start(LinuxPlatform& platform,
+                                                                SdBusConnection connection);
     MonitorServices(const MonitorServices&) = delete;
     MonitorServices& operator=(const MonitorServices&) = delete;
 
-    // Asks for the monitor's bus name: AlreadyOwned when another monitor runs.
-    [[nodiscard]] BusNameResult OwnBusName() { return service_->OwnName(); }
+    // Waits for the answer to the request for the monitor's bus name, sent on the connection
+    // given to Start: AlreadyOwned when another monitor runs.
+    [[nodiscard]] BusNameResult OwnBusName(BusNameRequest& request);
 
     // Everything the monitor's component works through, with the shared platform's ports.
     [[nodiscard]] MonitorPorts Ports(LinuxPlatform& platform);
