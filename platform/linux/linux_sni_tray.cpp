@@ -15,6 +15,8 @@ constexpr std::uint32_t kMenuVersion = 3;
 constexpr std::int32_t kRootId = 0;
 constexpr std::size_t kAboutPosition = 1;  // the item the Windows tray never shows either
 constexpr char kUnknownItemError[] = "org.freedesktop.DBus.Error.InvalidArgs";
+// How long the first registration waits for the watcher's answer before the start goes on.
+constexpr std::chrono::milliseconds kFirstRegistrationWait{500};
 
 LinuxSniTray& Self(void* self) {
     return *static_cast<LinuxSniTray*>(self);
@@ -258,8 +260,41 @@ bool LinuxSniTray::Show() {
         return false;
     watcher_match_.reset(slot);
     shown_ = true;
-    Register();
+    RegisterAndWait();
     return true;
+}
+
+// The first registration waits for the watcher's answer and handles nothing else meanwhile
+// (what arrives waits in the connection's queue for the loop): the panel has the item before
+// the program goes on with its start-up, whose work would otherwise hold up the watcher and the
+// bus on a busy machine. A watcher that does not answer in time is not waited for any longer.
+void LinuxSniTray::RegisterAndWait() {
+    registered_ = false;
+    const char* unique_name = nullptr;
+    sd_bus_message* raw_call = nullptr;
+    if (sd_bus_get_unique_name(bus_.Get(), &unique_name) < 0 ||
+        sd_bus_message_new_method_call(bus_.Get(), &raw_call, kTrayWatcherBusName,
+                                       kTrayWatcherObjectPath, kTrayWatcherInterface,
+                                       "RegisterStatusNotifierItem") < 0) {
+        debug_.Trace(u"Tray icon cannot be added");
+        return;
+    }
+    const SdBusMessage call(raw_call);
+    SdBusError error;
+    sd_bus_message* raw_reply = nullptr;
+    int result = sd_bus_message_append(call.get(), "s", unique_name);
+    if (result >= 0)
+        result = sd_bus_call(bus_.Get(), call.get(), BusTimeout(kFirstRegistrationWait),
+                             error.Get(), &raw_reply);
+    const SdBusMessage reply(raw_reply);
+    bus_.Refresh();
+    if (result == -ETIMEDOUT) {
+        debug_.Trace(u"Tray icon: the panel has not answered yet; it shows the item once it does");
+        return;
+    }
+    if (result < 0 && !sd_bus_error_is_set(error.Get()))
+        sd_bus_error_set_errno(error.Get(), result);
+    Answered(result < 0 ? error.Get() : nullptr);
 }
 
 void LinuxSniTray::Register() {
@@ -274,25 +309,23 @@ void LinuxSniTray::Register() {
         return;
     }
     register_call_.reset(slot);
-    // The request leaves now, not when the loop next runs: the program may have start-up work
-    // to do first, and the panel shows the item once it has the request. A connection broken
-    // meanwhile is found by the bus's watch.
-    static_cast<void>(sd_bus_flush(bus_.Get()));
     bus_.Refresh();
 }
 
 int LinuxSniTray::OnRegistered(sd_bus_message* reply, void* self, sd_bus_error*) {
-    LinuxSniTray& tray = Self(self);
-    const sd_bus_error* error = sd_bus_message_get_error(reply);
-    tray.registered_ = error == nullptr;
-    if (tray.registered_)
-        tray.debug_.Trace(u"Tray icon added");
+    Self(self).Answered(sd_bus_message_get_error(reply));
+    return 0;
+}
+
+void LinuxSniTray::Answered(const sd_bus_error* error) {
+    registered_ = error == nullptr;
+    if (registered_)
+        debug_.Trace(u"Tray icon added");
     else if (sd_bus_error_has_names(error, SD_BUS_ERROR_SERVICE_UNKNOWN,
                                     SD_BUS_ERROR_NAME_HAS_NO_OWNER))
-        tray.debug_.Trace(u"Tray icon cannot be added yet; trying again until it can");
+        debug_.Trace(u"Tray icon cannot be added yet; trying again until it can");
     else
-        tray.debug_.Trace(u"Tray icon cannot be added: " + Utf16FromUtf8(error->name));
-    return 0;
+        debug_.Trace(u"Tray icon cannot be added: " + Utf16FromUtf8(error->name));
 }
 
 // A new owner of the watcher's name forgets the items of the old one: register with it again.
@@ -597,7 +630,11 @@ int LinuxSniTray::OnAboutToShowGroup(sd_bus_message* call, void*, sd_bus_error* 
     return result >= 0 ? sd_bus_send(nullptr, reply.get(), nullptr) : result;
 }
 
+// Before Show no panel knows the item: there is nobody to tell, and a signal would only delay
+// the registration behind it.
 void LinuxSniTray::Emit(const char* path, const char* interface, const char* member) {
+    if (!shown_)
+        return;
     if (sd_bus_emit_signal(bus_.Get(), path, interface, member, "") < 0)
         debug_.Trace(u"Tray signal " + Utf16FromUtf8(member) + u" cannot be sent");
     bus_.Refresh();
@@ -638,6 +675,8 @@ void LinuxSniTray::SetMenuCaptions(const std::array<std::u16string, kTrayMenuIte
         return;
     captions_ = captions;
     ++menu_revision_;
+    if (!shown_)
+        return;  // no panel knows the menu yet
     sd_bus_message* raw = nullptr;
     int result = sd_bus_message_new_signal(bus_.Get(), &raw, kTrayMenuObjectPath,
                                            kTrayMenuInterface, "ItemsPropertiesUpdated");

@@ -71,8 +71,9 @@ class LinuxSniTray final : public Tray {
     LinuxSniTray(const LinuxSniTray&) = delete;
     LinuxSniTray& operator=(const LinuxSniTray&) = delete;
 
-    // Registers the item with the watcher that runs, and from now on with every watcher that
-    // takes the name. False when the bus refuses the watch of the name.
+    // Registers the item with the watcher that runs, waiting a moment for its answer, and from
+    // now on with every watcher that takes the name. False when the bus refuses the watch of the
+    // name.
     [[nodiscard]] bool Show();
 
     void SetIcon(TrayIconState state) override;
@@ -116,7 +117,10 @@ class LinuxSniTray final : public Tray {
     static int OnWatcherOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error* error);
     static int OnRegistered(sd_bus_message* reply, void* self, sd_bus_error* error);
 
+    void RegisterAndWait();
     void Register();
+    // Takes the watcher's answer to a registration: null when it took the item.
+    void Answered(const sd_bus_error* error);
     // Runs the action from the main loop, after the handler that received the click returns.
     void Post(std::function<void()> TrayActions::*action);
     // Whether `id` names a menu item (0, the root, included).

@@ -286,7 +286,9 @@ class TrayTest : public ::testing::Test, protected fake::FakeMonitorPorts {
     }
 
     // The monitor's core, showing its state in the tray under test.
+    // As the monitor starts: the item shown first, then the component.
     TKORVANTH417MONMAIN& StartMonitor() {
+        EXPECT_TRUE(tray_->Show());
         dm_ = LoadDataModule(Ports());
         ports_.emplace(MonitorPorts{Ports(),
                                     peer,
@@ -328,16 +330,41 @@ class TrayTest : public ::testing::Test, protected fake::FakeMonitorPorts {
 
 // --- registration ------------------------------------------------------------------------------
 
+// The first registration is answered before Show returns: the program's start-up work that
+// follows does not hold up the panel.
 TEST_F(TrayTest, RegistersWithTheRunningWatcherUnderItsUniqueName) {
     const WatcherThread watcher(session_.Address());
     ASSERT_TRUE(watcher.Running());
     ASSERT_TRUE(tray_->Show());
-    ASSERT_TRUE(RunUntil(loop_, [&] { return tray_->Registered(); }));
+    EXPECT_TRUE(tray_->Registered());
     const auto registrations = watcher.Registrations();
     ASSERT_EQ(registrations.size(), 1u);
     EXPECT_EQ(registrations[0].service, unique_name_);
     EXPECT_EQ(registrations[0].sender, unique_name_);
     EXPECT_TRUE(Traced(u"Tray icon added"));
+}
+
+// A watcher that owns its name and never answers holds the start up for a moment only; the
+// calls that came meanwhile are answered by the loop afterwards.
+TEST_F(TrayTest, AWatcherThatNeverAnswersHoldsTheStartForAMomentOnly) {
+    const SdBusConnection hanging = ConnectSessionBus(session_.Address());
+    ASSERT_TRUE(hanging);
+    ASSERT_EQ(RequestBusName(hanging.get(), kTrayWatcherBusName), BusNameResult::Owned);
+    // A panel's request that arrives during the wait.
+    auto status = std::async(std::launch::async, [this] {
+        const SdBusConnection host = ConnectSessionBus(session_.Address());
+        return Host(host.get(), unique_name_).ItemString("Status");
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tray_->Show());
+    const auto waited = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(waited, 400ms);
+    EXPECT_LT(waited, 2s);
+    EXPECT_FALSE(tray_->Registered());
+    EXPECT_TRUE(
+        Traced(u"Tray icon: the panel has not answered yet; it shows the item once it does"));
+    ASSERT_TRUE(RunUntil(loop_, [&] { return status.wait_for(0ms) == std::future_status::ready; }));
+    EXPECT_EQ(status.get(), "Active");
 }
 
 TEST_F(TrayTest, RegistersWhenAWatcherComesAndAgainWithEachNewOwnerOfItsName) {
@@ -448,6 +475,9 @@ TEST_F(TrayTest, CaptionsChangeIsSignalled) {
                             kTrayMenuInterface, "ItemsPropertiesUpdated", OnItemsUpdated, &updates),
         0);
     const SdBusSlot match(raw);
+    // No panel knows the item before it is shown: nothing is sent.
+    tray_->SetMenuCaptions({u"A0", u"B", u"C_D&E"});
+    ASSERT_TRUE(tray_->Show());
     tray_->SetMenuCaptions({u"A", u"B", u"C_D&E"});
     ASSERT_TRUE(RunUntil(loop_, [&] { return updates.count == 1; }));
     EXPECT_EQ(updates.first_label, "A");
