@@ -11,6 +11,8 @@
 namespace korv::os_linux {
 namespace {
 
+using namespace std::chrono_literals;
+
 std::uint64_t MonotonicNowUsec() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -62,9 +64,33 @@ int OnNameReply(sd_bus_message* reply, void* answer, sd_bus_error*) {
 
 }  // namespace
 
-// The request leaves with the connection's first write, beside its Hello when that is still
-// unanswered (a blocking call would wait for Hello's answer first): one round trip to the bus,
-// not two.
+bool ServeBusUntil(sd_bus* bus, const std::function<bool()>& done,
+                   std::optional<std::chrono::milliseconds> limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit.value_or(0ms);
+    while (!done()) {
+        const int processed = sd_bus_process(bus, nullptr);
+        if (processed < 0)
+            return false;
+        if (processed > 0)
+            continue;
+        std::uint64_t wait_usec = UINT64_MAX;
+        if (limit) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= 0ms)
+                return false;
+            wait_usec = static_cast<std::uint64_t>(
+                std::chrono::ceil<std::chrono::microseconds>(left).count());
+        }
+        const int waited = sd_bus_wait(bus, wait_usec);
+        if (waited < 0 && waited != -EINTR)
+            return false;
+    }
+    return true;
+}
+
+// The request is queued behind the connection's Hello, which is still unanswered (a blocking
+// call would wait for Hello's answer first): both leave together once the connection is driven,
+// one round trip to the bus, not two.
 BusNameRequest::BusNameRequest(sd_bus* bus, const char* name) : bus_(sd_bus_ref(bus)) {
     sd_bus_slot* raw = nullptr;
     // Without SD_BUS_NAME_QUEUE sd-bus asks with DO_NOT_QUEUE.
@@ -73,17 +99,15 @@ BusNameRequest::BusNameRequest(sd_bus* bus, const char* name) : bus_(sd_bus_ref(
     slot_.reset(raw);
 }
 
-// The wait runs whatever else arrives meanwhile, as the loop would.
-BusNameResult BusNameRequest::Wait() {
-    while (!answer_) {
-        // The call's own time-out ends the wait with an error reply at the latest.
-        const int processed = sd_bus_process(bus_.get(), nullptr);
-        if (processed < 0)
-            return BusNameResult::Failed;
-        const int waited = processed > 0 ? 0 : sd_bus_wait(bus_.get(), UINT64_MAX);
-        if (waited < 0 && waited != -EINTR)
-            return BusNameResult::Failed;
+void BusNameRequest::Push() {
+    while (sd_bus_is_ready(bus_.get()) == 0 && sd_bus_process(bus_.get(), nullptr) > 0) {
     }
+}
+
+BusNameResult BusNameRequest::Wait() {
+    // The call's own time-out ends the wait with an error reply at the latest.
+    if (!ServeBusUntil(bus_.get(), [this] { return answer_.has_value(); }))
+        return BusNameResult::Failed;
     return *answer_;
 }
 

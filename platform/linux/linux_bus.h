@@ -75,16 +75,28 @@ enum class BusNameResult : std::uint8_t {
     Failed,        // the bus refused or did not answer
 };
 
-// A request for a well-known name that is answered later: a program can send it as soon as it
-// connects and go on starting while the bus answers. Nothing on the connection is handled until
-// Wait, so objects put on the bus before then are there for the first call the name brings.
+// Handles what arrives on `bus`, as the loop would, until `done` says so or `limit` has passed
+// (no limit: until done); false when the time ran out or the connection failed. For waits
+// outside the loop; refresh the LinuxBus afterwards.
+[[nodiscard]] bool ServeBusUntil(sd_bus* bus, const std::function<bool()>& done,
+                                 std::optional<std::chrono::milliseconds> limit = std::nullopt);
+
+// A request for a well-known name that is answered later: a program can queue it as soon as it
+// connects, while the connection's login is still under way, and go on starting. Nothing on the
+// connection is handled until Wait, so objects put on the bus before then are there for the
+// first call the name brings.
 class BusNameRequest {
   public:
-    // Queues the request; it leaves with the connection's next write.
+    // Queues the request; it leaves, behind the connection's Hello, when the connection is next
+    // driven (Wait, or the loop).
     BusNameRequest(sd_bus* bus, const char* name);
     BusNameRequest(const BusNameRequest&) = delete;
     BusNameRequest& operator=(const BusNameRequest&) = delete;
 
+    // Takes the connection's login as far as it goes without waiting, so that Hello and the
+    // request leave now if the login's answer has come. Nothing but the answer to Hello is
+    // handled: sd-bus takes no other message before that one.
+    void Push();
     // Handles the connection until the bus has answered.
     [[nodiscard]] BusNameResult Wait();
 

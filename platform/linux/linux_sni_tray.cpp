@@ -260,41 +260,21 @@ bool LinuxSniTray::Show() {
         return false;
     watcher_match_.reset(slot);
     shown_ = true;
-    RegisterAndWait();
+    Register();
+    AwaitFirstAnswer();
     return true;
 }
 
-// The first registration waits for the watcher's answer and handles nothing else meanwhile
-// (what arrives waits in the connection's queue for the loop): the panel has the item before
-// the program goes on with its start-up, whose work would otherwise hold up the watcher and the
-// bus on a busy machine. A watcher that does not answer in time is not waited for any longer.
-void LinuxSniTray::RegisterAndWait() {
-    registered_ = false;
-    const char* unique_name = nullptr;
-    sd_bus_message* raw_call = nullptr;
-    if (sd_bus_get_unique_name(bus_.Get(), &unique_name) < 0 ||
-        sd_bus_message_new_method_call(bus_.Get(), &raw_call, kTrayWatcherBusName,
-                                       kTrayWatcherObjectPath, kTrayWatcherInterface,
-                                       "RegisterStatusNotifierItem") < 0) {
-        debug_.Trace(u"Tray icon cannot be added");
-        return;
-    }
-    const SdBusMessage call(raw_call);
-    SdBusError error;
-    sd_bus_message* raw_reply = nullptr;
-    int result = sd_bus_message_append(call.get(), "s", unique_name);
-    if (result >= 0)
-        result = sd_bus_call(bus_.Get(), call.get(), BusTimeout(kFirstRegistrationWait),
-                             error.Get(), &raw_reply);
-    const SdBusMessage reply(raw_reply);
-    bus_.Refresh();
-    if (result == -ETIMEDOUT) {
+// The first registration's answer is awaited before the program goes on with its start-up,
+// whose work would otherwise hold up the watcher and the bus on a busy machine. The wait serves
+// the connection as the loop would, since a watcher may read the item before it answers. One
+// that has not answered in time is not waited for; its answer is taken whenever it comes.
+void LinuxSniTray::AwaitFirstAnswer() {
+    if (!ServeBusUntil(
+            bus_.Get(), [this] { return !awaiting_answer_; }, kFirstRegistrationWait) &&
+        awaiting_answer_)
         debug_.Trace(u"Tray icon: the panel has not answered yet; it shows the item once it does");
-        return;
-    }
-    if (result < 0 && !sd_bus_error_is_set(error.Get()))
-        sd_bus_error_set_errno(error.Get(), result);
-    Answered(result < 0 ? error.Get() : nullptr);
+    bus_.Refresh();
 }
 
 void LinuxSniTray::Register() {
@@ -309,6 +289,7 @@ void LinuxSniTray::Register() {
         return;
     }
     register_call_.reset(slot);
+    awaiting_answer_ = true;
     bus_.Refresh();
 }
 
@@ -318,6 +299,7 @@ int LinuxSniTray::OnRegistered(sd_bus_message* reply, void* self, sd_bus_error*)
 }
 
 void LinuxSniTray::Answered(const sd_bus_error* error) {
+    awaiting_answer_ = false;
     registered_ = error == nullptr;
     if (registered_)
         debug_.Trace(u"Tray icon added");

@@ -117,8 +117,8 @@ class LinuxSniTray final : public Tray {
     static int OnWatcherOwnerChanged(sd_bus_message* signal, void* self, sd_bus_error* error);
     static int OnRegistered(sd_bus_message* reply, void* self, sd_bus_error* error);
 
-    void RegisterAndWait();
     void Register();
+    void AwaitFirstAnswer();
     // Takes the watcher's answer to a registration: null when it took the item.
     void Answered(const sd_bus_error* error);
     // Runs the action from the main loop, after the handler that received the click returns.
@@ -147,6 +147,7 @@ class LinuxSniTray final : public Tray {
     std::u16string title_;
     std::uint32_t menu_revision_ = 1;
     bool registered_ = false;
+    bool awaiting_answer_ = false;  // a registration has left and is not answered yet
     bool shown_ = false;
     SdBusSlot item_object_;
     SdBusSlot menu_object_;

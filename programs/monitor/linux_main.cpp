@@ -15,9 +15,9 @@ namespace {
 constexpr int kExitNoBus = 2;
 constexpr int kExitNoSignals = 3;
 
-// The session bus as the monitor opens it before anything else: connected, and asked for the
-// monitor's name. The bus's handshake and its answer travel while config.ini is read and the
-// services start, so the tray item is registered a round trip sooner.
+// The session bus as the monitor opens it before anything else: connected, with the request for
+// the monitor's name queued. The connection's login exchange travels while config.ini is read;
+// Hello and the request then travel while the services start.
 struct EarlyBus {
     EarlyBus() : connection(ConnectSessionBus()) {
         if (connection)
@@ -41,6 +41,8 @@ int RunMonitor(LinuxPlatform& platform, EarlyBus& bus) {
         platform.debug.Trace(u"The signals cannot be watched; the monitor ends");
         return kExitNoSignals;
     }
+    if (bus.name)
+        bus.name->Push();
     const auto services = MonitorServices::Start(platform, std::move(bus.connection));
     if (!services)
         return kExitNoBus;

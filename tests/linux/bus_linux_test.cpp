@@ -182,6 +182,69 @@ TEST(LinuxBus, AskingForANameOnAFreshConnection) {
     EXPECT_EQ(RequestBusName(connections[1].get(), "com.korvanth417.Other"), BusNameResult::Failed);
 }
 
+// A request pushed out early gets the name while the program is still starting; a call the name
+// brings meanwhile waits, and finds the object put on the bus before the wait.
+TEST(LinuxBus, AnEarlyNameRequestServesItsFirstCallOnlyAfterTheWait) {
+    PrivateSessionBus daemon;
+    const SdBusConnection program = ConnectSessionBus(daemon.Address());
+    const SdBusConnection caller = ConnectSessionBus(daemon.Address());
+    ASSERT_TRUE(program && caller);
+    BusNameRequest request(program.get(), "com.korvanth417.Test");
+    const auto owned = [&caller] {
+        return sd_bus_call_method(caller.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus", "GetNameOwner", nullptr, nullptr, "s",
+                                  "com.korvanth417.Test") >= 0;
+    };
+    const auto deadline = Clock::now() + 5s;
+    for (request.Push(); !owned() && Clock::now() < deadline; request.Push())
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(owned()) << "the request did not leave before the wait";
+
+    std::optional<bool> answered_ok;
+    sd_bus_slot* call_slot = nullptr;
+    ASSERT_GE(sd_bus_call_method_async(
+                  caller.get(), &call_slot, "com.korvanth417.Test", "/test", "com.korvanth417.T",
+                  "Answer",
+                  [](sd_bus_message* reply, void* result, sd_bus_error*) {
+                      *static_cast<std::optional<bool>*>(result) =
+                          !sd_bus_message_is_method_error(reply, nullptr);
+                      return 0;
+                  },
+                  &answered_ok, ""),
+              0);
+    const SdBusSlot call(call_slot);
+    ASSERT_GE(sd_bus_flush(caller.get()), 0);
+    std::this_thread::sleep_for(50ms);  // the call waits in the program's socket
+
+    static const sd_bus_vtable vtable[] = {SD_BUS_VTABLE_START(0),
+                                           SD_BUS_METHOD(
+                                               "Answer", "", "",
+                                               [](sd_bus_message* m, void*, sd_bus_error*) {
+                                                   return sd_bus_reply_method_return(m, "");
+                                               },
+                                               0),
+                                           SD_BUS_VTABLE_END};
+    sd_bus_slot* object_slot = nullptr;
+    ASSERT_GE(sd_bus_add_object_vtable(program.get(), &object_slot, "/test", "com.korvanth417.T",
+                                       vtable, nullptr),
+              0);
+    const SdBusSlot object(object_slot);
+    EXPECT_EQ(request.Wait(), BusNameResult::Owned);
+    std::atomic<bool> stop = false;
+    std::thread serving([&] {
+        while (!stop)
+            if (sd_bus_process(program.get(), nullptr) == 0)
+                static_cast<void>(sd_bus_wait(program.get(), 10'000));
+    });
+    while (!answered_ok && Clock::now() < deadline + 5s)
+        if (sd_bus_process(caller.get(), nullptr) == 0)
+            static_cast<void>(sd_bus_wait(caller.get(), 10'000));
+    stop = true;
+    serving.join();
+    ASSERT_TRUE(answered_ok.has_value());
+    EXPECT_TRUE(*answered_ok) << "the call reached the program before its object was there";
+}
+
 TEST(LinuxBus, NoBusAtTheAddressGivesNoConnection) {
     EXPECT_FALSE(ConnectSessionBus("unix:path=/nonexistent/korv/bus"));
     EXPECT_FALSE(ConnectSessionBus("not an address"));

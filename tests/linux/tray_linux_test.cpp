@@ -42,10 +42,17 @@ struct Registration {
 // runs it; keeps the registrations it took.
 class WatcherThread {
   public:
-    explicit WatcherThread(const std::string& address)
-        : thread_(address, [this](LinuxBus& bus) -> std::shared_ptr<void> {
+    // What the watcher does with a registration before it answers: `before_answer`, on its own
+    // connection.
+    using BeforeAnswer = std::function<void(LinuxBus& bus, const std::string& service)>;
+
+    explicit WatcherThread(const std::string& address, BeforeAnswer before_answer = {})
+        : thread_(address, [this, before_answer](LinuxBus& bus) -> std::shared_ptr<void> {
               return TrayWatcherStandIn::Start(
-                  bus, [this](const std::string& sender, const std::string& service) {
+                  bus, [this, before_answer, &bus](const std::string& sender,
+                                                   const std::string& service) {
+                      if (before_answer)
+                          before_answer(bus, service);
                       const std::lock_guard lock(mutex_);
                       registrations_.push_back({sender, service});
                   });
@@ -344,8 +351,37 @@ TEST_F(TrayTest, RegistersWithTheRunningWatcherUnderItsUniqueName) {
     EXPECT_TRUE(Traced(u"Tray icon added"));
 }
 
-// A watcher that owns its name and never answers holds the start up for a moment only; the
-// calls that came meanwhile are answered by the loop afterwards.
+// A watcher that reads the item before it answers, as a panel may, is served during the wait.
+TEST_F(TrayTest, AWatcherThatReadsTheItemBeforeItAnswersIsServedDuringTheWait) {
+    std::string id;
+    const WatcherThread reading(session_.Address(),
+                                [&id](LinuxBus& bus, const std::string& service) {
+                                    id = Host(bus.Get(), service).ItemString("Id");
+                                });
+    ASSERT_TRUE(reading.Running());
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tray_->Show());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 400ms);
+    EXPECT_TRUE(tray_->Registered());
+    EXPECT_EQ(id, "korvanth417-monitor");
+}
+
+// An answer that comes after the wait is still taken.
+TEST_F(TrayTest, ALateAnswerOfTheWatcherIsTaken) {
+    const WatcherThread late(session_.Address(), [](LinuxBus&, const std::string&) {
+        std::this_thread::sleep_for(700ms);
+    });
+    ASSERT_TRUE(late.Running());
+    ASSERT_TRUE(tray_->Show());
+    EXPECT_FALSE(tray_->Registered());
+    EXPECT_TRUE(
+        Traced(u"Tray icon: the panel has not answered yet; it shows the item once it does"));
+    ASSERT_TRUE(RunUntil(loop_, [&] { return tray_->Registered(); }));
+    EXPECT_TRUE(Traced(u"Tray icon added"));
+}
+
+// A watcher that owns its name and never answers holds the start up for a moment only; a
+// panel's request that comes meanwhile is answered.
 TEST_F(TrayTest, AWatcherThatNeverAnswersHoldsTheStartForAMomentOnly) {
     const SdBusConnection hanging = ConnectSessionBus(session_.Address());
     ASSERT_TRUE(hanging);
