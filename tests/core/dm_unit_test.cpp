@@ -61,6 +61,22 @@ class DataModuleWorld : public fake::FakeDataModulePorts {
 
 class DataModuleTest : public ::testing::Test, public DataModuleWorld {};
 
+// The fakes of one run on a file system whose separator is '/', with a home folder's documents
+// folder named (it exists only where a test makes it).
+struct SlashWorld {
+    SlashWorld() { shell.documents = u"/home/gamer/Documents"; }
+    DataModulePorts Ports() { return {registry, files, shell, locale, clock, debug}; }
+
+    fake::MemoryKeyedStore registry;
+    fake::MemoryFileSystem files{u"/opt/korv/", u'/'};
+    fake::FakeShell shell;
+    fake::FakeLocale locale;
+    fake::FixedClock clock;
+    fake::RecordingDebugOutput debug;
+};
+
+class DataModulePaths : public ::testing::Test, public SlashWorld {};
+
 TEST_F(DataModuleTest, CleanStartStoresTheGroupAndAllSettingsDefaultsOnly) {
     const auto dm = Start();
     EXPECT_EQ(registry.ValueNames(StoreScope::User, kRegKey),
@@ -507,7 +523,7 @@ TEST_F(DataModuleTest, DocumentPaths) {
 
 // A Linux account may have no documents folder yet: the data module makes it, then the profile
 // and macro folders in it. Where it cannot (no home), it says so once per folder and goes on.
-TEST(DataModulePaths, AMissingDocumentsFolderIsMadeWhereItsParentExists) {
+TEST(DataModuleDocuments, AMissingDocumentsFolderIsMadeWhereItsParentExists) {
     struct Case {
         const char* name;
         std::u16string existing;
@@ -517,19 +533,15 @@ TEST(DataModulePaths, AMissingDocumentsFolderIsMadeWhereItsParentExists) {
          {Case{"documents there", u"/home/gamer/Documents", true},
           Case{"documents missing", u"/home/gamer", true}, Case{"home missing", u"/home", false}}) {
         SCOPED_TRACE(c.name);
-        fake::MemoryKeyedStore registry;
-        fake::MemoryFileSystem files(u"/opt/korv/", u'/');
-        fake::FakeShell shell;
-        shell.documents = u"/home/gamer/Documents";
-        files.AddFolder(c.existing);
-        fake::FakeLocale locale;
-        fake::FixedClock clock;
-        fake::RecordingDebugOutput debug;
-        const auto dm = LoadDataModule({registry, files, shell, locale, clock, debug});
+        SlashWorld world;
+        world.files.AddFolder(c.existing);
+        const auto dm = LoadDataModule(world.Ports());
 
-        EXPECT_EQ(files.FolderExists(u"/home/gamer/Documents/Profile//Profile5_Macros"), c.made);
+        EXPECT_EQ(world.files.FolderExists(u"/home/gamer/Documents/Profile//Profile5_Macros"),
+                  c.made);
         EXPECT_EQ(dm->GetPersonalDocumentProfilePath(), u"/home/gamer/Documents/Profile/");
-        const bool traced = std::any_of(debug.lines.begin(), debug.lines.end(), [](auto& line) {
+        const auto& lines = world.debug.lines;
+        const bool traced = std::any_of(lines.begin(), lines.end(), [](const auto& line) {
             return line.find(u"cannot be created") != std::u16string::npos;
         });
         EXPECT_EQ(traced, !c.made);
@@ -599,15 +611,8 @@ TEST(DataModuleKeyPath, TheStoresUseTheKeyTheSettingsFolderNames) {
 // The core builds no path itself: on a file system whose separator is '/', every file and
 // folder the data module names is built with '/', and the stored paths keep the same shape as
 // on Windows (the doubled separator before a macro folder included).
-TEST(DataModulePaths, EveryPathIsBuiltWithTheFileSystemsSeparator) {
-    fake::MemoryKeyedStore registry;
-    fake::MemoryFileSystem files(u"/opt/korv/", u'/');
-    fake::FakeShell shell;
-    shell.documents = u"/home/gamer/Documents";
+TEST_F(DataModulePaths, EveryPathIsBuiltWithTheFileSystemsSeparator) {
     files.AddFolder(shell.documents);
-    fake::FakeLocale locale;
-    fake::FixedClock clock;
-    fake::RecordingDebugOutput debug;
     const std::string ini = "[options]\nprofileFolder=Mine\n";
     files.Put(u"/opt/korv/config.ini", Bytes(ini.begin(), ini.end()));
     // Profile 2 is stored in a file below a full path, profile 4 below a relative one.
