@@ -83,12 +83,12 @@ enum class BusNameResult : std::uint8_t {
 
 // A request for a well-known name that is answered later: a program can queue it as soon as it
 // connects, while the connection's login is still under way, and go on starting. Nothing on the
-// connection is handled until Wait, so objects put on the bus before then are there for the
-// first call the name brings.
+// connection but the answer to its Hello is handled until Wait, so objects put on the bus before
+// then are there for the first call the name brings.
 class BusNameRequest {
   public:
     // Queues the request; it leaves, behind the connection's Hello, when the connection is next
-    // driven (Wait, or the loop).
+    // driven (Push, Wait, or the loop).
     BusNameRequest(sd_bus* bus, const char* name);
     BusNameRequest(const BusNameRequest&) = delete;
     BusNameRequest& operator=(const BusNameRequest&) = delete;
