@@ -28,6 +28,8 @@ die() {
 
 # shellcheck source=bench/thread_samples.sh
 source "$root/bench/thread_samples.sh"
+# shellcheck source=tools/end-process.sh
+source "$root/tools/end-process.sh"
 
 # ---- The session
 
@@ -39,8 +41,7 @@ session_watcher_pid=
 linux_session_stop() {
     local pid
     for pid in "$session_watcher_pid" "$session_pulse_pid" "$session_bus_pid"; do
-        [ -n "$pid" ] || continue
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+        end_process "$pid"
     done
     session_watcher_pid=
     session_pulse_pid=

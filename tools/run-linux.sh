@@ -65,15 +65,11 @@ stop_all() {
     fi
     local pid
     for pid in "$monitor_pid" "$config_pid" "$sim_pid" "$panel_pid"; do
-        [ -n "$pid" ] || continue
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+        end_process "$pid"
     done
     xvfb_stop
     for pid in "$pulse_pid" "$bus_pid"; do
-        [ -n "$pid" ] || continue
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+        end_process "$pid"
     done
     [ -z "$runtime" ] || rm -rf "$runtime"
     # The env file names this session's display and bus: it goes with the session.

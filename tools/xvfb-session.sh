@@ -1,6 +1,9 @@
 # A virtual display for the project's scripts; sourced, not run. Call xvfb_start and xvfb_stop
 # from the same shell; the server is stopped by its process id.
 
+# shellcheck source=tools/end-process.sh
+source "$(dirname "${BASH_SOURCE[0]}")/end-process.sh"
+
 # Starts Xvfb with one screen of SIZE (WIDTHxHEIGHTxDEPTH), its output in LOG. Xvfb picks a free
 # display number itself (-displayfd) and writes it once it takes connections, so that no other
 # server can take the number between a check and the start. Sets XVFB_PID and XVFB_DISPLAY
@@ -31,10 +34,7 @@ xvfb_start() {
 }
 
 xvfb_stop() {
-    if [ -n "${XVFB_PID:-}" ]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-    fi
+    end_process "${XVFB_PID:-}"
     XVFB_PID=""
     return 0
 }

@@ -18,13 +18,13 @@ bus_pid="" pulse_pid="" sim_pid="" config_pid="" monitor_pid="" watcher_pid="" w
 notify_pid=""
 failures=0
 
+# shellcheck source=tools/end-process.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../../tools/end-process.sh"
 stop_all() {
     local pid
     for pid in "$notify_pid" "$monitor_pid" "$config_pid" "$watcher2_pid" "$watcher_pid" \
         "$sim_pid" "$pulse_pid" "$bus_pid"; do
-        [ -n "$pid" ] || continue
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+        end_process "$pid"
     done
     rm -rf "$work"
 }
